@@ -1,0 +1,68 @@
+// Fast number formatting for the large text outputs, byte for byte equal to glibc printf.
+//
+// Each put_* routine writes the text that printf would produce for its format at p, without a
+// terminating NUL, and returns the pointer just past the last character written. The digits come
+// from std::to_chars, which rounds exactly (round-half-even on the exact binary value) as glibc
+// printf does; infinities and NaNs are spelled as printf spells them: "inf", "-inf", "nan", "-nan".
+//
+// Room needed at p: put_e6 at most 14 characters ("-1.234567e+308"), put_e(precision) at most
+// precision + 8, put_d at most 11, put_f(precision) at most precision + 311 (a huge value prints
+// all its integer digits), put_f6 at most 317.
+//
+// The writer collects a file's text in a 1 MiB memory buffer and hands it to the file in large
+// blocks. Usage for one record:
+//     char *p = writer_room(w);   // at least writer_slack bytes free from here
+//     p = put_e6(p, v); *p++ = '\n';
+//     w.pos = p;
+// Failed opens, writes and closes end the run with one "|" line naming the file (common/files).
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+// "%.6e"
+char *put_e6(char *p, double v);
+
+// "%.*e" with the given precision (0 .. 30).
+char *put_e(char *p, double v, int precision);
+
+// "%.*f" with the given precision (0 .. 30); "%f" is precision 6.
+char *put_f(char *p, double v, int precision);
+
+// "%f" (six decimals).
+inline char *put_f6(char *p, double v) { return put_f(p, v, 6); }
+
+// "%d"
+char *put_d(char *p, int v);
+
+// Copy the characters of s (without its NUL).
+char *put_s(char *p, const char *s);
+
+constexpr size_t writer_size = size_t(1) << 20;  // bytes of one writer's buffer
+constexpr size_t writer_slack = 8192;            // room guaranteed by writer_room for one record
+
+// A file being written through a memory buffer.
+struct writer {
+  FILE *file;        // open file
+  const char *name;  // its name, for error messages
+  char *buffer;      // writer_size bytes
+  char *pos;         // end of the text collected so far
+};
+
+// Open name with mode (through open_file) and give w a fresh buffer.
+void writer_open(writer &w, const char *name, const char *mode);
+
+// Write the collected text to the file and empty the buffer; stops the run on a failed write.
+void writer_flush(writer &w);
+
+// Write n bytes from data (any size), after the collected text.
+void writer_put(writer &w, const char *data, size_t n);
+
+// Flush, release the buffer and close the file (through close_file, which checks the close).
+void writer_close(writer &w);
+
+// Current end of the text, with at least writer_slack bytes of room behind it.
+inline char *writer_room(writer &w) {
+  if (size_t(w.pos - w.buffer) > writer_size - writer_slack) writer_flush(w);
+  return w.pos;
+}

@@ -1,0 +1,23 @@
+// Definitions of the global grid state and run constants (all zero at program start).
+#include "common/state.hpp"
+
+double chat, taui, xlwl, delinv, diff, incon, sigma, amp, vorfree, ly, dt;
+bool b_mhw, b_plan;
+int nx, ny, itstp, itmax, ntrace, ipade, ihype, npar;
+
+double hy, wsrc, aspect, clin, hysq, hyd, xyz;
+int maxtrace, nxh, nyh, nx1, ny1;
+bool printtraces;
+
+array2d ne, ni, pe, pi, gni, ww;
+array2d ne0, ne1, ne2, ni0, ni1, ni2;
+array2d fne0, fne1, fne2, fni0, fni1, fni2;
+array2d hyve, hyvi, vis_e, vis_i;
+array2d cvfis, cpoti, cvort, clap, chyv;
+array2d brack_e, brack_i;
+
+double pkxavg[nspec], pkyavg[nspec], pkyavgn[nspec], pkyavgw[nspec], pkyavge[nspec];
+
+double dtt, ddtt, eno, enwo, vde_avg, vorset, dr;
+char *wisdom_sf;
+int jnull_old;

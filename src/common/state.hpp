@@ -1,0 +1,99 @@
+// Global grid state and run constants of a tavo run.
+//
+// Every field is a fixed 1026 x 1026 array of doubles indexed [x][y]; only rows x = 0 .. nx1 and
+// columns y = 0 .. ny1 are used. The fields are separate static arrays with the common 1026
+// stride: they are zero at program start, live for the whole process and are never reallocated.
+// Run constants are written only by initpar (and by the two start modes that change clin and hyd).
+#pragma once
+
+#include <fftw3.h>
+
+constexpr int nmax = 1026;                 // largest grid size in either direction
+typedef double array2d[nmax][nmax];        // one field, indexed [x][y]
+typedef fftw_complex cplx;                 // spectral buffer element: (real, imaginary)
+
+// ---- parameters read from "tavo.inp" (values 1 .. 19) ----
+extern double chat;     // parallel coupling C (adiabaticity), |value 1|
+extern bool b_mhw;      // couple only deviations from the row average (value 1 not negative)
+extern double taui;     // ion temperature ratio tau_i, |value 2|
+extern double xlwl;     // gyro-radius dependence of the Pade polarisation: 1 on, 0 off
+extern double delinv;   // bracket weight 1/delta (1 / value 3)
+extern double diff;     // dissipation coefficient nu
+extern double incon;    // start mode: 0 blob, 1 bath, 2 restart, 3 merger, 4 shear flow, 5 ky mode
+extern double sigma;    // width of the initial perturbation (length units), ky for incon = 5
+extern double amp;      // amplitude of the initial perturbation
+extern double vorfree;  // 1: vorticity-free start, 2: radial edge damping in every step
+extern double ly;       // box length along y
+extern int nx;          // grid points along x (first index)
+extern int ny;          // grid points along y (second index)
+extern double dt;       // time step
+extern int itstp;       // steps between diagnostics calls
+extern int itmax;       // total number of steps
+extern int ntrace;      // probe sample spacing in steps
+extern int ipade;       // gyro-average model: 0 Pade, 1 gamma0
+extern int ihype;       // dissipation: -1 Laplacian, 0 biharmonic, 1/2/4/8 spectral k^2p
+extern bool b_plan;     // measured FFT plans (value 18 exactly 1)
+extern int npar;        // threads
+
+// ---- derived run constants ----
+extern double hy;          // grid points per unit length (inverse spacing), ny/ly
+extern double wsrc;        // perturbation width in grid spacings, sigma*hy
+extern double aspect;      // nx/ny
+extern double clin;        // weight of the nonlinear (bracket) terms, 1 or 0
+extern int maxtrace;       // probe samples per trace
+extern bool printtraces;   // analyse the probe traces at the end (ntrace > 0)
+extern int nxh, nyh;       // half sizes nx/2, ny/2
+extern int nx1, ny1;       // last used indices nx-1, ny-1
+extern double hysq;        // stencil factor hy^2/12
+extern double hyd;         // centred y difference factor hy/2 (0 when chat = 0)
+extern double xyz;         // 1/(nx*ny)
+
+// ---- species constants ----
+constexpr double taue = -1.0;  // electron temperature factor
+constexpr double mue = 0.0;    // electron mass factor
+constexpr double mui = 1.0;    // ion mass factor
+constexpr double aae = -1.0;   // electron weight in the polarisation
+constexpr double aai = 1.0;    // ion weight in the polarisation
+constexpr double zze = -1.0;   // electron charge sign
+constexpr double zzi = 1.0;    // ion charge sign
+
+// ---- evolved densities and derived fields ----
+extern array2d ne;    // electron density n_e
+extern array2d ni;    // ion gyrocentre density N_i
+extern array2d pe;    // electrostatic potential phi
+extern array2d pi;    // gyro-averaged potential Gamma phi
+extern array2d gni;   // gyro-averaged ion density Gamma N_i
+extern array2d ww;    // vorticity (polarisation density) n_e - Gamma N_i
+
+// ---- multistep history: levels 0 (newest), 1, 2 and right-hand sides ----
+extern array2d ne0, ne1, ne2, ni0, ni1, ni2;
+extern array2d fne0, fne1, fne2, fni0, fni1, fni2;
+
+// ---- dissipation terms ----
+extern array2d hyve, hyvi;    // D(ne), D(ni) of the current step
+extern array2d vis_e, vis_i;  // first Laplacian of the biharmonic branch
+
+// ---- Fourier-space coefficient tables (include 1/(nx*ny)) ----
+extern array2d cvfis;  // N/G: inverse gyro-average
+extern array2d cpoti;  // N*G: gyro-average
+extern array2d cvort;  // -N/P: potential from vorticity (0 at k = 0)
+extern array2d clap;   // -k^2 N: Laplacian
+extern array2d chyv;   // (k^2)^p N: hyper-dissipation
+
+// ---- bracket work arrays of the time step ----
+extern array2d brack_e, brack_i;
+
+// ---- running means of the wavenumber spectra (514 entries: k up to 513 for a 1026 grid) ----
+constexpr int nspec = nmax / 2 + 1;
+extern double pkxavg[nspec], pkyavg[nspec], pkyavgn[nspec], pkyavgw[nspec], pkyavge[nspec];
+
+// ---- scalars that change during the run ----
+extern double dtt;          // dt*6/11, step factor of the multistep update
+extern double ddtt;         // itstp*dt, length of one output interval
+extern char *wisdom_sf;     // FFTW wisdom exported after the driver's plans
+extern double eno;          // density energy of the previous diagnostics call
+extern double enwo;         // vorticity energy of the previous call (growth rate)
+extern int jnull_old;       // previous zero crossing along y (single ky mode)
+extern double vde_avg;      // running mean of the single mode's phase speed
+extern double vorset;       // merger: fraction by which ni lies below ne
+extern double dr;           // squared width of the blob and merger Gaussians

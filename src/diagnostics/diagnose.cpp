@@ -1,0 +1,198 @@
+// The diagnostics call: domain sums, energies, transport and transfer rates, and the time series.
+//
+// With Dx f = (hy/2)(f[x+1][y] - f[x-1][y]), Dy likewise along y (periodic neighbours), h = xyz/2:
+//   enn = delinv h sum(ne^2 + taui ni^2)                 density energy
+//   E_K = delinv^2 h sum((Dy pe)^2 + (Dx pe)^2)           kinetic energy
+//   E_Z = delinv^2 h sum((hy (<pe>[x+1] - <pe>[x]))^2)    energy of the zonal (y-averaged) flow
+//   W   = delinv^2 h sum(lap_pe^2)                        vorticity energy
+//   Gamma = xyz delinv^2 sum(-ne Dy pe)                   radial particle flux
+// and the drive, coupling and dissipation rates (xyz times their sums). The eight sums are taken
+// in one parallel sweep; each thread sums its rows and adds its eight partial sums once inside a
+// lock, so the last bits may depend on the thread count and order. A collapsed or undefined
+// density energy stops the run before any file of the call is touched.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/files.hpp"
+#include "common/numfmt.hpp"
+#include "diagnostics/diagnostics.hpp"
+#include "diagnostics/writers.hpp"
+#include "operators/operators.hpp"
+
+double neprof[nmax];
+double peprof[nmax];
+array2d lap_pe;
+
+// The eight sums of one call.
+enum { s_n, s_k, s_z, s_w, s_f, s_g, s_c, s_d, nsums };
+
+// Add the summands of the point (x, y) to sum; xm, xp, ym, yp are its periodic neighbours and
+// zonal the squared zonal gradient of the row.
+static inline void add_point(array2d ne, array2d ni, array2d pe, int x, int y, int xm, int xp, int ym,
+                             int yp, double zonal, double *sum) {
+  const double half_hy = hy * 0.5;
+  const double dype = half_hy * (pe[x][yp] - pe[x][ym]);
+  const double dxpe = half_hy * (pe[xp][y] - pe[xm][y]);
+  const double dypi = half_hy * (pi[x][yp] - pi[x][ym]);
+  const double n = ne[x][y], nion = ni[x][y], p = pe[x][y];
+  // the coupling acts on deviations from the row averages when b_mhw is set
+  const double c = b_mhw ? (p - n) - (peprof[x] - neprof[x]) : p - n;
+  sum[s_n] += n * n + taui * nion * nion;
+  sum[s_k] += dype * dype + dxpe * dxpe;
+  sum[s_z] += zonal;
+  sum[s_w] += lap_pe[x][y] * lap_pe[x][y];
+  sum[s_f] += -n * dype;
+  sum[s_g] += -n * dype - taui * nion * dypi;
+  sum[s_c] += -chat * c * c;
+  // the dissipation always uses the full difference pe - ne
+  sum[s_d] += diff * ((p - n) * hyve[x][y] - (taui * nion + pi[x][y]) * hyvi[x][y]);
+}
+
+// The eight sums over the used grid into total.
+static void domain_sums(array2d ne, array2d ni, array2d pe, double *total) {
+  for (int s = 0; s < nsums; s++) total[s] = 0.0;
+#pragma omp parallel
+  {
+    double sum[nsums] = {0, 0, 0, 0, 0, 0, 0, 0};
+#pragma omp for schedule(static)
+    for (int x = 0; x <= nx1; x++) {
+      const int xp = x == nx1 ? 0 : x + 1;
+      const int xm = x == 0 ? nx1 : x - 1;
+      const double gradient = hy * (peprof[xp] - peprof[x]);
+      const double zonal = gradient * gradient;
+      // the two edge columns carry the periodic wrap; the interior runs without branches
+      add_point(ne, ni, pe, x, 0, xm, xp, ny1, ny1 > 0 ? 1 : 0, zonal, sum);
+      for (int y = 1; y < ny1; y++) add_point(ne, ni, pe, x, y, xm, xp, y - 1, y + 1, zonal, sum);
+      if (ny1 > 0) add_point(ne, ni, pe, x, ny1, xm, xp, ny1 - 1, 0, zonal, sum);
+    }
+#pragma omp critical(diagnose_sums)
+    for (int s = 0; s < nsums; s++) total[s] += sum[s];
+  }
+}
+
+// Zero-crossing index along the row nxh of pe: the first y > 0 whose sign differs from that of
+// y - 1 (0 and -0 count as positive, NaN as negative); 0 when there is none.
+static int zero_crossing(array2d pe) {
+  for (int y = 1; y <= ny1; y++) {
+    const bool up = pe[nxh][y] >= 0.0, before = pe[nxh][y - 1] >= 0.0;
+    if (up != before) return y;
+  }
+  return 0;
+}
+
+// Append the zonal flow vz(x), the y-average of Dx pe, for t > 0, and an empty line every call.
+static void write_zonal_flow(double t, array2d pe) {
+  writer w;
+  writer_open(w, "zfx.dat", "a");
+  if (t > 0) {
+    const double factor = (hy * 0.5) / ny;
+    for (int x = 0; x <= nx1; x++) {
+      const int xp = x == nx1 ? 0 : x + 1;
+      const int xm = x == 0 ? nx1 : x - 1;
+      double sum = 0.0;
+      for (int y = 0; y <= ny1; y++) sum += pe[xp][y] - pe[xm][y];
+      char *p = writer_room(w);
+      p = put_f(p, t, 3);
+      p = put_s(p, "  ");
+      p = put_d(p, x);
+      p = put_s(p, "  ");
+      p = put_e6(p, factor * sum);
+      p = put_s(p, " \n");
+      w.pos = p;
+    }
+  }
+  *writer_room(w) = '\n';
+  w.pos++;
+  writer_close(w);
+}
+
+// 1e-12 in place of an exact zero, so that ratios and logarithms of the energies stay finite.
+static double clamp(double v) { return v == 0.0 ? 1e-12 : v; }
+
+void diagnose(double t, double t0, int iout, int itmax, array2d ne, array2d ni, array2d pe, array2d gni) {
+  // Step 1. Radial profiles, the y-averages of ne and pe.
+#pragma omp parallel for schedule(static)
+  for (int x = 0; x <= nx1; x++) {
+    double sum_n = 0.0, sum_p = 0.0;
+    for (int y = 0; y <= ny1; y++) {
+      sum_n += ne[x][y];
+      sum_p += pe[x][y];
+    }
+    neprof[x] = sum_n / ny;
+    peprof[x] = sum_p / ny;
+  }
+
+  // Step 2. Vorticity field.
+  poisson(pe, clap, lap_pe);
+
+  // Steps 3-4. Domain sums and the values derived from them.
+  double sum[nsums];
+  domain_sums(ne, ni, pe, sum);
+  const double h = xyz * 0.5;
+  const double d2 = delinv * delinv;
+  const double enw = d2 * clamp(h * sum[s_w]);
+  const double enn = delinv * (h * sum[s_n]);
+  const double enk = d2 * clamp(h * sum[s_k]);
+  const double enz = d2 * clamp(h * sum[s_z]);
+  const double drive = xyz * sum[s_g];
+  const double coupling = xyz * sum[s_c];
+  const double dissipation = xyz * sum[s_d];
+  const double flux = xyz * delinv * delinv * sum[s_f];
+  const double t_end = static_cast<double>(itmax) * dt + t0;
+
+  // Step 5. Crash stop, before any file of this call is opened.
+  if (std::isnan(enn) || enn < 1e-16) {
+    printf("\n|t=%.3f (%.2f): enn=%.3e\n", t, t_end, enn);
+    printf("|TAVO CRASHED!  enn=%.3e,   eno=%.3e\n", enn, eno);
+    fflush(stdout);
+    fftw_cleanup_threads();
+    exit(1);
+  }
+  eno = enn;
+
+  // Step 6. Energies, transfer rates and flux.
+  FILE *file = open_file("eng.dat", "a");
+  if (t > 0) fprintf(file, "%.8f  %.6e  %.6e  %.6e  %.6e  %.6e\n", t, enn, enk, enz, enk + enn, enz / enk);
+  close_file(file, "eng.dat");
+  file = open_file("eng-transfer.dat", "a");
+  if (t > 0)
+    fprintf(file, "%.8f  %.6e  %.6e  %.6e  %.6e\n", t, drive, coupling, dissipation, (drive + coupling) + dissipation);
+  close_file(file, "eng-transfer.dat");
+  file = open_file("fne.dat", "a");
+  if (t > 0) fprintf(file, "%.8f  %.6e\n", t, flux);
+  close_file(file, "fne.dat");
+
+  // Step 7. Phase speed of the single ky mode from the drift of a zero crossing along y; a
+  // crossing that did not move towards smaller y counts as -1e-9.
+  if (incon == 5) {
+    const int j0 = zero_crossing(pe);
+    double v = -1e-9;
+    if (iout > 1) {
+      v = (j0 - jnull_old) * (1.0 / hy) / ddtt;
+      if (!(v < 0.0)) v = -1e-9;
+    }
+    jnull_old = j0;
+    vde_avg = (iout * vde_avg + v) / (iout + 1);
+  }
+
+  // Step 8. Growth rate of the vorticity amplitude sqrt(W) over one interval.
+  if (enwo == 1e-12) enwo = enw;
+  const double gamma = (std::sqrt(enw) - std::sqrt(enwo)) / (std::sqrt(enwo) * ddtt);
+  enwo = enw;
+  file = open_file("gamma.dat", "a");
+  if (iout >= 2) fprintf(file, "%.3f  %.6e  %.6e\n", t, std::fabs(vde_avg * sigma), gamma);
+  close_file(file, "gamma.dat");
+
+  // Step 9. Zonal flow.
+  write_zonal_flow(t, pe);
+
+  // Step 10. Profiles and cuts, snapshots, wavenumber spectra.
+  write_profiles(ne, ni, pe, gni);
+  write_snapshots(ne, pe);
+  write_spectra(ne, iout);
+
+  // Step 11. Progress line.
+  printf("|t=%.3f (%.3f): enn=%.3e\n", t, t_end, enn);
+  fflush(stdout);
+}

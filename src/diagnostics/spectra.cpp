@@ -1,0 +1,115 @@
+// One-dimensional wavenumber spectra from real-to-complex transforms of single rows or columns:
+//   "pky_p.dat"  sum over rows of |Re X_k| of pi,                    / nx,     times 1/hy
+//   "pky_n.dat"  the same for ne,                                    / nx,     times 1/hy
+//   "pky_w.dat"  sum over rows of (Re X_k)^2 of lap_pe,              / nx,     times 0.5/hy
+//   "pky_e.dat"  sum over rows of |Re X_k| of (Dx pi)^2 + (Dy pi)^2,  / (nx ny), times 0.5/hy
+//   "pkx_p.dat"  sum over columns of |Re X_k| of pi,                 / (nx ny), times 1/hy
+// with X_k the unnormalised forward coefficients. Each line holds k 2 pi/ly, the spectrum of this
+// call and its running mean over the calls of a continued run (incon = 2), for k = 1 .. n/2 - 1.
+// One FFTW_ESTIMATE plan per direction and call serves all rows or columns.
+#include <cmath>
+
+#include "common/files.hpp"
+#include "common/numfmt.hpp"
+#include "diagnostics/writers.hpp"
+
+static double spectrum[nspec];  // A[k], k = 0 .. n/2, of the spectrum being computed
+
+// Which term of X_k a spectrum adds.
+enum term_kind { abs_real, squared_real };
+
+// Add the term of X_k, k = 0 .. n/2, of the transform output to spectrum.
+static void accumulate(const cplx *out, int n, term_kind term) {
+  for (int k = 0; k <= n / 2; k++) {
+    const double re = out[k][0];
+    spectrum[k] += term == abs_real ? std::fabs(re) : re * re;
+  }
+}
+
+// Divide spectrum by divisor, advance the running mean in a continued run and write the file:
+// n the transform length, factor the output factor, mean the running-mean array.
+static void finish_spectrum(const char *name, int n, double divisor, double factor, double *mean, int iout) {
+  for (int k = 0; k <= n / 2; k++) spectrum[k] /= divisor;
+  if (incon == 2 && n / 2 >= 1)
+    for (int k = 1; k <= n / 2; k++) mean[k] = (iout * mean[k] + spectrum[k]) / (iout + 1);
+  writer w;
+  writer_open(w, name, "w");
+  if (n > 3) {
+    for (int k = 1; k <= n / 2 - 1; k++) {
+      char *p = writer_room(w);
+      p = put_e6(p, static_cast<double>(k) * (2.0 * M_PI) / ly);
+      p = put_s(p, "  ");
+      p = put_e6(p, factor * spectrum[k]);
+      p = put_s(p, "  ");
+      p = put_e6(p, factor * mean[k]);
+      *p++ = '\n';
+      w.pos = p;
+    }
+  }
+  writer_close(w);
+}
+
+// ne: the density of the diagnostics call; iout: its interval index (weight of the means).
+void write_spectra(array2d ne, int iout) {
+  // four spectra along y, one plan of length ny
+  fftw_plan_with_nthreads(npar);
+  double *in = fftw_alloc_real(ny);
+  cplx *out = fftw_alloc_complex(ny / 2 + 1);
+  fftw_plan plan = fftw_plan_dft_r2c_1d(ny, in, out, FFTW_ESTIMATE);
+  const double half_hy = hy * 0.5;
+  const double nxny = static_cast<double>(nx * ny);
+
+  struct y_spectrum {
+    const char *name;
+    double (*field)[nmax];  // row source; none for the gradient energy of pi
+    term_kind term;
+    double divisor, factor;
+    double *mean;
+  };
+  const y_spectrum list[4] = {
+      {"pky_p.dat", pi, abs_real, static_cast<double>(nx), 1.0 / hy, pkyavg},
+      {"pky_n.dat", ne, abs_real, static_cast<double>(nx), 1.0 / hy, pkyavgn},
+      {"pky_w.dat", lap_pe, squared_real, static_cast<double>(nx), 0.5 / hy, pkyavgw},
+      {"pky_e.dat", nullptr, abs_real, nxny, 0.5 / hy, pkyavge},
+  };
+  for (const y_spectrum &s : list) {
+    for (int k = 0; k <= ny / 2; k++) spectrum[k] = 0.0;
+    for (int x = 0; x <= nx1; x++) {
+      if (s.field) {
+        for (int y = 0; y <= ny1; y++) in[y] = s.field[x][y];
+      } else {
+        // gradient energy density (Dx pi)^2 + (Dy pi)^2 with periodic neighbours
+        const int xp = x == nx1 ? 0 : x + 1;
+        const int xm = x == 0 ? nx1 : x - 1;
+        for (int y = 0; y <= ny1; y++) {
+          const int yp = y == ny1 ? 0 : y + 1;
+          const int ym = y == 0 ? ny1 : y - 1;
+          const double dx = half_hy * (pi[xp][y] - pi[xm][y]);
+          const double dy = half_hy * (pi[x][yp] - pi[x][ym]);
+          in[y] = dx * dx + dy * dy;
+        }
+      }
+      fftw_execute(plan);
+      accumulate(out, ny, s.term);
+    }
+    finish_spectrum(s.name, ny, s.divisor, s.factor, s.mean, iout);
+  }
+  fftw_destroy_plan(plan);
+  fftw_free(in);
+  fftw_free(out);
+
+  // the spectrum along x, one plan of length nx over the columns
+  in = fftw_alloc_real(nx);
+  out = fftw_alloc_complex(nx / 2 + 1);
+  plan = fftw_plan_dft_r2c_1d(nx, in, out, FFTW_ESTIMATE);
+  for (int k = 0; k <= nx / 2; k++) spectrum[k] = 0.0;
+  for (int y = 0; y <= ny1; y++) {
+    for (int x = 0; x <= nx1; x++) in[x] = pi[x][y];
+    fftw_execute(plan);
+    accumulate(out, nx, abs_real);
+  }
+  fftw_destroy_plan(plan);
+  fftw_free(in);
+  fftw_free(out);
+  finish_spectrum("pkx_p.dat", nx, nxny, 1.0 / hy, pkxavg, iout);
+}

@@ -1,0 +1,41 @@
+// The time step and its field solves, on the driver's persistent transform plans and buffers.
+#pragma once
+
+#include "common/state.hpp"
+
+// Persistent spectral buffers and plans of the time step (nx*ny complex values each).
+extern cplx *fw_in, *fw_out, *bw_in, *bw_out;
+extern fftw_plan plan_fw, plan_bw;
+extern double xmask[nmax];  // radial damping profile used when vorfree = 2
+
+// Stage accumulators of the timing report, in the report's order.
+enum { t_ini, t_upd, t_poi1, t_poi2, t_pol, t_bnd, t_out, t_mem, nstages };
+extern double stage_time[nstages];
+
+// Create the four buffers and the two plans (measured when b_plan) for npar threads and export
+// the wisdom into wisdom_sf.
+void make_transforms();
+
+// Release the buffers and plans made by make_transforms.
+void free_transforms();
+
+// xmask[x] = 1 - exp(-0.25 (nx1-x)^2) - exp(-0.25 x^2).
+void compute_xmask();
+
+// to[x][y] = from[x][y] for x = 0 .. lastx, y = 0 .. lasty.
+void f_copy2darray(array2d from, array2d to, int lastx, int lasty);
+
+// g = Re B(c * F(f)) on the persistent plans (f and g may coincide).
+void spectral_filter(array2d f, array2d c, array2d g);
+
+// The stages of one step, in their order: brackets, dissipation and update; gni; edge damping;
+// ww and pe; pi; history shift.
+void stage_upd();
+void stage_poi1();
+void stage_bnd();
+void stage_pol();
+void stage_poi2();
+void stage_mem();
+
+// One whole time step; adds its stage times to stage_time.
+void timestep();

@@ -1,0 +1,117 @@
+// Field solves of the time step on the persistent plans: the spectral filter, the gyro-averages
+// gni = Gamma ni and pi = Gamma pe (stages poi1, poi2), the radial edge damping with xmask
+// (stage bnd) and the vorticity ww = ne - gni with the potential pe = -P^-1 ww (stage pol).
+// Since cvort vanishes at k = 0, the potential has zero mean.
+#include <cmath>
+
+#include "driver/driver.hpp"
+
+double xmask[nmax];
+
+void compute_xmask() {
+  for (int x = 0; x <= nx1; x++) {
+    // Both squares in integer arithmetic, then converted.
+    int right = (nx1 - x) * (nx1 - x), left = x * x;
+    xmask[x] = 1.0 - exp(-0.25 * static_cast<double>(right)) - exp(-0.25 * static_cast<double>(left));
+  }
+}
+
+void f_copy2darray(array2d from, array2d to, int lastx, int lasty) {
+#pragma omp parallel for schedule(static)
+  for (int x = 0; x <= lastx; x++)
+    for (int y = 0; y <= lasty; y++) to[x][y] = from[x][y];
+}
+
+// Multiply fw_out by table c into bw_in and transform back into bw_out (passes 3 and 4 of a filter).
+static void multiply_and_back(array2d c) {
+  const int n = ny;
+#pragma omp parallel for schedule(static)
+  for (int x = 0; x <= nx1; x++) {
+    const cplx *src = fw_out + static_cast<size_t>(x) * n;
+    cplx *dst = bw_in + static_cast<size_t>(x) * n;
+    const double *cx = c[x];
+    for (int y = 0; y < n; y++) {
+      dst[y][0] = src[y][0] * cx[y];
+      dst[y][1] = src[y][1] * cx[y];
+    }
+  }
+  fftw_execute(plan_bw);
+}
+
+// g = real part of bw_out.
+static void take_real(array2d g) {
+  const int n = ny;
+#pragma omp parallel for schedule(static)
+  for (int x = 0; x <= nx1; x++) {
+    const cplx *src = bw_out + static_cast<size_t>(x) * n;
+    double *gx = g[x];
+    for (int y = 0; y < n; y++) gx[y] = src[y][0];
+  }
+}
+
+void spectral_filter(array2d f, array2d c, array2d g) {
+  const int n = ny;
+#pragma omp parallel for schedule(static)
+  for (int x = 0; x <= nx1; x++) {
+    cplx *dst = fw_in + static_cast<size_t>(x) * n;
+    const double *fx = f[x];
+    for (int y = 0; y < n; y++) {
+      dst[y][0] = fx[y];
+      dst[y][1] = 0.0;
+    }
+  }
+  fftw_execute(plan_fw);
+  multiply_and_back(c);
+  take_real(g);
+}
+
+// Stage poi1: gni from ni (a copy for cold ions).
+void stage_poi1() {
+  if (taui > 0)
+    spectral_filter(ni, cpoti, gni);
+  else
+    f_copy2darray(ni, gni, nx1, ny1);
+}
+
+// Stage bnd: damp ne, ni and gni towards the radial edges when vorfree is 2.
+void stage_bnd() {
+  if (vorfree != 2) return;
+  const int n = ny;
+#pragma omp parallel for schedule(static)
+  for (int x = 0; x <= nx1; x++) {
+    const double m = xmask[x];
+    for (int y = 0; y < n; y++) {
+      ne[x][y] *= m;
+      ni[x][y] *= m;
+      gni[x][y] *= m;
+    }
+  }
+}
+
+// Stage pol: ww and the filter input in one pass, then pe = Re B(cvort F(ww)).
+void stage_pol() {
+  const int n = ny;
+#pragma omp parallel for schedule(static)
+  for (int x = 0; x <= nx1; x++) {
+    cplx *dst = fw_in + static_cast<size_t>(x) * n;
+    const double *nex = ne[x], *gnix = gni[x];
+    double *wwx = ww[x];
+    for (int y = 0; y < n; y++) {
+      double v = -(zze * nex[y] + zzi * gnix[y]);
+      wwx[y] = v;
+      dst[y][0] = v;
+      dst[y][1] = 0.0;
+    }
+  }
+  fftw_execute(plan_fw);
+  multiply_and_back(cvort);
+  take_real(pe);
+}
+
+// Stage poi2: pi from pe (a copy for cold ions).
+void stage_poi2() {
+  if (taui > 0)
+    spectral_filter(pe, cpoti, pi);
+  else
+    f_copy2darray(pe, pi, nx1, ny1);
+}

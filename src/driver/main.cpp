@@ -1,0 +1,110 @@
+// tavo: two-dimensional drift-wave turbulence of a gyrofluid electron density and ion gyrocentre
+// density on a doubly periodic grid. The program reads "tavo.inp" in the working directory, runs
+// itmax time steps in intervals of itstp steps with a diagnostics call after each interval, and
+// writes its result files into the same directory.
+#include <omp.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/files.hpp"
+#include "common/state.hpp"
+#include "diagnostics/diagnostics.hpp"
+#include "driver/driver.hpp"
+#include "initial/initial.hpp"
+#include "setup/setup.hpp"
+
+// A zero-filled probe store of nprobes * maxtrace doubles (none when there are no samples).
+static double *reserve_trace() {
+  if (maxtrace <= 0) return nullptr;
+  double *store = static_cast<double *>(calloc(static_cast<size_t>(nprobes) * maxtrace, sizeof(double)));
+  if (!store) fatal("| cannot reserve the probe traces: %d samples per probe (itmax/ntrace) is too many", maxtrace);
+  return store;
+}
+
+int main() {
+  //--- Step 1. Wall-clock start of the run.
+  const double run_start = omp_get_wtime();
+
+  //--- Step 2. Parameters, run constants, threads, emptied time series, coefficient tables.
+  initpar();
+
+  //--- Step 3. Probe-trace stores.
+  double *trace_n = reserve_trace();
+  double *trace_p = reserve_trace();
+
+  //--- Steps 4-7. Spectral buffers, the two persistent plans (for npar threads) and the wisdom.
+  make_transforms();
+
+  //--- Step 8.
+  printf("| initialisation ... ");
+  fflush(stdout);
+
+  //--- Steps 9-10. Radial damping profile; the densities start from zero.
+  compute_xmask();
+  for (int x = 0; x <= nx1; x++) {
+    memset(ne[x], 0, sizeof(double) * ny);
+    memset(ni[x], 0, sizeof(double) * ny);
+  }
+
+  //--- Step 11. Initial state (or the restart file); t0 is the start time.
+  const double t0 = initcond();
+
+  //--- Steps 12-13.
+  printf("| start time stepping ...\n");
+  fflush(stdout);
+  const int intervals = itmax / itstp;
+  dtt = dt * 6.0 / 11.0;
+  ddtt = static_cast<double>(itstp) * dt;
+
+  //--- Step 14. A run of no steps ends here.
+  if (itmax == 0) return 0;
+
+  //--- Steps 15-17. Initial diagnostics, the start-up time, the stage timers.
+  diagnose(0.0, 0.0, 0, itmax, ne, ni, pe, gni);
+  stage_time[t_ini] = omp_get_wtime() - run_start;
+  for (int s = 0; s < nstages; s++)
+    if (s != t_ini) stage_time[s] = 0.0;
+  double t = t0;
+
+  //--- Step 18. The interval loop; probe sample s is the state after s*ntrace steps.
+  long steps = 0;
+  if (printtraces) record_probes(trace_n, trace_p, 0);
+  for (int k = 0; k < intervals; k++) {
+    for (int it = 0; it < itstp; it++) {
+      timestep();
+      steps++;
+      if (printtraces && steps % ntrace == 0 && steps / ntrace < maxtrace)
+        record_probes(trace_n, trace_p, static_cast<int>(steps / ntrace));
+    }
+    t = (t0 + k * ddtt) + itstp * dt;
+    double start = omp_get_wtime();
+    diagnose(t, t0, k, itmax, ne, ni, pe, gni);
+    stage_time[t_out] += omp_get_wtime() - start;
+  }
+
+  //--- Step 19. End stage: restart file and probe analysis.
+  double end_start = omp_get_wtime();
+  writerestart(t);
+  if (printtraces) trace_analysis(t0, trace_n, trace_p);
+  stage_time[t_out] += omp_get_wtime() - end_start;
+
+  //--- Step 20. Timing report.
+  double total = 0.0;
+  for (int s = 0; s < nstages; s++) total += stage_time[s];
+  const double share = total > 0 ? 100.0 / total : 0.0;
+  const double *st = stage_time;
+  printf("|\n| total times: ini: %.2f upd: %.2f poi1: %.2f poi2: %.2f pol: %.2f bnd: %.2f out: %.2f mem:%.2f\n",
+         st[t_ini], st[t_upd], st[t_poi1], st[t_poi2], st[t_pol], st[t_bnd], st[t_out], st[t_mem]);
+  printf("| rela. times: ini: %.2f upd: %.2f poi1: %.2f poi2: %.2f pol: %.2f bnd: %.2f out: %.2f mem:%.2f\n|\n",
+         st[t_ini] * share, st[t_upd] * share, st[t_poi1] * share, st[t_poi2] * share, st[t_pol] * share,
+         st[t_bnd] * share, st[t_out] * share, st[t_mem] * share);
+
+  //--- Steps 21-22. FFTW's thread clean-up after the last transform, and the end line.
+  free(trace_n);
+  free(trace_p);
+  fftw_cleanup_threads();
+  printf("| TAVO end.\n\n");
+  return 0;
+}

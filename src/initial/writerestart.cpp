@@ -1,0 +1,59 @@
+// The restart file "restart.dat": the complete state of the third-order multistep scheme.
+//
+// A header line "%5e  \n" with the simulation time, then one line per grid point, x outer and y
+// inner, "%d  %d" followed by twelve "%.6e" columns separated by two blanks: eno, pe, ne, ne1,
+// ne2, ni, ni1, ni2, fne1, fne2, fni1, fni2. At the end of a step ne0 = ne and ni0 = ni, and the
+// current tendencies are recomputed by the next step, so these columns are the whole state; the
+// values keep seven significant digits. The text is byte for byte what printf makes of these
+// formats. It is written under a temporary name and moved onto "restart.dat" only after every
+// write and the close succeeded, so a failed write leaves the previous restart file intact.
+#include <cstring>
+
+#include "common/files.hpp"
+#include "common/numfmt.hpp"
+#include "common/state.hpp"
+#include "initial/initial.hpp"
+
+static const char *const restart_name = "restart.dat";
+static const char *const restart_temp = "restart.dat.tmp";
+
+// Write the state at simulation time `time` to "restart.dat".
+void writerestart(double time) {
+  writer out;
+  writer_open(out, restart_temp, "w");
+
+  char *p = writer_room(out);
+  p = put_e6(p, time);  // "%5e": the width never pads a six-decimal exponent form
+  p = put_s(p, "  \n");
+  out.pos = p;
+
+  // eno is the same on every line: format it once.
+  char eno_text[32];
+  const size_t eno_length = size_t(put_e6(eno_text, eno) - eno_text);
+
+  for (int x = 0; x <= nx1; x++)
+    for (int y = 0; y <= ny1; y++) {
+      const double columns[11] = {pe[x][y],   ne[x][y],   ne1[x][y],  ne2[x][y],
+                                  ni[x][y],   ni1[x][y],  ni2[x][y],  fne1[x][y],
+                                  fne2[x][y], fni1[x][y], fni2[x][y]};
+      p = writer_room(out);
+      p = put_d(p, x);
+      *p++ = ' ';
+      *p++ = ' ';
+      p = put_d(p, y);
+      *p++ = ' ';
+      *p++ = ' ';
+      memcpy(p, eno_text, eno_length);
+      p += eno_length;
+      for (double value : columns) {
+        *p++ = ' ';
+        *p++ = ' ';
+        p = put_e6(p, value);
+      }
+      *p++ = '\n';
+      out.pos = p;
+    }
+
+  writer_close(out);
+  rename_file(restart_temp, restart_name);
+}

@@ -1,0 +1,39 @@
+// Arakawa's conservative nine-point Poisson bracket on the doubly periodic grid.
+//
+//   out = {a, b} = da/dx db/dy - da/dy db/dx = -hysq * S,   hysq = hy^2/12,
+//
+// S the sum of eight products of b at the eight neighbours with differences of a (the average of
+// the Jacobians J++, J+x and Jx+). The discrete sums of out, a*out and b*out vanish to round-off,
+// so the advection conserves mass, energy and enstrophy; the error is second order in 1/hy.
+#include "operators/operators.hpp"
+
+// One output point from the row pointers of a and b (rows im, i, ip) and the columns jm, j, jp.
+static inline double bracket_point(const double *am, const double *a0, const double *ap, const double *bm,
+                                   const double *b0, const double *bp, int jm, int j, int jp) {
+  double s = b0[jp] * (am[j] - ap[j] - ap[jp] + am[jp]);
+  s += b0[jm] * (ap[j] - am[j] - am[jm] + ap[jm]);
+  s += bp[j] * (a0[jp] - a0[jm] + ap[jp] - ap[jm]);
+  s += bm[j] * (a0[jm] - a0[jp] + am[jm] - am[jp]);
+  s += bp[jm] * (ap[j] - a0[jm]);
+  s += bp[jp] * (a0[jp] - ap[j]);
+  s += bm[jm] * (a0[jm] - am[j]);
+  s += bm[jp] * (am[j] - a0[jp]);
+  return s;
+}
+
+void arakawa(array2d a, array2d b, array2d out) {
+  const double factor = -hysq;
+  const int last = ny1;
+#pragma omp parallel for schedule(static)
+  for (int i = 0; i <= nx1; i++) {
+    const int ip = i == nx1 ? 0 : i + 1;
+    const int im = i == 0 ? nx1 : i - 1;
+    const double *am = a[im], *a0 = a[i], *ap = a[ip];
+    const double *bm = b[im], *b0 = b[i], *bp = b[ip];
+    double *o = out[i];
+    // The two edge columns wrap; the interior loop has plain neighbours and vectorises.
+    o[0] = factor * bracket_point(am, a0, ap, bm, b0, bp, last, 0, last == 0 ? 0 : 1);
+    for (int j = 1; j < last; j++) o[j] = factor * bracket_point(am, a0, ap, bm, b0, bp, j - 1, j, j + 1);
+    if (last > 0) o[last] = factor * bracket_point(am, a0, ap, bm, b0, bp, last - 1, last, 0);
+  }
+}

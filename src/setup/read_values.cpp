@@ -1,0 +1,72 @@
+// The parameter-file reader and the checks that make the nineteen values a runnable set.
+//
+// "tavo.inp" is a sequence of white-space separated tokens. A token containing '=' is a marker;
+// the token after a marker is the next numbered value (strtod: the longest numeric prefix, 0 when
+// there is none). A value token that itself contains '=' is a marker too. Every other token is a
+// name, unit or comment and is ignored; line breaks mean nothing.
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/files.hpp"
+#include "common/state.hpp"
+#include "setup/setup.hpp"
+
+// Read the next token of any length into token; false at end of file.
+static bool next_token(FILE *file, std::string &token) {
+  token.clear();
+  int c;
+  do {
+    c = fgetc(file);
+  } while (c != EOF && isspace(c));
+  while (c != EOF && !isspace(c)) {
+    token.push_back(static_cast<char>(c));
+    c = fgetc(file);
+  }
+  return !token.empty();
+}
+
+static bool is_marker(const std::string &token) { return token.find('=') != std::string::npos; }
+
+int read_values(FILE *file, double *values, int maxvalues, bool *dangling_marker) {
+  std::string token;
+  // First pass: count the markers.
+  int markers = 0;
+  while (next_token(file, token))
+    if (is_marker(token)) markers++;
+  rewind(file);
+
+  // Second pass: the token after each marker is the next value.
+  int stored = 0;
+  *dangling_marker = false;
+  bool have = next_token(file, token);
+  while (have && stored < markers) {
+    if (!is_marker(token)) {
+      have = next_token(file, token);
+      continue;
+    }
+    if (!next_token(file, token)) {
+      *dangling_marker = true;  // the marker was the last token of the file
+      break;
+    }
+    if (stored < maxvalues) values[stored] = strtod(token.c_str(), nullptr);
+    stored++;
+  }
+  return stored;
+}
+
+void check_values(const double *v) {
+  // Truncated the way set_run_constants truncates them.
+  auto whole = [](double value) -> double { return std::isnan(value) ? 0.0 : std::trunc(value); };
+  double gridx = whole(v[9]), gridy = whole(v[10]);
+  if (!(gridx >= 1 && gridx <= nmax)) fatal("| nx = %g (value 10) is outside 1 .. %d", v[9], nmax);
+  if (!(gridy >= 1 && gridy <= nmax)) fatal("| ny = %g (value 11) is outside 1 .. %d", v[10], nmax);
+  if (whole(v[18]) < 1) fatal("| npar = %g (value 19) is below 1: at least one thread is needed", v[18]);
+  if (whole(v[12]) < 1) fatal("| itstp = %g (value 13) is below 1: an output interval needs a step", v[12]);
+  if (whole(v[13]) < 0) fatal("| itmax = %g (value 14) is negative", v[13]);
+  if (whole(v[15]) != 0 && whole(v[15]) != 1) fatal("| ipade = %g (value 16) is neither 0 (Pade) nor 1 (gamma0)", v[15]);
+  if (!(v[8] > 0)) fatal("| ly = %g (value 9) is not positive", v[8]);
+  if (v[2] == 0) fatal("| delta = 0 (value 3): its reciprocal, the bracket weight, would be infinite");
+}

@@ -1,0 +1,97 @@
+// Test support: small grids without a parameter file, and end-to-end runs of the program.
+#include "support/run_setup.hpp"
+
+#include <omp.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "driver/driver.hpp"
+#include "setup/setup.hpp"
+
+values19 test_values() {
+  values19 v{};
+  v[v_chat] = 1.0;
+  v[v_taui] = 1.0;
+  v[v_delta] = 1.0;
+  v[v_diff] = 0.0;
+  v[v_incon] = 0;
+  v[v_sigma] = 1.0;
+  v[v_amp] = 0.1;
+  v[v_vorfree] = 0;
+  v[v_ly] = 2 * M_PI;
+  v[v_nx] = 16;
+  v[v_ny] = 16;
+  v[v_dt] = 0.01;
+  v[v_itstp] = 1;
+  v[v_itmax] = 1;
+  v[v_ntrace] = 0;
+  v[v_ipade] = 0;
+  v[v_ihype] = -5;
+  v[v_bplan] = 0;
+  v[v_npar] = 1;
+  return v;
+}
+
+void setup_run(const values19 &v) {
+  set_run_constants(v.data());
+  omp_set_num_threads(npar);
+  build_tables();
+  make_transforms();
+}
+
+void clear_state() {
+  array2d *fields[] = {&ne,   &ni,   &pe,   &pi,   &gni,  &ww,    &ne0,   &ne1,  &ne2,
+                       &ni0,  &ni1,  &ni2,  &fne0, &fne1, &fne2,  &fni0,  &fni1, &fni2,
+                       &hyve, &hyvi, &vis_e, &vis_i, &brack_e, &brack_i};
+  for (array2d *f : fields) memset(*f, 0, sizeof(array2d));
+}
+
+void write_text(const std::string &path, const std::string &text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+std::string read_text(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  return buffer.str();
+}
+
+std::string parameter_file(const values19 &v) {
+  static const char *names[19] = {"chat",  "taui",  "delta", "diff",   "incon", "sigma", "amp",
+                                  "vorfree", "ly",  "nx",    "ny",     "dt",    "itstp", "itmax",
+                                  "ntrace", "ipade", "ihype", "b_plan", "npar"};
+  std::string text;
+  char line[128];
+  for (int i = 0; i < 19; i++) {
+    snprintf(line, sizeof line, "%s = %.17g\n", names[i], v[i]);
+    text += line;
+  }
+  return text;
+}
+
+std::string make_temp_dir() {
+  const char *base = getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/tavo-test-XXXXXX";
+  std::string path = pattern;
+  if (!mkdtemp(&path[0])) {
+    perror("mkdtemp");
+    abort();
+  }
+  return path;
+}
+
+int run_tavo(const std::string &dir, std::string *output) {
+  std::string command = "cd '" + dir + "' && '" + TAVO_EXE + "' > stdout.txt 2> stderr.txt";
+  int status = system(command.c_str());
+  if (output) *output = read_text(dir + "/stdout.txt");
+  if (status == -1 || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
