@@ -9,8 +9,8 @@
 // the record: a missing or unreadable file, a file ending inside a record, a token that is not a
 // number in full, a point outside the grid of this run. The file is read in large blocks through
 // a buffer that grows for long tokens, so a token of any length is read safely.
-#include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +28,9 @@ static FILE *source;
 static char *buffer;
 static size_t capacity, first, last;
 static bool exhausted;
+
+// The white space of the C locale (what isspace accepts), without a library call per character.
+static inline bool blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // Read more of the file behind the unread text (moved to the front); false at the end of the file.
 static bool refill() {
@@ -57,13 +60,13 @@ static bool refill() {
 // of the file. The token stays valid until the next call.
 static const char *next_token(size_t *length) {
   for (;;) {
-    while (first < last && isspace(static_cast<unsigned char>(buffer[first]))) first++;
+    while (first < last && blank(buffer[first])) first++;
     if (first < last) break;
     if (!refill()) return nullptr;
   }
   size_t end = first;
   for (;;) {
-    while (end < last && !isspace(static_cast<unsigned char>(buffer[end]))) end++;
+    while (end < last && !blank(buffer[end])) end++;
     if (end < last) break;
     const size_t offset = end - first;
     const bool more = refill();  // moves the unread text to the front even at the end of the file
@@ -78,19 +81,26 @@ static const char *next_token(size_t *length) {
 }
 
 // strtod of a whole token; false when the token is not a number in full (an embedded NUL counts
-// as a non-numeric character).
+// as a non-numeric character). from_chars gives the same correctly rounded value several times
+// faster; strtod takes what it leaves: a leading '+', hexadecimal forms, values out of range.
 static bool whole_real(const char *token, size_t length, double *value) {
+  const char *end = token + length;
+  const std::from_chars_result quick = std::from_chars(token, end, *value);
+  if (quick.ec == std::errc() && quick.ptr == end) return true;
   char *stop;
   *value = strtod(token, &stop);
-  return length > 0 && stop == token + length;
+  return length > 0 && stop == end;
 }
 
 // strtol (base 10) of a whole token; false when it is not an integer in full. An integer beyond
 // the range of long reads as LONG_MIN or LONG_MAX, which lies outside every grid.
 static bool whole_integer(const char *token, size_t length, long *value) {
+  const char *end = token + length;
+  const std::from_chars_result quick = std::from_chars(token, end, *value);
+  if (quick.ec == std::errc() && quick.ptr == end) return true;
   char *stop;
   *value = strtol(token, &stop, 10);
-  return length > 0 && stop == token + length;
+  return length > 0 && stop == end;
 }
 
 // Stop on a token that is not a number: record 0 is the header.

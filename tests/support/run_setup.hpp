@@ -21,7 +21,7 @@ values19 test_values();
 // transforms and wisdom, as the program does before its initial state.
 void setup_run(const values19 &v);
 
-// Zero every field of the grid state over the whole arrays.
+// Zero every field of the grid state and every coefficient table over the whole arrays.
 void clear_state();
 
 // Write text into path.

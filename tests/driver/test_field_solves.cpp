@@ -1,0 +1,314 @@
+// The field solves of the time step: the spectral filter on the persistent plans against the
+// one-shot solve, the gyro-averages gni = G ni and pi = G pe and the potential pe = -(ne - gni)/P
+// on Fourier modes against the model's factors, the zero-mean potential, the radial damping
+// profile xmask and its use, and the array copy.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "driver/driver.hpp"
+#include "operators/operators.hpp"
+#include "setup/setup.hpp"
+#include "support/run_setup.hpp"
+
+namespace {
+
+const double twopi = 6.283185307179586;
+
+array2d want_a, want_b, saved_a, saved_b;  // expected and saved fields of a test
+
+// cos(2 pi (mx x / nx + my y / ny)) at grid point (x, y).
+double mode(int mx, int my, int x, int y) {
+  return cos(twopi * (static_cast<double>(mx) * x / nx + static_cast<double>(my) * y / ny));
+}
+
+// k^2 of the mode with signed indices (mx, my) on the current grid.
+double mode_k2(int mx, int my) {
+  double kx = twopi * hy * mx / nx, ky = twopi * hy * my / ny;
+  return kx * kx + ky * ky;
+}
+
+// f = offset + a sum of the Fourier modes up to index kmax with random amplitudes and phases.
+void smooth_random(array2d f, unsigned seed, double amplitude, double offset) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  for (int x = 0; x <= nx1; x++)
+    for (int y = 0; y <= ny1; y++) f[x][y] = offset;
+  const int kmax = 3;
+  for (int mx = 0; mx <= kmax; mx++)
+    for (int my = -kmax; my <= kmax; my++) {
+      if (mx == 0 && my <= 0) continue;
+      double a = amplitude * u(gen), phase = M_PI * u(gen);
+      for (int x = 0; x <= nx1; x++)
+        for (int y = 0; y <= ny1; y++)
+          f[x][y] += a * cos(twopi * (static_cast<double>(mx) * x / nx + static_cast<double>(my) * y / ny) + phase);
+    }
+}
+
+// Largest |got - want| over the used extent; NaN as soon as one entry of got is NaN.
+double max_diff(array2d got, array2d want, int *at_x, int *at_y) {
+  double worst = 0.0;
+  *at_x = *at_y = 0;
+  for (int x = 0; x <= nx1; x++)
+    for (int y = 0; y <= ny1; y++) {
+      double d = fabs(got[x][y] - want[x][y]);
+      if (std::isnan(d)) {
+        *at_x = x, *at_y = y;
+        return d;
+      }
+      if (d > worst) worst = d, *at_x = x, *at_y = y;
+    }
+  return worst;
+}
+
+// Largest |f| over the used extent.
+double max_abs(array2d f) {
+  double m = 0.0;
+  for (int x = 0; x <= nx1; x++)
+    for (int y = 0; y <= ny1; y++) m = fmax(m, fabs(f[x][y]));
+  return m;
+}
+
+// Expect got = want within tol over the used extent, naming the worst point.
+void expect_field(const char *name, array2d got, array2d want, double tol) {
+  int x, y;
+  double d = max_diff(got, want, &x, &y);
+  EXPECT_LE(d, tol) << name << " at [" << x << "][" << y << "]: got " << got[x][y] << ", expected " << want[x][y]
+                    << ", difference " << d;
+}
+
+// A small grid with the given values changed from the quiet test run; fields and tables cleared,
+// so that nothing of an earlier test in this process shows through.
+void start(values19 v) {
+  clear_state();
+  for (array2d *table : {&cvfis, &cpoti, &cvort, &clap, &chyv}) memset(*table, 0, sizeof(array2d));
+  setup_run(v);
+}
+
+TEST(SpectralFilter, EqualsOneShotSolveForEveryTable) {
+  values19 v = test_values();
+  v[v_nx] = 12;  // non-square, so a swapped layout shows
+  v[v_ny] = 8;
+  v[v_ihype] = 2;
+  start(v);
+  array2d *tables[] = {&cpoti, &cvfis, &cvort, &clap, &chyv};
+  const char *names[] = {"cpoti", "cvfis", "cvort", "clap", "chyv"};
+  smooth_random(ne, 11, 1.0, 0.4);
+  for (int t = 0; t < 5; t++) {
+    SCOPED_TRACE(names[t]);
+    spectral_filter(ne, *tables[t], saved_a);
+    poisson(ne, *tables[t], want_a);
+    expect_field("filter", saved_a, want_a, 1e-12 * fmax(1.0, max_abs(want_a)));
+    // In place: the field is read whole before it is overwritten.
+    memcpy(saved_b, ne, sizeof(array2d));
+    spectral_filter(saved_b, *tables[t], saved_b);
+    expect_field("in-place filter", saved_b, want_a, 1e-12 * fmax(1.0, max_abs(want_a)));
+  }
+}
+
+TEST(SpectralFilter, LaplacianTableOnModeGivesMinusK2) {
+  values19 v = test_values();
+  v[v_nx] = 12;
+  v[v_ny] = 8;
+  v[v_ly] = 5.0;
+  start(v);
+  // Index 5 along x and -3 along y, so that the signed wavenumbers of both halves count.
+  for (int x = 0; x <= nx1; x++)
+    for (int y = 0; y <= ny1; y++) {
+      ne[x][y] = mode(5, -3, x, y);
+      want_a[x][y] = -mode_k2(5, -3) * ne[x][y];
+    }
+  spectral_filter(ne, clap, saved_a);
+  expect_field("Laplacian of a mode", saved_a, want_a, 1e-12 * mode_k2(5, -3));
+}
+
+// Gyro-average G and polarisation P of the model at k^2 for the current run constants, as they act in
+// the time step: G = 1 exactly for cold ions, since gni and pi are then copies.
+void model_factors(double k2, double *g, double *p) {
+  double tau = taui == 0 ? 1e-6 : taui, b = k2 * tau;
+  if (ipade == 0) {
+    *g = 1.0 / (1.0 + 0.5 * b);
+    *p = k2 / (1.0 + xlwl * b);
+  } else {
+    *g = sqrt(gamma0(b));
+    *p = (1.0 - gamma0(b)) / tau;
+  }
+  if (taui == 0) *g = 1.0;
+}
+
+// One set of species settings: value 2 (negative switches the gyro-radius term of the Pade
+// polarisation off) and the gyro-average model.
+struct field_case {
+  const char *name;
+  double taui_value;
+  int ipade;
+};
+
+// ne = 0.3 + cos m1, ni = 0.5 cos m1 + 0.2 cos m2: each stage against the factors of each mode.
+TEST(FieldStages, GyroAverageVorticityAndPotentialOfTwoModes) {
+  const field_case cases[] = {{"warm ions, Pade", 1.0, 0},
+                              {"Pade without gyro-radius polarisation", -0.7, 0},
+                              {"warm ions, gamma0", 0.5, 1},
+                              {"cold ions", 0.0, 0}};
+  for (const field_case &c : cases) {
+    SCOPED_TRACE(c.name);
+    values19 v = test_values();
+    v[v_nx] = 12;
+    v[v_ny] = 8;
+    v[v_ly] = 7.0;
+    v[v_taui] = c.taui_value;
+    v[v_ipade] = c.ipade;
+    start(v);
+    const int m1x = 1, m1y = 2, m2x = 5, m2y = -3;
+    double g1, p1, g2, p2;
+    model_factors(mode_k2(m1x, m1y), &g1, &p1);
+    model_factors(mode_k2(m2x, m2y), &g2, &p2);
+    for (int x = 0; x <= nx1; x++)
+      for (int y = 0; y <= ny1; y++) {
+        ne[x][y] = 0.3 + mode(m1x, m1y, x, y);
+        ni[x][y] = 0.5 * mode(m1x, m1y, x, y) + 0.2 * mode(m2x, m2y, x, y);
+      }
+    stage_poi1();
+    stage_pol();
+    stage_poi2();
+    array2d &want_gni = want_a, &want_pe = want_b, &want_ww = saved_a, &want_pi = saved_b;
+    for (int x = 0; x <= nx1; x++)
+      for (int y = 0; y <= ny1; y++) {
+        double c1 = mode(m1x, m1y, x, y), c2 = mode(m2x, m2y, x, y);
+        want_gni[x][y] = 0.5 * g1 * c1 + 0.2 * g2 * c2;
+        want_ww[x][y] = 0.3 + (1.0 - 0.5 * g1) * c1 - 0.2 * g2 * c2;
+        // The mean 0.3 of the vorticity has no potential.
+        double pe1 = -(1.0 - 0.5 * g1) / p1, pe2 = 0.2 * g2 / p2;
+        want_pe[x][y] = pe1 * c1 + pe2 * c2;
+        want_pi[x][y] = g1 * pe1 * c1 + g2 * pe2 * c2;
+      }
+    expect_field("gni", gni, want_gni, 1e-12);
+    expect_field("ww", ww, want_ww, 1e-12);
+    expect_field("pe", pe, want_pe, 1e-12);
+    expect_field("pi", pi, want_pi, 1e-12);
+    if (taui == 0) {
+      // Cold ions: plain copies, entry for entry.
+      expect_field("gni copy of ni", gni, ni, 0.0);
+      expect_field("pi copy of pe", pi, pe, 0.0);
+    }
+  }
+}
+
+TEST(FieldStages, PotentialHasZeroMeanAndVanishesWhenNeEqualsGni) {
+  values19 v = test_values();
+  v[v_nx] = 12;
+  v[v_ny] = 8;
+  start(v);
+  smooth_random(ne, 3, 1.0, 2.5);
+  smooth_random(ni, 4, 1.0, -1.5);
+  stage_poi1();
+  stage_pol();
+  double sum = 0.0;
+  for (int x = 0; x <= nx1; x++)
+    for (int y = 0; y <= ny1; y++) sum += pe[x][y];
+  double mean = sum / (nx * ny), scale = max_abs(pe);
+  EXPECT_GT(scale, 0.1);
+  EXPECT_LE(fabs(mean), 1e-14 * scale) << "mean of pe " << mean << ", expected 0, field size " << scale;
+
+  // ne = gni: no vorticity and no potential, exactly.
+  memcpy(ne, gni, sizeof(array2d));
+  stage_pol();
+  memset(want_a, 0, sizeof(array2d));
+  expect_field("ww", ww, want_a, 0.0);
+  expect_field("pe", pe, want_a, 0.0);
+}
+
+TEST(Xmask, ProfileOnWideAndTinyGrids) {
+  nx1 = 255;
+  compute_xmask();
+  const double first[] = {0.0, 1.0 - exp(-0.25), 1.0 - exp(-1.0), 1.0 - exp(-2.25), 1.0 - exp(-4.0)};
+  for (int x = 0; x < 5; x++) {
+    EXPECT_NEAR(xmask[x], first[x], 1e-15) << "x = " << x;
+    EXPECT_EQ(xmask[nx1 - x], xmask[x]) << "symmetry at x = " << x;
+  }
+  // exp(-36) is above half an ulp of 1, exp(-42.25) below it.
+  EXPECT_LT(xmask[12], 1.0);
+  EXPECT_LT(xmask[nx1 - 12], 1.0);
+  for (int x = 13; x <= nx1 - 13; x++) ASSERT_EQ(xmask[x], 1.0) << "x = " << x;
+
+  nx1 = 7;
+  compute_xmask();
+  for (int x : {0, 7}) EXPECT_NEAR(xmask[x], -4.785e-6, 0.001e-6) << "x = " << x;
+  EXPECT_EQ(xmask[3], xmask[4]);
+  EXPECT_NEAR(xmask[3], 1.0 - exp(-4.0) - exp(-2.25), 1e-15);
+}
+
+// Only vorfree = 2 scales ne, ni and gni by xmask; every other value leaves them untouched.
+TEST(RadialDamping, ScalesRowsOnlyForVorfreeTwo) {
+  for (double vorfree_value : {2.0, 0.0, 1.0, 2.5}) {
+    SCOPED_TRACE(vorfree_value);
+    values19 v = test_values();
+    v[v_nx] = 10;
+    v[v_ny] = 6;
+    v[v_vorfree] = vorfree_value;
+    start(v);
+    compute_xmask();
+    smooth_random(ne, 5, 1.0, 0.5);
+    smooth_random(ni, 6, 1.0, 0.5);
+    smooth_random(gni, 7, 1.0, 0.5);
+    array2d *fields[] = {&ne, &ni, &gni};
+    array2d *copies[] = {&want_a, &want_b, &saved_a};
+    for (int f = 0; f < 3; f++) {
+      memcpy(*copies[f], *fields[f], sizeof(array2d));
+      if (vorfree_value == 2)
+        for (int x = 0; x <= nx1; x++)
+          for (int y = 0; y <= ny1; y++) (*copies[f])[x][y] *= xmask[x];
+    }
+    stage_bnd();
+    expect_field("ne", ne, want_a, 0.0);
+    expect_field("ni", ni, want_b, 0.0);
+    expect_field("gni", gni, saved_a, 0.0);
+  }
+}
+
+// nx = 256: xmask is exactly 0 at x = 0 and 255, so these rows vanish after every step.
+TEST(RadialDamping, EdgeRowsVanishAfterEveryStepOnWideGrid) {
+  values19 v = test_values();
+  v[v_nx] = 256;
+  v[v_ny] = 8;
+  v[v_ly] = 8.0;
+  v[v_vorfree] = 2;
+  start(v);
+  compute_xmask();
+  dtt = dt * 6.0 / 11.0;
+  smooth_random(ne, 8, 0.1, 0.0);
+  smooth_random(ni, 9, 0.1, 0.0);
+  stage_poi1();
+  stage_pol();
+  stage_poi2();
+  memcpy(ne0, ne, sizeof(array2d)), memcpy(ne1, ne, sizeof(array2d)), memcpy(ne2, ne, sizeof(array2d));
+  memcpy(ni0, ni, sizeof(array2d)), memcpy(ni1, ni, sizeof(array2d)), memcpy(ni2, ni, sizeof(array2d));
+  for (int step = 1; step <= 4; step++) {
+    timestep();
+    for (int x : {0, nx1})
+      for (int y = 0; y <= ny1; y++) {
+        ASSERT_EQ(ne[x][y], 0.0) << "ne[" << x << "][" << y << "] after step " << step;
+        ASSERT_EQ(ni[x][y], 0.0) << "ni[" << x << "][" << y << "] after step " << step;
+        ASSERT_EQ(gni[x][y], 0.0) << "gni[" << x << "][" << y << "] after step " << step;
+      }
+    EXPECT_GT(fabs(ne[1][0]) + fabs(ne[nx1 - 1][3]), 0.0) << "rows next to the edges are damped, not zeroed";
+  }
+}
+
+TEST(CopyArray, CopiesExactlyTheInclusiveRange) {
+  for (int x = 0; x < 6; x++)
+    for (int y = 0; y < 6; y++) {
+      saved_a[x][y] = 100 * x + y;
+      saved_b[x][y] = -1.0;
+    }
+  f_copy2darray(saved_a, saved_b, 2, 3);
+  for (int x = 0; x < 6; x++)
+    for (int y = 0; y < 6; y++) {
+      double want = (x <= 2 && y <= 3) ? saved_a[x][y] : -1.0;
+      EXPECT_EQ(saved_b[x][y], want) << "[" << x << "][" << y << "]";
+    }
+}
+
+}  // namespace

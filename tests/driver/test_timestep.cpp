@@ -1,0 +1,444 @@
+// The time step: the fused multistep update against a hand computation of
+//   n = 18/11 n0 - 9/11 n1 + 2/11 n2 + dtt (3 f0 - 3 f1 + f2 - diff D(n0)),
+// the coupling, drive and wrap of the right-hand sides, the sign and size of every dissipation
+// branch on a Fourier mode, the invariants that hold after every step, and the independence of
+// the fields from the FFT planning rigour and the thread count.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "driver/driver.hpp"
+#include "operators/operators.hpp"
+#include "support/run_setup.hpp"
+
+namespace {
+
+const double twopi = 6.283185307179586;
+
+// Expected values and saved fields of a test.
+array2d want_fe, want_fi, want_ne, want_ni, ref_be, ref_bi, ref_he, ref_hi, work;
+
+// f = offset + a sum of the Fourier modes up to index 3 with random amplitudes and phases.
+void smooth_random(array2d f, unsigned seed, double amplitude, double offset) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  for (int x = 0; x <= nx1; x++)
+    for (int y = 0; y <= ny1; y++) f[x][y] = offset;
+  for (int mx = 0; mx <= 3; mx++)
+    for (int my = -3; my <= 3; my++) {
+      if (mx == 0 && my <= 0) continue;
+      double a = amplitude * u(gen), phase = M_PI * u(gen);
+      for (int x = 0; x <= nx1; x++)
+        for (int y = 0; y <= ny1; y++)
+          f[x][y] += a * cos(twopi * (static_cast<double>(mx) * x / nx + static_cast<double>(my) * y / ny) + phase);
+    }
+}
+
+// Largest |f| over the used extent.
+double max_abs(array2d f) {
+  double m = 0.0;
+  for (int x = 0; x <= nx1; x++)
+    for (int y = 0; y <= ny1; y++) m = fmax(m, fabs(f[x][y]));
+  return m;
+}
+
+// Largest |got - want| over the used extent and where it occurs; NaN at the first NaN entry.
+double max_diff(array2d got, array2d want, int *at_x, int *at_y) {
+  double worst = 0.0;
+  *at_x = *at_y = 0;
+  for (int x = 0; x <= nx1; x++)
+    for (int y = 0; y <= ny1; y++) {
+      double d = fabs(got[x][y] - want[x][y]);
+      if (std::isnan(d)) {
+        *at_x = x, *at_y = y;
+        return d;
+      }
+      if (d > worst) worst = d, *at_x = x, *at_y = y;
+    }
+  return worst;
+}
+
+// Expect |got - want| <= tol at every point of the used extent, naming the worst point.
+void expect_field(const char *name, array2d got, array2d want, double tol) {
+  int x, y;
+  double d = max_diff(got, want, &x, &y);
+  EXPECT_LE(d, tol) << name << " at [" << x << "][" << y << "]: got " << got[x][y] << ", expected " << want[x][y]
+                    << ", difference " << d;
+}
+
+// A small grid with the given values, all fields cleared, dtt as the driver sets it.
+void start(const values19 &v) {
+  clear_state();
+  // A run's tables start from zero; those of an earlier test in this process must not show through.
+  for (array2d *table : {&cvfis, &cpoti, &cvort, &clap, &chyv}) memset(*table, 0, sizeof(array2d));
+  fftw_init_threads();
+  setup_run(v);
+  dtt = dt * 6.0 / 11.0;
+  ddtt = itstp * dt;
+}
+
+// The state of a fresh run from the densities: derived fields, three equal history levels and
+// zero old right-hand sides.
+void fresh_history() {
+  stage_poi1();
+  stage_pol();
+  stage_poi2();
+  for (array2d *level : {&ne0, &ne1, &ne2}) memcpy(*level, ne, sizeof(array2d));
+  for (array2d *level : {&ni0, &ni1, &ni2}) memcpy(*level, ni, sizeof(array2d));
+  for (array2d *rhs : {&fne1, &fne2, &fni1, &fni2}) memset(*rhs, 0, sizeof(array2d));
+}
+
+// D(f) of the chosen ihype, from the operators: Laplacian, Laplacian twice, or the chyv solve.
+void reference_dissipation(array2d f, array2d out) {
+  if (ihype == -1) {
+    laplace(out, f);
+  } else if (ihype == 0) {
+    laplace(work, f);
+    laplace(out, work);
+  } else if (ihype > 0) {
+    poisson(f, chyv, out);
+  } else {
+    memset(out, 0, sizeof(array2d));
+  }
+}
+
+struct update_case {
+  const char *name;
+  double chat_value;  // value 1: negative clears b_mhw
+  int ihype;
+};
+
+// Every point of the update from distinct history levels and old right-hand sides, computed by hand.
+TEST(StepUpdate, MatchesHandComputation) {
+  const update_case cases[] = {{"row averages removed, Laplacian", 0.7, -1},
+                               {"no row averages, Laplacian twice", -0.7, 0},
+                               {"row averages removed, spectral k^4", 0.7, 2}};
+  for (const update_case &c : cases) {
+    SCOPED_TRACE(c.name);
+    values19 v = test_values();
+    v[v_nx] = 8;
+    v[v_ny] = 6;
+    v[v_ly] = 5.0;
+    v[v_chat] = c.chat_value;
+    v[v_delta] = 2.0;
+    v[v_diff] = 0.03;
+    v[v_ihype] = c.ihype;
+    v[v_dt] = 0.05;
+    start(v);
+    smooth_random(ne, 1, 1.0, 0.4);
+    smooth_random(ni, 2, 1.0, -0.2);
+    smooth_random(pe, 3, 1.0, 0.1);
+    smooth_random(pi, 4, 1.0, 0.3);
+    memcpy(ne0, ne, sizeof(array2d));
+    memcpy(ni0, ni, sizeof(array2d));
+    smooth_random(ne1, 5, 1.0, 0.2);
+    smooth_random(ne2, 6, 1.0, 0.1);
+    smooth_random(ni1, 7, 1.0, 0.2);
+    smooth_random(ni2, 8, 1.0, 0.1);
+    smooth_random(fne1, 9, 1.0, 0.0);
+    smooth_random(fne2, 10, 1.0, 0.0);
+    smooth_random(fni1, 11, 1.0, 0.0);
+    smooth_random(fni2, 12, 1.0, 0.0);
+
+    arakawa(ne, pe, ref_be);
+    arakawa(ni, pi, ref_bi);
+    reference_dissipation(ne, ref_he);
+    reference_dissipation(ni, ref_hi);
+    for (int x = 0; x <= nx1; x++) {
+      double mean_n = 0.0, mean_p = 0.0;
+      if (c.chat_value > 0) {
+        for (int y = 0; y <= ny1; y++) mean_n += ne[x][y] / ny, mean_p += pe[x][y] / ny;
+      }
+      for (int y = 0; y <= ny1; y++) {
+        int yp = (y + 1) % ny, ym = (y + ny - 1) % ny;
+        double fe = -0.7 * ((ne[x][y] - mean_n) - (pe[x][y] - mean_p)) - 0.5 * hy * (pe[x][yp] - pe[x][ym]) +
+                    0.5 * ref_be[x][y];
+        double fi = -0.5 * hy * (pi[x][yp] - pi[x][ym]) + 0.5 * ref_bi[x][y];
+        want_fe[x][y] = fe;
+        want_fi[x][y] = fi;
+        want_ne[x][y] = 18.0 / 11 * ne0[x][y] - 9.0 / 11 * ne1[x][y] + 2.0 / 11 * ne2[x][y] +
+                        0.05 * 6 / 11 * (3 * fe - 3 * fne1[x][y] + fne2[x][y] - 0.03 * ref_he[x][y]);
+        want_ni[x][y] = 18.0 / 11 * ni0[x][y] - 9.0 / 11 * ni1[x][y] + 2.0 / 11 * ni2[x][y] +
+                        0.05 * 6 / 11 * (3 * fi - 3 * fni1[x][y] + fni2[x][y] - 0.03 * ref_hi[x][y]);
+      }
+    }
+    stage_upd();
+    const double tol = 1e-12;
+    expect_field("hyve", hyve, ref_he, tol * fmax(1.0, max_abs(ref_he)));
+    expect_field("hyvi", hyvi, ref_hi, tol * fmax(1.0, max_abs(ref_hi)));
+    expect_field("fne0", fne0, want_fe, tol * max_abs(want_fe));
+    expect_field("fni0", fni0, want_fi, tol * max_abs(want_fi));
+    expect_field("ne", ne, want_ne, tol);
+    expect_field("ni", ni, want_ni, tol);
+  }
+}
+
+// A fresh run's first step is ne0 + dtt (3 fne0 - diff hyve), since 18/11 - 9/11 + 2/11 = 1.
+TEST(StepUpdate, FirstStepOfFreshRun) {
+  values19 v = test_values();
+  v[v_diff] = 0.02;
+  v[v_ihype] = -1;
+  start(v);
+  smooth_random(ne, 21, 0.5, 0.0);
+  smooth_random(ni, 22, 0.5, 0.0);
+  fresh_history();
+  memcpy(want_ne, ne, sizeof(array2d));
+  memcpy(want_ni, ni, sizeof(array2d));
+  timestep();
+  for (int x = 0; x <= nx1; x++)
+    for (int y = 0; y <= ny1; y++) {
+      want_ne[x][y] += dtt * (3 * fne0[x][y] - diff * hyve[x][y]);
+      want_ni[x][y] += dtt * (3 * fni0[x][y] - diff * hyvi[x][y]);
+    }
+  // Only the rounding of the three level weights remains.
+  expect_field("ne", ne, want_ne, 8 * DBL_EPSILON * max_abs(ne));
+  expect_field("ni", ni, want_ni, 8 * DBL_EPSILON * max_abs(ni));
+  EXPECT_GT(max_abs(fne0), 0.01);
+  EXPECT_GT(max_abs(hyve), 0.01);
+}
+
+TEST(StepUpdate, EqualLevelsWithZeroRightHandSidesKeepDensities) {
+  values19 v = test_values();
+  v[v_chat] = 0.0;  // no coupling, and no drive since hyd = 0
+  start(v);
+  clin = 0.0;
+  smooth_random(ne, 31, 1.0, 0.7);
+  smooth_random(ni, 32, 1.0, -0.4);
+  fresh_history();
+  memcpy(want_ne, ne, sizeof(array2d));
+  memcpy(want_ni, ni, sizeof(array2d));
+  memset(want_fe, 0, sizeof(array2d));
+  stage_upd();
+  expect_field("fne0", fne0, want_fe, 0.0);
+  expect_field("fni0", fni0, want_fe, 0.0);
+  expect_field("ne", ne, want_ne, 4 * DBL_EPSILON * max_abs(want_ne));
+  expect_field("ni", ni, want_ni, 4 * DBL_EPSILON * max_abs(want_ni));
+}
+
+// Rows constant along y: the coupling is 0 with row averages removed and -chat (ne - pe) without.
+TEST(StepUpdate, CouplingOfRowsConstantAlongY) {
+  for (double chat_value : {0.8, -0.8}) {
+    SCOPED_TRACE(chat_value > 0 ? "b_mhw set" : "b_mhw clear");
+    values19 v = test_values();
+    v[v_nx] = 6;
+    v[v_ny] = 8;
+    v[v_chat] = chat_value;
+    start(v);
+    clin = 0.0;
+    for (int x = 0; x <= nx1; x++)
+      for (int y = 0; y <= ny1; y++) {
+        ne[x][y] = 0.3 + 0.1 * x;
+        pe[x][y] = -0.2 + 0.05 * x * x;
+        pi[x][y] = 0.7 - 0.1 * x;
+        want_fe[x][y] = b_mhw ? 0.0 : -0.8 * (ne[x][y] - pe[x][y]);
+      }
+    stage_upd();
+    expect_field("fne0", fne0, want_fe, 1e-15);
+    memset(want_fi, 0, sizeof(array2d));
+    expect_field("fni0", fni0, want_fi, 0.0);
+  }
+}
+
+// The centred y difference takes column ny1 below column 0 and column 0 above column ny1.
+TEST(StepUpdate, DriveTermWrapsAlongY) {
+  values19 v = test_values();
+  v[v_nx] = 5;
+  v[v_ny] = 6;
+  v[v_ly] = 3.0;
+  start(v);
+  clin = 0.0;
+  ne[2][0] = pe[2][0] = 1.0;  // ne = pe: no coupling
+  pi[3][ny1] = 1.0;
+  memset(want_fe, 0, sizeof(array2d));
+  memset(want_fi, 0, sizeof(array2d));
+  want_fe[2][1] = hyd;
+  want_fe[2][ny1] = -hyd;
+  want_fi[3][0] = hyd;
+  want_fi[3][ny1 - 1] = -hyd;
+  stage_upd();
+  EXPECT_EQ(hyd, 1.0);
+  expect_field("fne0", fne0, want_fe, 1e-15);
+  expect_field("fni0", fni0, want_fi, 1e-15);
+}
+
+// The history shift moves every level back by one and leaves ne0 = ne, ni0 = ni.
+TEST(StepUpdate, HistoryShiftMovesEveryLevelBackByOne) {
+  start(test_values());
+  array2d *fields[] = {&ne, &ne0, &ne1, &ni, &ni0, &ni1, &fne0, &fne1, &fni0, &fni1};
+  array2d *older[] = {&ne0, &ne1, &ne2, &ni0, &ni1, &ni2, &fne1, &fne2, &fni1, &fni2};
+  for (int f = 0; f < 10; f++) smooth_random(*fields[f], 60 + f, 1.0, 0.1 * f);
+  smooth_random(ne2, 80, 1.0, 0.0);
+  // Expected values of the newer level of each pair, in a separate copy per pair.
+  static array2d expected[10];
+  for (int f = 0; f < 10; f++) memcpy(expected[f], *fields[f], sizeof(array2d));
+  stage_mem();
+  const char *names[] = {"ne0", "ne1", "ne2", "ni0", "ni1", "ni2", "fne1", "fne2", "fni1", "fni2"};
+  for (int f = 0; f < 10; f++) expect_field(names[f], *older[f], expected[f], 0.0);
+  expect_field("fne0 kept", fne0, expected[6], 0.0);
+  expect_field("ne kept", ne, expected[0], 0.0);
+}
+
+struct dissipation_case {
+  int ihype;
+  double symbol;  // D of the mode divided by the mode
+  int effect;     // with diff > 0: -1 damps, +1 amplifies, 0 leaves the mode unchanged
+};
+
+// D on cos(x + 2y) (k = (1, 2), k^2 = 5), and the amplitude after one step with diff > 0.
+TEST(StepDissipation, SignAndSizeOnSingleMode) {
+  // 8 x 8 grid with ly = 2 pi: spacing h = pi/4. Per direction the fourth-order Laplacian gives
+  // (32 cos kh - 2 cos 2kh - 30) / (12 h^2).
+  const double h = M_PI / 4, fd_x = (32 * cos(h) - 2 * cos(2 * h) - 30) / (12 * h * h),
+               fd_y = (32 * cos(2 * h) - 2 * cos(4 * h) - 30) / (12 * h * h), fd = fd_x + fd_y;
+  const dissipation_case cases[] = {{-1, fd, +1},       {0, fd * fd, -1},         {1, 5.0, -1},  {2, 25.0, -1},
+                                    {4, 625.0, -1},     {8, 15625.0, -1},         {3, 0.0, 0},   {-5, 0.0, 0}};
+  for (const dissipation_case &c : cases) {
+    SCOPED_TRACE("ihype = " + std::to_string(c.ihype));
+    values19 v = test_values();
+    v[v_nx] = 8;
+    v[v_ny] = 8;
+    v[v_chat] = 0.0;
+    v[v_ihype] = c.ihype;
+    // About one per cent per step where there is dissipation.
+    v[v_diff] = c.symbol == 0 ? 1.0 : 0.01 / (0.01 * 6 / 11 * fabs(c.symbol));
+    start(v);
+    clin = 0.0;
+    for (int x = 0; x <= nx1; x++)
+      for (int y = 0; y <= ny1; y++) {
+        ne[x][y] = ni[x][y] = cos(twopi * (x + 2.0 * y) / 8);
+        want_fe[x][y] = c.symbol * ne[x][y];
+      }
+    fresh_history();
+    double before = max_abs(ne);
+    stage_upd();
+    double factor = 1 - dtt * diff * c.symbol;
+    for (int x = 0; x <= nx1; x++)
+      for (int y = 0; y <= ny1; y++) want_ne[x][y] = factor * ne0[x][y];
+    const double tol = 1e-11 * fmax(1.0, fabs(c.symbol));
+    expect_field("hyve", hyve, want_fe, tol);
+    expect_field("hyvi", hyvi, want_fe, tol);
+    expect_field("ne", ne, want_ne, 1e-13);
+    expect_field("ni", ni, want_ne, 1e-13);
+    double ratio = max_abs(ne) / before;
+    if (c.effect < 0) {
+      EXPECT_LT(ratio, 0.995) << "a positive diff must damp the mode";
+    } else if (c.effect > 0) {
+      EXPECT_GT(ratio, 1.005) << "a positive diff amplifies the mode under the plain Laplacian";
+    } else {
+      EXPECT_NEAR(ratio, 1.0, 1e-14) << "no dissipation";
+    }
+  }
+}
+
+struct invariant_case {
+  const char *name;
+  double chat_value, taui_value, diff_value, vorfree_value;
+  int ihype;
+};
+
+// After every step: ne0 = ne, ni0 = ni; zero-mean pe; cold ions give pi = pe and gni = ni exactly;
+// ihype < -1 leaves hyve and hyvi zero.
+TEST(TimeStep, InvariantsHoldAfterEveryStep) {
+  const invariant_case cases[] = {{"warm ions, spectral dissipation", 1.0, 1.0, 1e-3, 0, 2},
+                                  {"cold ions, no dissipation, no row averages", -1.0, 0.0, 0.0, 0, -5},
+                                  {"cold ions, damped Laplacian, edge damping", 0.5, 0.0, -1e-3, 2, -1}};
+  for (const invariant_case &c : cases) {
+    SCOPED_TRACE(c.name);
+    values19 v = test_values();
+    v[v_chat] = c.chat_value;
+    v[v_taui] = c.taui_value;
+    v[v_diff] = c.diff_value;
+    v[v_vorfree] = c.vorfree_value;
+    v[v_ihype] = c.ihype;
+    start(v);
+    compute_xmask();
+    smooth_random(ne, 41, 0.3, 0.0);
+    smooth_random(ni, 42, 0.3, 0.0);
+    fresh_history();
+    memset(want_fe, 0, sizeof(array2d));
+    for (int step = 1; step <= 30; step++) {
+      SCOPED_TRACE("step " + std::to_string(step));
+      timestep();
+      expect_field("ne0 - ne", ne0, ne, 0.0);
+      expect_field("ni0 - ni", ni0, ni, 0.0);
+      double sum = 0.0;
+      for (int x = 0; x <= nx1; x++)
+        for (int y = 0; y <= ny1; y++) sum += pe[x][y];
+      double scale = max_abs(pe);
+      ASSERT_TRUE(std::isfinite(scale) && scale > 0) << "size of pe " << scale;
+      EXPECT_LE(fabs(sum) / (nx * ny), 1e-14 * scale) << "mean of pe, expected 0, field size " << scale;
+      if (taui == 0) {
+        expect_field("pi - pe", pi, pe, 0.0);
+        expect_field("gni - ni", gni, ni, 0.0);
+      }
+      if (ihype < -1) {
+        expect_field("hyve", hyve, want_fe, 0.0);
+        expect_field("hyvi", hyvi, want_fe, 0.0);
+      }
+      if (HasFailure()) return;
+    }
+  }
+}
+
+// Ten steps of a 32 x 32 turbulent state from v; leaves ne, ni, pe, pi.
+void run_turbulent(const values19 &v) {
+  start(v);
+  smooth_random(ne, 51, 1.0, 0.0);
+  smooth_random(ni, 52, 1.0, 0.0);
+  fresh_history();
+  for (int step = 0; step < 10; step++) timestep();
+}
+
+values19 turbulent_values() {
+  values19 v = test_values();
+  v[v_nx] = 32;
+  v[v_ny] = 32;
+  v[v_ly] = 20.0;
+  v[v_diff] = 1e-3;
+  v[v_ihype] = 2;
+  v[v_dt] = 0.02;
+  return v;
+}
+
+// ne, ni, pe, pi against the saved copies, relative to each field's size: plan choice and thread
+// count only reorder additions.
+void expect_same_turbulent_fields(array2d saved_ne, array2d saved_ni, array2d saved_pe, array2d saved_pi) {
+  expect_field("ne", ne, saved_ne, 1e-12 * max_abs(saved_ne));
+  expect_field("ni", ni, saved_ni, 1e-12 * max_abs(saved_ni));
+  expect_field("pe", pe, saved_pe, 1e-12 * max_abs(saved_pe));
+  expect_field("pi", pi, saved_pi, 1e-12 * max_abs(saved_pi));
+}
+
+TEST(TimeStep, MeasuredAndEstimatedPlansGiveTheSameFields) {
+  values19 v = turbulent_values();
+  fftw_forget_wisdom();  // so that the estimated plans cannot reuse measurements
+  v[v_bplan] = 0;
+  run_turbulent(v);
+  memcpy(want_ne, ne, sizeof(array2d)), memcpy(want_ni, ni, sizeof(array2d));
+  memcpy(want_fe, pe, sizeof(array2d)), memcpy(want_fi, pi, sizeof(array2d));
+  v[v_bplan] = 1;
+  run_turbulent(v);
+  EXPECT_TRUE(b_plan);
+  expect_same_turbulent_fields(want_ne, want_ni, want_fe, want_fi);
+}
+
+TEST(TimeStep, OneAndTwoThreadsGiveTheSameFields) {
+  values19 v = turbulent_values();
+  v[v_npar] = 1;
+  run_turbulent(v);
+  memcpy(want_ne, ne, sizeof(array2d)), memcpy(want_ni, ni, sizeof(array2d));
+  memcpy(want_fe, pe, sizeof(array2d)), memcpy(want_fi, pi, sizeof(array2d));
+  v[v_npar] = 2;
+  run_turbulent(v);
+  int team = 0;
+#pragma omp parallel
+  team = omp_get_num_threads();
+  EXPECT_EQ(team, 2);
+  expect_same_turbulent_fields(want_ne, want_ni, want_fe, want_fi);
+}
+
+}  // namespace
