@@ -37,5 +37,12 @@ void stage_pol();
 void stage_poi2();
 void stage_mem();
 
+// The field solves of timestep(), fused: gni (left in bw_out for warm ions); edge damping, ww and
+// pe (left in bw_out); pe stored and pi. Together they equal stages poi1, bnd, pol and poi2 after
+// an update that has already shifted the history (ne0 = ne, ni0 = ni).
+void gyro_average_density();
+void vorticity_and_potential();
+void gyro_average_potential();
+
 // One whole time step; adds its stage times to stage_time.
 void timestep();

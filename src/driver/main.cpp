@@ -58,8 +58,12 @@ int main() {
   dtt = dt * 6.0 / 11.0;
   ddtt = static_cast<double>(itstp) * dt;
 
-  //--- Step 14. A run of no steps ends here.
-  if (itmax == 0) return 0;
+  //--- Step 14. A run of no steps ends here (the probe stores are released, nothing else is due).
+  if (itmax == 0) {
+    free(trace_n);
+    free(trace_p);
+    return 0;
+  }
 
   //--- Steps 15-17. Initial diagnostics, the start-up time, the stage timers.
   diagnose(0.0, 0.0, 0, itmax, ne, ni, pe, gni);

@@ -68,6 +68,8 @@ void initpar() {
   double values[nvalues] = {};
   bool dangling = false;
   int found = read_values(file, values, nvalues, &dangling);
+  // A read error (a directory named "tavo.inp", an I/O failure) looks like an early end of file.
+  if (ferror(file)) fatal("| cannot read the parameter file \"tavo.inp\": %s", strerror(errno));
   fclose(file);
   if (found < nvalues)
     fatal("| \"tavo.inp\" holds %d values%s, expected %d (each after a token containing '=')", found,

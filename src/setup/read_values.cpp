@@ -6,6 +6,7 @@
 // name, unit or comment and is ignored; line breaks mean nothing.
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -57,16 +58,34 @@ int read_values(FILE *file, double *values, int maxvalues, bool *dangling_marker
   return stored;
 }
 
-void check_values(const double *v) {
+// The message of the first value that cannot make a run, or nullptr. The text lives in a static
+// buffer until the next call.
+const char *values_problem(const double *v) {
+  static char message[160];
   // Truncated the way set_run_constants truncates them.
   auto whole = [](double value) -> double { return std::isnan(value) ? 0.0 : std::trunc(value); };
   double gridx = whole(v[9]), gridy = whole(v[10]);
-  if (!(gridx >= 1 && gridx <= nmax)) fatal("| nx = %g (value 10) is outside 1 .. %d", v[9], nmax);
-  if (!(gridy >= 1 && gridy <= nmax)) fatal("| ny = %g (value 11) is outside 1 .. %d", v[10], nmax);
-  if (whole(v[18]) < 1) fatal("| npar = %g (value 19) is below 1: at least one thread is needed", v[18]);
-  if (whole(v[12]) < 1) fatal("| itstp = %g (value 13) is below 1: an output interval needs a step", v[12]);
-  if (whole(v[13]) < 0) fatal("| itmax = %g (value 14) is negative", v[13]);
-  if (whole(v[15]) != 0 && whole(v[15]) != 1) fatal("| ipade = %g (value 16) is neither 0 (Pade) nor 1 (gamma0)", v[15]);
-  if (!(v[8] > 0)) fatal("| ly = %g (value 9) is not positive", v[8]);
-  if (v[2] == 0) fatal("| delta = 0 (value 3): its reciprocal, the bracket weight, would be infinite");
+  if (!(gridx >= 1 && gridx <= nmax))
+    snprintf(message, sizeof message, "| nx = %g (value 10) is outside 1 .. %d", v[9], nmax);
+  else if (!(gridy >= 1 && gridy <= nmax))
+    snprintf(message, sizeof message, "| ny = %g (value 11) is outside 1 .. %d", v[10], nmax);
+  else if (whole(v[18]) < 1)
+    snprintf(message, sizeof message, "| npar = %g (value 19) is below 1: at least one thread is needed", v[18]);
+  else if (whole(v[12]) < 1)
+    snprintf(message, sizeof message, "| itstp = %g (value 13) is below 1: an output interval needs a step", v[12]);
+  else if (whole(v[13]) < 0)
+    snprintf(message, sizeof message, "| itmax = %g (value 14) is negative", v[13]);
+  else if (whole(v[15]) != 0 && whole(v[15]) != 1)
+    snprintf(message, sizeof message, "| ipade = %g (value 16) is neither 0 (Pade) nor 1 (gamma0)", v[15]);
+  else if (!(v[8] > 0))
+    snprintf(message, sizeof message, "| ly = %g (value 9) is not positive", v[8]);
+  else if (v[2] == 0)
+    snprintf(message, sizeof message, "| delta = 0 (value 3): its reciprocal, the bracket weight, would be infinite");
+  else
+    return nullptr;
+  return message;
+}
+
+void check_values(const double *v) {
+  if (const char *message = values_problem(v)) fatal("%s", message);
 }

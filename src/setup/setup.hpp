@@ -17,6 +17,10 @@ int read_values(FILE *file, double *values, int maxvalues, bool *dangling_marker
 // npar, itstp, itmax, ipade, ly or value 3 out of range). Nothing has been written before.
 void check_values(const double *values);
 
+// The "|" message line (without line end) of the first value that check_values refuses, or
+// nullptr when the nineteen values can make a run; the text stays valid until the next call.
+const char *values_problem(const double *values);
+
 // Set every parameter and derived run constant from the nineteen values as read.
 void set_run_constants(const double *values);
 

@@ -1,0 +1,362 @@
+// The run constants derived from the nineteen values (signs, truncation toward zero, the probe
+// sample count from the values as read, the exact-one plan switch), initpar on a parameter file
+// written in every marker form, and the start-up refusals of the program: each bad input ends
+// with status 1 and one "|" line naming the value, before any output file is created or emptied.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <omp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/state.hpp"
+#include "setup/setup.hpp"
+#include "support/run_setup.hpp"
+
+namespace {
+
+const std::string banner = std::string(41, '_') + "\n| TAVO start...\n";
+const char *const series_files[] = {"eng.dat", "eng-transfer.dat", "fne.dat", "gamma.dat",
+                                    "traces.dat", "time.dat", "zfx.dat"};
+
+// Names of the entries of dir.
+std::set<std::string> entries(const std::string &dir) {
+  std::set<std::string> names;
+  DIR *handle = opendir(dir.c_str());
+  if (!handle) return names;
+  while (dirent *entry = readdir(handle))
+    if (strcmp(entry->d_name, ".") && strcmp(entry->d_name, "..")) names.insert(entry->d_name);
+  closedir(handle);
+  return names;
+}
+
+// Remove a flat test directory and its entries (kept when the test failed, for inspection).
+void remove_dir(const std::string &dir) {
+  if (::testing::Test::HasFailure()) return;
+  for (const std::string &name : entries(dir)) {
+    std::string path = dir + "/" + name;
+    if (unlink(path.c_str()) != 0) rmdir(path.c_str());
+  }
+  rmdir(dir.c_str());
+}
+
+// Run constants of test_values() with one value replaced.
+void set_with(int which, double value) {
+  values19 v = test_values();
+  v[which] = value;
+  set_run_constants(v.data());
+}
+
+TEST(RunConstants, SignsOfCouplingAndIonTemperature) {
+  struct coupling_case {
+    double value;
+    double chat;
+    bool mhw;
+  };
+  for (const coupling_case &c : {coupling_case{0.5, 0.5, true}, coupling_case{-0.5, 0.5, false},
+                                 coupling_case{0.0, 0.0, true}, coupling_case{-3e-7, 3e-7, false}}) {
+    set_with(v_chat, c.value);
+    EXPECT_EQ(chat, c.chat) << "value 1 = " << c.value;
+    EXPECT_EQ(b_mhw, c.mhw) << "value 1 = " << c.value;
+    // Without coupling the centred y difference of the time step is switched off.
+    double want_hyd = c.value == 0 ? 0.0 : hy * 0.5;
+    EXPECT_EQ(hyd, want_hyd) << "value 1 = " << c.value;
+  }
+  struct temperature_case {
+    double value;
+    double taui;
+    double xlwl;
+  };
+  for (const temperature_case &c : {temperature_case{1.5, 1.5, 1.0}, temperature_case{-1.5, 1.5, 0.0},
+                                    temperature_case{0.0, 0.0, 1.0}}) {
+    set_with(v_taui, c.value);
+    EXPECT_EQ(taui, c.taui) << "value 2 = " << c.value;
+    EXPECT_EQ(xlwl, c.xlwl) << "value 2 = " << c.value;
+  }
+}
+
+TEST(RunConstants, IntegersTruncateTowardZero) {
+  values19 v = test_values();
+  v[v_nx] = 256.99;
+  v[v_ny] = 7.9;
+  v[v_itstp] = 2.7;
+  v[v_itmax] = 10.9;
+  v[v_ntrace] = 3.99;
+  v[v_ipade] = 0.99;
+  v[v_ihype] = -1.9;
+  v[v_npar] = 1.5;
+  set_run_constants(v.data());
+  EXPECT_EQ(nx, 256);
+  EXPECT_EQ(nxh, 128);
+  EXPECT_EQ(nx1, 255);
+  EXPECT_EQ(ny, 7);
+  EXPECT_EQ(nyh, 3);
+  EXPECT_EQ(ny1, 6);
+  EXPECT_EQ(itstp, 2);
+  EXPECT_EQ(itmax, 10);
+  EXPECT_EQ(ntrace, 3);
+  EXPECT_EQ(ipade, 0);
+  EXPECT_EQ(ihype, -1);
+  EXPECT_EQ(npar, 1);
+  set_with(v_nx, 5);
+  EXPECT_EQ(nxh, 2);
+  EXPECT_EQ(nx1, 4);
+}
+
+TEST(RunConstants, ProbeSampleCountUsesValuesAsRead) {
+  struct trace_case {
+    double itmax_value, ntrace_value;
+    int ntrace, maxtrace;
+    bool print;
+  };
+  const trace_case cases[] = {
+      {1000, 3, 3, 333, true},   {1000, 2.5, 2, 400, true},  // 1000/2.5, not 1000/2
+      {1000, 0, 0, 1, false},    {1000, 0.5, 0, 1, false},   // truncated ntrace 0
+      {1000, -4, -4, -250, false}, {999.9, 3, 3, 333, true}, {10, 4, 4, 2, true},
+  };
+  for (const trace_case &c : cases) {
+    values19 v = test_values();
+    v[v_itmax] = c.itmax_value;
+    v[v_ntrace] = c.ntrace_value;
+    set_run_constants(v.data());
+    EXPECT_EQ(ntrace, c.ntrace) << "values 14, 15 = " << c.itmax_value << ", " << c.ntrace_value;
+    EXPECT_EQ(maxtrace, c.maxtrace) << "values 14, 15 = " << c.itmax_value << ", " << c.ntrace_value;
+    EXPECT_EQ(printtraces, c.print) << "values 14, 15 = " << c.itmax_value << ", " << c.ntrace_value;
+  }
+}
+
+TEST(RunConstants, PlanSwitchOnlyForExactlyOne) {
+  struct plan_case {
+    double value;
+    bool plan;
+  };
+  for (const plan_case &c : {plan_case{1.0, true}, plan_case{2.0, false}, plan_case{0.0, false},
+                             plan_case{0.9999999, false}, plan_case{1.0000001, false}, plan_case{-1.0, false}}) {
+    set_with(v_bplan, c.value);
+    EXPECT_EQ(b_plan, c.plan) << "value 18 = " << c.value;
+  }
+}
+
+TEST(RunConstants, DerivedGeometryAndValuesAsRead) {
+  values19 v = test_values();
+  v[v_delta] = -4;
+  v[v_diff] = 0.003;
+  v[v_incon] = 3;
+  v[v_sigma] = 0.5;
+  v[v_amp] = 0.25;
+  v[v_vorfree] = 2;
+  v[v_ly] = 4;
+  v[v_nx] = 12;
+  v[v_ny] = 8;
+  v[v_dt] = 0.02;
+  set_run_constants(v.data());
+  EXPECT_EQ(delinv, -0.25);
+  EXPECT_EQ(diff, 0.003);
+  EXPECT_EQ(incon, 3.0);
+  EXPECT_EQ(sigma, 0.5);
+  EXPECT_EQ(amp, 0.25);
+  EXPECT_EQ(vorfree, 2.0);
+  EXPECT_EQ(ly, 4.0);
+  EXPECT_EQ(dt, 0.02);
+  EXPECT_EQ(hy, 2.0);
+  EXPECT_EQ(wsrc, 1.0);
+  EXPECT_EQ(aspect, 1.5);
+  EXPECT_EQ(clin, 1.0);
+  EXPECT_DOUBLE_EQ(hysq, 4.0 / 12.0);
+  EXPECT_DOUBLE_EQ(xyz, 1.0 / 96.0);
+}
+
+// Every line of a parameter file in a different marker form, comments and units between them,
+// a 300-character comment token and a twentieth value that must be ignored.
+const char *const mixed_parameter_file =
+    "drift wave run: names, comments and units may stand anywhere\n"
+    "chat=  0.5   coupling\n"
+    "taui = -1.0\n"
+    "delta= 2\n"
+    "diff = 0.001 nu\n"
+    "incon = 0 blob\n"
+    "sigma = 1.5 amp = 0.3\n"
+    "vorfree\n=\n0\n"
+    "ly = 6.0 length\n"
+    "nx=256 8\n"
+    "ny =\n   6\n"
+    "dt = 0.01 itstp = 1 itmax = 1000\n"
+    "ntrace = 2.5\n"
+    "ipade = 0 ihype = 2 b_plan = 1.0\n"
+    "npar = 1\n"
+    "extra = 99\n";
+
+TEST(Initpar, ReadsEveryMarkerFormAndEmptiesTheSeries) {
+  char old_dir[4096];
+  ASSERT_NE(getcwd(old_dir, sizeof old_dir), nullptr);
+  std::string dir = make_temp_dir();
+  write_text(dir + "/tavo.inp", std::string(mixed_parameter_file) + std::string(300, 'c') + "\n");
+  for (const char *name : series_files) write_text(dir + "/" + name, "earlier run\n");
+  for (int k = 0; k < nspec; k++) pkxavg[k] = pkyavg[k] = pkyavgn[k] = pkyavgw[k] = pkyavge[k] = 7.0;
+  memset(clap, 0, sizeof(array2d));
+
+  ASSERT_EQ(chdir(dir.c_str()), 0);
+  initpar();
+  ASSERT_EQ(chdir(old_dir), 0);
+
+  EXPECT_EQ(chat, 0.5);
+  EXPECT_TRUE(b_mhw);
+  EXPECT_EQ(taui, 1.0);
+  EXPECT_EQ(xlwl, 0.0);
+  EXPECT_EQ(delinv, 0.5);
+  EXPECT_EQ(vorfree, 0.0);
+  EXPECT_EQ(nx, 8);
+  EXPECT_EQ(ny, 6);
+  EXPECT_EQ(hy, 1.0);
+  EXPECT_EQ(itmax, 1000);
+  EXPECT_EQ(ntrace, 2);
+  EXPECT_EQ(maxtrace, 400);
+  EXPECT_EQ(ihype, 2);
+  EXPECT_TRUE(b_plan);
+  EXPECT_EQ(npar, 1);
+  EXPECT_EQ(omp_get_max_threads(), 1);
+  for (const char *name : series_files) {
+    struct stat info;
+    EXPECT_EQ(stat((dir + "/" + name).c_str(), &info), 0) << name << " was not created";
+    EXPECT_EQ(read_text(dir + "/" + name), "") << name << " was not emptied";
+  }
+  // Running spectrum means: entries 1 .. nxh (nyh) cleared, entry 0 and the rest untouched.
+  for (int k = 0; k <= nxh + 1; k++) EXPECT_EQ(pkxavg[k], k >= 1 && k <= nxh ? 0.0 : 7.0) << "pkxavg[" << k << "]";
+  for (int k = 0; k <= nyh + 1; k++) {
+    double want = k >= 1 && k <= nyh ? 0.0 : 7.0;
+    EXPECT_EQ(pkyavg[k], want) << "pkyavg[" << k << "]";
+    EXPECT_EQ(pkyavgn[k], want) << "pkyavgn[" << k << "]";
+    EXPECT_EQ(pkyavgw[k], want) << "pkyavgw[" << k << "]";
+    EXPECT_EQ(pkyavge[k], want) << "pkyavge[" << k << "]";
+  }
+  // The tables are built last, for this grid: clap[1][0] = -kx^2/(nx ny), kx = 2 pi hy / nx.
+  double kx = 2 * M_PI * hy / nx;
+  EXPECT_NEAR(clap[1][0], -kx * kx / 48, 1e-15);
+  remove_dir(dir);
+}
+
+// Remove the last line "name = ..." for the value named name from a parameter file.
+std::string without_line(const std::string &text, const std::string &name) {
+  size_t at = text.find("\n" + name + " = ");
+  size_t end = text.find('\n', at + 1);
+  return text.substr(0, at + 1) + text.substr(end + 1);
+}
+
+TEST(InitparRun, BadInputStopsBeforeAnyFileIsTouched) {
+  values19 good = test_values();
+  good[v_itmax] = 0;
+  const std::string complete = parameter_file(good);
+  auto with = [&](int which, double value) {
+    values19 v = good;
+    v[which] = value;
+    return parameter_file(v);
+  };
+  auto with_text = [&](const std::string &name, const std::string &value) {
+    std::string text = complete;
+    size_t at = text.find("\n" + name + " = ") + 1;
+    size_t end = text.find('\n', at);
+    return text.substr(0, at) + name + " = " + value + text.substr(end);
+  };
+  const int maxthreads = omp_get_max_threads();
+  char npar_message[128];
+  snprintf(npar_message, sizeof npar_message, "| npar = %d > %d max. available threads ... exiting\n",
+           maxthreads + 1, maxthreads);
+
+  struct bad_case {
+    const char *what;
+    std::string text;                 // contents of "tavo.inp"
+    int kind;                         // 0 file, 1 no file, 2 a directory named "tavo.inp"
+    std::vector<std::string> naming;  // the message line must contain each of these
+  };
+  const std::vector<bad_case> cases = {
+      {"no parameter file", "", 1, {"tavo.inp"}},
+      {"parameter file is a directory", "", 2, {"tavo.inp", "directory"}},
+      {"empty parameter file", "", 0, {"tavo.inp", " 0 "}},
+      {"eighteen values", without_line(complete, "npar"), 0, {"18"}},
+      {"eighteen values and a final marker", without_line(complete, "npar") + "npar =\n", 0, {"18"}},
+      {"nx zero", with(v_nx, 0), 0, {"nx = 0"}},
+      {"nx above the arrays", with(v_nx, 1027), 0, {"nx = 1027"}},
+      {"ny truncated to zero", with(v_ny, 0.5), 0, {"ny = 0.5"}},
+      {"ny negative", with(v_ny, -3), 0, {"ny = -3"}},
+      {"nx not a number", with_text("nx", "nan"), 0, {"nx = nan"}},
+      {"npar zero", with(v_npar, 0), 0, {"npar = 0"}},
+      {"itstp zero", with(v_itstp, 0), 0, {"itstp = 0"}},
+      {"itmax negative", with(v_itmax, -1), 0, {"itmax = -1"}},
+      {"ipade two", with(v_ipade, 2), 0, {"ipade = 2"}},
+      {"ipade negative", with(v_ipade, -1), 0, {"ipade = -1"}},
+      {"ly zero", with(v_ly, 0), 0, {"ly = 0"}},
+      {"ly negative", with(v_ly, -6.5), 0, {"ly = -6.5"}},
+      {"ly not a number", with_text("ly", "nan"), 0, {"ly = nan"}},
+      {"value 3 zero", with(v_delta, 0), 0, {"delta = 0"}},
+      {"more threads than available", with(v_npar, maxthreads + 1), 0, {npar_message}},
+  };
+  const std::vector<std::string> kept = {"eng.dat", "eng-transfer.dat", "fne.dat",    "gamma.dat",
+                                         "traces.dat", "time.dat",     "zfx.dat",    "restart.dat",
+                                         "n2d.dat",    "cutx.dat",     "pky_p.dat"};
+  for (const bad_case &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string dir = make_temp_dir();
+    if (c.kind == 0) write_text(dir + "/tavo.inp", c.text);
+    if (c.kind == 2) {
+      ASSERT_EQ(mkdir((dir + "/tavo.inp").c_str(), 0755), 0);
+    }
+    for (const std::string &name : kept) write_text(dir + "/" + name, "kept: " + name + "\n");
+    std::set<std::string> before = entries(dir);
+
+    std::string output;
+    int status = run_tavo(dir, &output);
+    EXPECT_EQ(status, 1) << output;
+    // The banner, then exactly one message line.
+    ASSERT_EQ(output.compare(0, banner.size(), banner), 0) << output;
+    std::string message = output.substr(banner.size());
+    EXPECT_EQ(message.rfind("| ", 0), 0u) << "message: " << message;
+    EXPECT_EQ(message.find('\n'), message.size() - 1) << "message: " << message;
+    for (const std::string &part : c.naming) EXPECT_NE(message.find(part), std::string::npos) << "message: " << message << "lacks: " << part;
+
+    std::set<std::string> after = entries(dir);
+    after.erase("stdout.txt");
+    after.erase("stderr.txt");
+    EXPECT_EQ(after, before) << "files were created";
+    for (const std::string &name : kept) EXPECT_EQ(read_text(dir + "/" + name), "kept: " + name + "\n") << name;
+    remove_dir(dir);
+  }
+}
+
+TEST(InitparRun, AllAvailableThreadsAreAccepted) {
+  const int maxthreads = omp_get_max_threads();
+  values19 v = test_values();
+  v[v_nx] = v[v_ny] = 8;
+  v[v_itmax] = 0;
+  v[v_npar] = maxthreads;
+  std::string dir = make_temp_dir();
+  write_text(dir + "/tavo.inp", parameter_file(v));
+  std::string output;
+  EXPECT_EQ(run_tavo(dir, &output), 0) << output;
+  // "| parallel threads " + one "%d/" per thread of the team in any order + " of %d active."
+  const std::string head = "| parallel threads ";
+  size_t at = output.find("\n" + head);
+  ASSERT_NE(at, std::string::npos) << output;
+  const std::string line = output.substr(at + 1, output.find('\n', at + 1) - at - 1);
+  std::multiset<int> numbers;
+  const char *cursor = line.c_str() + head.size();
+  while (*cursor >= '0' && *cursor <= '9') {
+    char *after;
+    numbers.insert(static_cast<int>(strtol(cursor, &after, 10)));
+    ASSERT_EQ(*after, '/') << line;
+    cursor = after + 1;
+  }
+  EXPECT_EQ(std::string(cursor), " of " + std::to_string(maxthreads) + " active.") << line;
+  std::multiset<int> want;
+  for (int k = 0; k < maxthreads; k++) want.insert(k);
+  EXPECT_EQ(numbers, want) << line;
+  remove_dir(dir);
+}
+
+}  // namespace
