@@ -1,9 +1,11 @@
 // Micro-benchmarks of the time step: one whole step (warm ions, so three spectral filters, the
-// plain Laplacian dissipation, measured plans), the Arakawa bracket, the fourth-order Laplacian and
-// one spectral filter, each at 64^2, 256^2 and 1024^2 grid points with 1 and 2 threads, and the
-// step's own FFT work alone: the six complex transforms (three filters, forward and backward) that
-// one step executes. Reported: time per call and grid points per second; the step's time as a
-// multiple of its FFT work ("step/fft"), and a summary table at the end.
+// plain Laplacian dissipation ihype = -1, measured plans), the same step with the spectral k^4
+// dissipation ihype = 2 (five filters), the Arakawa bracket, the fourth-order Laplacian, one
+// spectral filter and one diagnostics call with all its files, each at 64^2, 256^2, 512^2 and
+// 1024^2 grid points with 1 and 2 threads; and the steps' own FFT work alone: the six (ten)
+// complex transforms that one step executes. Reported: time per call and grid points per second;
+// the step's time as a multiple of its FFT work ("step/fft"), and a summary table at the end with
+// the median over the repetitions and the spread (lowest and highest).
 //
 // All fields are globals, so every case sets up its grid (run constants, tables, plans, a smooth
 // initial state) before its timed loop; plans are measured once per size and thread count, later
@@ -15,32 +17,48 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
+#include <cstdlib>
 #include <map>
+#include <string>
+#include <unistd.h>
 #include <utility>
+#include <vector>
 
+#include "diagnostics/diagnostics.hpp"
 #include "driver/driver.hpp"
 #include "operators/operators.hpp"
 #include "setup/setup.hpp"
 
 namespace {
 
-const int sizes[] = {64, 256, 1024};
+const int sizes[] = {64, 256, 512, 1024};
 const int thread_counts[] = {1, 2};
 
-typedef std::pair<int, int> shape;           // (grid size, threads)
-std::map<shape, double> best_step, best_fft;  // seconds per call, lowest over all timed calls
+typedef std::pair<int, int> shape;  // (grid size, threads)
+typedef std::map<shape, std::vector<double>> timings;
+// Seconds per call of every timed repetition.
+timings step_times, fft_times, step2_times, fft10_times, diag_times;
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  size_t n = v.size();
+  return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
 
 // Set up the run constants, tables and plans of an n x n grid with the given thread count, unless
 // they are already in place.
-void use_grid(int n, int threads) {
-  static shape current(0, 0);
-  if (current == shape(n, threads)) return;
-  current = shape(n, threads);
+void use_grid(int n, int threads, int hype = -1) {
+  static int current[3] = {0, 0, 0};
+  if (current[0] == n && current[1] == threads && current[2] == hype) return;
+  current[0] = n, current[1] = threads, current[2] = hype;
   // chat, taui, delta, diff, incon, sigma, amp, vorfree, ly, nx, ny, dt, itstp, itmax, ntrace,
   // ipade, ihype, b_plan, npar. ly = n gives a unit grid spacing; the negative diff damps under the
-  // plain Laplacian.
+  // plain Laplacian (and a positive one would be used with ihype = 2: the sign only matters for a
+  // long run).
   const double values[nvalues] = {1.0, 1.0, 1.0, -1e-3, 1, 2.0, 0.1, 0, static_cast<double>(n), static_cast<double>(n),
-                                  static_cast<double>(n), 1e-3, 1, 1, 0, 0, -1, 1, static_cast<double>(threads)};
+                                  static_cast<double>(n), 1e-3, 1, 1, 0, 0, static_cast<double>(hype), 1,
+                                  static_cast<double>(threads)};
   set_run_constants(values);
   omp_set_num_threads(npar);
   build_tables();
@@ -73,43 +91,73 @@ void reset_state() {
 }
 
 // Grid set-up for the case's arguments (size, threads) and the per-call bookkeeping.
-void prepare(benchmark::State &state) {
-  use_grid(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+void prepare(benchmark::State &state, int hype = -1) {
+  use_grid(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), hype);
   reset_state();
 }
 
-// Points per second and, into record, the lowest seconds per call of this case.
-void finish(benchmark::State &state, double seconds, std::map<shape, double> *record) {
+// Points per second and, into record, the seconds per call of this repetition.
+void finish(benchmark::State &state, double seconds, timings *record) {
   const double points = static_cast<double>(nx) * ny;
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * points));
   if (!record || state.iterations() == 0) return;
-  const shape key(nx, npar);
-  double per_call = seconds / state.iterations();
-  auto found = record->find(key);
-  if (found == record->end() || per_call < found->second) (*record)[key] = per_call;
+  (*record)[shape(nx, npar)].push_back(seconds / state.iterations());
 }
 
-// One whole time step; step/fft is its time over that of its six transforms.
+// The ratio of this repetition's step time to the median of its transforms' time.
+void ratio_counter(benchmark::State &state, double seconds, const timings &ffts) {
+  auto fft = ffts.find(shape(nx, npar));
+  if (fft != ffts.end() && state.iterations() > 0) state.counters["step/fft"] = seconds / state.iterations() / median(fft->second);
+}
+
+// One whole time step with ihype = -1; step/fft is its time over that of its six transforms.
 void BM_step(benchmark::State &state) {
   prepare(state);
   double start = omp_get_wtime();
   for (auto _ : state) timestep();
   double seconds = omp_get_wtime() - start;
-  finish(state, seconds, &best_step);
-  auto fft = best_fft.find(shape(nx, npar));
-  if (fft != best_fft.end() && state.iterations() > 0) state.counters["step/fft"] = seconds / state.iterations() / fft->second;
+  finish(state, seconds, &step_times);
+  ratio_counter(state, seconds, fft_times);
 }
 
-// The six complex transforms that one step with warm ions executes.
-void BM_fft(benchmark::State &state) {
+// One whole time step with the spectral dissipation ihype = 2 (ten transforms).
+void BM_step_hype2(benchmark::State &state) {
+  prepare(state, 2);
+  double start = omp_get_wtime();
+  for (auto _ : state) timestep();
+  double seconds = omp_get_wtime() - start;
+  finish(state, seconds, &step2_times);
+  ratio_counter(state, seconds, fft10_times);
+}
+
+// The complex transforms that one step executes: `filters` forward and backward pairs.
+void run_transforms(benchmark::State &state, int filters, timings *record) {
   prepare(state);
   double start = omp_get_wtime();
   for (auto _ : state)
-    for (int filter = 0; filter < 3; filter++) {
+    for (int filter = 0; filter < filters; filter++) {
       fftw_execute(plan_fw);
       fftw_execute(plan_bw);
     }
-  finish(state, omp_get_wtime() - start, &best_fft);
+  finish(state, omp_get_wtime() - start, record);
+}
+
+// The six transforms of a step with warm ions and ihype = -1.
+void BM_fft(benchmark::State &state) { run_transforms(state, 3, &fft_times); }
+
+// The ten transforms of a step with warm ions and ihype = 2.
+void BM_fft10(benchmark::State &state) { run_transforms(state, 5, &fft10_times); }
+
+// One diagnostics call with every file it writes (in a scratch directory).
+void BM_diagnose(benchmark::State &state) {
+  prepare(state);
+  double start = omp_get_wtime();
+  int call = 0;
+  for (auto _ : state) {
+    diagnose(1.0 + call, 0.0, call, 1000, ne, ni, pe, gni);
+    call++;
+  }
+  finish(state, omp_get_wtime() - start, &diag_times);
 }
 
 // The Arakawa bracket {ne, pe}.
@@ -139,7 +187,9 @@ void register_cases() {
   struct named {
     const char *name;
     void (*run)(benchmark::State &);
-  } cases[] = {{"fft6", BM_fft}, {"step", BM_step}, {"bracket", BM_bracket}, {"laplace", BM_laplace}, {"filter", BM_filter}};
+  } cases[] = {{"fft6", BM_fft},         {"step", BM_step},         {"fft10", BM_fft10},
+               {"step_hype2", BM_step_hype2}, {"diagnose", BM_diagnose}, {"bracket", BM_bracket},
+               {"laplace", BM_laplace},   {"filter", BM_filter}};
   for (const named &c : cases) {
     benchmark::internal::Benchmark *b = benchmark::RegisterBenchmark(c.name, c.run);
     b->ArgNames({"n", "threads"})->UseRealTime()->Unit(benchmark::kMillisecond);
@@ -148,20 +198,50 @@ void register_cases() {
   }
 }
 
-// The whole-step table: size, threads, ms per step, ms of its transforms, ratio, Mpoints/s.
+// "median (lowest-highest)" of a case's repetitions, in milliseconds; "-" when it did not run.
+std::string spread_ms(const timings &t, shape key) {
+  auto found = t.find(key);
+  if (found == t.end() || found->second.empty()) return "-";
+  const std::vector<double> &v = found->second;
+  char text[64];
+  snprintf(text, sizeof text, "%.3f (%.3f-%.3f)", 1e3 * median(v), 1e3 * *std::min_element(v.begin(), v.end()),
+           1e3 * *std::max_element(v.begin(), v.end()));
+  return text;
+}
+
+// Median ratio of two cases, "-" when one is missing.
+std::string ratio(const timings &a, const timings &b, shape key) {
+  auto fa = a.find(key), fb = b.find(key);
+  if (fa == a.end() || fb == b.end() || fa->second.empty() || fb->second.empty()) return "-";
+  char text[32];
+  snprintf(text, sizeof text, "%.2f", median(fa->second) / median(fb->second));
+  return text;
+}
+
+// The whole-step table: per size and thread count the median time per step (with its spread),
+// the step as a multiple of its transforms for ihype = -1 and 2, grid points advanced per second,
+// and one diagnostics call in milliseconds and in steps.
 void print_summary() {
-  if (best_step.empty()) return;
-  printf("\n|  size  threads   ms/step    FFT ms  step/fft  Mpoints/s\n");
-  for (const auto &entry : best_step) {
-    const int n = entry.first.first, threads = entry.first.second;
-    const double step = entry.second;
-    auto fft = best_fft.find(entry.first);
-    if (fft != best_fft.end())
-      printf("| %5d  %7d  %8.3f  %8.3f  %8.2f  %9.2f\n", n, threads, 1e3 * step, 1e3 * fft->second, step / fft->second,
-             1e-6 * n * n / step);
-    else
-      printf("| %5d  %7d  %8.3f  %8s  %8s  %9.2f\n", n, threads, 1e3 * step, "-", "-", 1e-6 * n * n / step);
-  }
+  if (step_times.empty() && diag_times.empty()) return;
+  printf("\n| medians over the repetitions, (lowest-highest) in brackets; times in ms\n");
+  printf("| %5s %3s  %-26s %-26s %8s %8s %10s  %-26s %6s\n", "size", "thr", "step, ihype=-1", "its 6 FFTs", "step/fft",
+         "ihype=2", "Mpoints/s", "one diagnostics call", "steps");
+  for (int n : sizes)
+    for (int threads : thread_counts) {
+      shape key(n, threads);
+      if (!step_times.count(key) && !diag_times.count(key)) continue;
+      std::string mpoints = "-", steps = "-";
+      if (step_times.count(key)) {
+        char text[32];
+        snprintf(text, sizeof text, "%.2f", 1e-6 * n * n / median(step_times[key]));
+        mpoints = text;
+      }
+      steps = ratio(diag_times, step_times, key);
+      printf("| %5d %3d  %-26s %-26s %8s %8s %10s  %-26s %6s\n", n, threads, spread_ms(step_times, key).c_str(),
+             spread_ms(fft_times, key).c_str(), ratio(step_times, fft_times, key).c_str(),
+             ratio(step2_times, fft10_times, key).c_str(), mpoints.c_str(), spread_ms(diag_times, key).c_str(),
+             steps.c_str());
+    }
 }
 
 }  // namespace
@@ -171,6 +251,12 @@ int main(int argc, char **argv) {
     printf("| ith=%d : thread init failed... exiting\n", 0);
     return 1;
   }
+  // The diagnostics write their files into the working directory: use a scratch directory.
+  char scratch[] = "/tmp/tavo-bench-XXXXXX";
+  if (!mkdtemp(scratch) || chdir(scratch) != 0) {
+    printf("| cannot make a scratch directory for the diagnostics files\n");
+    return 1;
+  }
   register_cases();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
@@ -178,5 +264,7 @@ int main(int argc, char **argv) {
   benchmark::Shutdown();
   print_summary();
   fftw_cleanup_threads();
+  std::string remove = std::string("rm -rf ") + scratch;
+  if (system(remove.c_str()) != 0) printf("| could not remove %s\n", scratch);
   return 0;
 }
