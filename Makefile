@@ -39,5 +39,24 @@ bench: deps
 plot:
 	@bash scripts/plot $(RUN)
 
+# make fuzz   (not part of make test) builds the libFuzzer targets of the parameter and restart
+# readers with clang and the sanitizers and runs each for FUZZ_SECONDS. Inputs that find new paths
+# collect in build-fuzz/corpus/; a crash, hang or leak is stored in tests/fuzz/regressions/<reader>/,
+# which make test replays together with the seed corpus tests/fuzz/corpus/<reader>/.
+FUZZ_SECONDS ?= 60
+FUZZ_READERS := parameters restart
+
+fuzz:
+	@TAVO_FUZZ=1 bash scripts/install-deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVO_FUZZ=ON -DTAVO_TESTS=OFF >/dev/null
+	cmake --build build-fuzz -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_READERS))
+	@for reader in $(FUZZ_READERS); do \
+	  mkdir -p build-fuzz/corpus/$$reader tests/fuzz/regressions/$$reader; \
+	  echo "| fuzzing the $$reader reader for $(FUZZ_SECONDS) s"; \
+	  build-fuzz/tests/fuzz/fuzz_$$reader build-fuzz/corpus/$$reader tests/fuzz/corpus/$$reader \
+	    tests/fuzz/regressions/$$reader -dict=tests/fuzz/$$reader.dict -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	    -artifact_prefix=tests/fuzz/regressions/$$reader/ -print_final_stats=1 || exit 1; \
+	done
+
 clean:
 	rm -rf build build-asan build-bench build-fuzz

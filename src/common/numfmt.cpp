@@ -125,9 +125,17 @@ char *put_s(char *p, const char *s) {
 void writer_open(writer &w, const char *name, const char *mode) {
   w.file = open_file(name, mode);
   w.name = name;
+  w.final_name = nullptr;
   w.buffer = static_cast<char *>(malloc(writer_size));
   if (!w.buffer) fatal("| no memory for the output buffer of \"%s\"", name);
   w.pos = w.buffer;
+}
+
+void writer_replace(writer &w, const char *name) {
+  const int length = snprintf(w.temporary, sizeof w.temporary, "%s.tmp", name);
+  if (length < 0 || size_t(length) >= sizeof w.temporary) fatal("| output file name \"%s\" is too long", name);
+  writer_open(w, w.temporary, "w");
+  w.final_name = name;
 }
 
 void writer_flush(writer &w) {
@@ -161,4 +169,6 @@ void writer_close(writer &w) {
   w.buffer = w.pos = nullptr;
   close_file(w.file, w.name);
   w.file = nullptr;
+  if (w.final_name) rename_file(w.temporary, w.final_name);
+  w.final_name = nullptr;
 }

@@ -22,14 +22,14 @@ static void put_line(writer &w, double position, const double *value) {
 // ne, ni, pe, gni: the fields of the diagnostics call; lap_pe comes from the same call.
 void write_profiles(array2d ne, array2d ni, array2d pe, array2d gni) {
   writer w;
-  writer_open(w, "cutx.dat", "w");
+  writer_replace(w, "cutx.dat");
   for (int x = 0; x <= nx1; x++) {
     const double value[5] = {ne[x][nyh], ni[x][nyh], pe[x][nyh], lap_pe[x][nyh], gni[x][nyh]};
     put_line(w, static_cast<double>(x) / hy, value);
   }
   writer_close(w);
 
-  writer_open(w, "cuty.dat", "w");
+  writer_replace(w, "cuty.dat");
   for (int y = 0; y <= ny1; y++) {
     const double value[5] = {ne[nxh][y], ni[nxh][y], pe[nxh][y], lap_pe[nxh][y], gni[nxh][y]};
     put_line(w, static_cast<double>(y) / hy, value);
@@ -37,7 +37,7 @@ void write_profiles(array2d ne, array2d ni, array2d pe, array2d gni) {
   writer_close(w);
 
   // the product ((pe[x+1] - pe[x-1]) q)(pe[y+1] - pe[y-1]) with q = hy^2/4 is Dx pe * Dy pe
-  writer_open(w, "xprof.dat", "w");
+  writer_replace(w, "xprof.dat");
   const double q = (hy * 0.25) * hy;
   for (int x = 0; x <= nx1; x++) {
     const int xp = x == nx1 ? 0 : x + 1;

@@ -6,7 +6,10 @@
 //   "pkx_p.dat"  sum over columns of |Re X_k| of pi,                 / (nx ny), times 1/hy
 // with X_k the unnormalised forward coefficients. Each line holds k 2 pi/ly, the spectrum of this
 // call and its running mean over the calls of a continued run (incon = 2), for k = 1 .. n/2 - 1.
-// One FFTW_ESTIMATE plan per direction and call serves all rows or columns.
+// One FFTW_ESTIMATE plan per direction and call serves all rows or columns. The plans are made
+// for one thread: a threaded plan of a single row costs a parallel region per row (thousands per
+// call on a large grid, seconds when the cores are shared) for transforms of microseconds; the
+// planner's thread count is set back to npar afterwards.
 #include <cmath>
 
 #include "common/files.hpp"
@@ -33,7 +36,7 @@ static void finish_spectrum(const char *name, int n, double divisor, double fact
   if (incon == 2 && n / 2 >= 1)
     for (int k = 1; k <= n / 2; k++) mean[k] = (iout * mean[k] + spectrum[k]) / (iout + 1);
   writer w;
-  writer_open(w, name, "w");
+  writer_replace(w, name);
   if (n > 3) {
     for (int k = 1; k <= n / 2 - 1; k++) {
       char *p = writer_room(w);
@@ -52,7 +55,7 @@ static void finish_spectrum(const char *name, int n, double divisor, double fact
 // ne: the density of the diagnostics call; iout: its interval index (weight of the means).
 void write_spectra(array2d ne, int iout) {
   // four spectra along y, one plan of length ny
-  fftw_plan_with_nthreads(npar);
+  fftw_plan_with_nthreads(1);
   double *in = fftw_alloc_real(ny);
   cplx *out = fftw_alloc_complex(ny / 2 + 1);
   fftw_plan plan = fftw_plan_dft_r2c_1d(ny, in, out, FFTW_ESTIMATE);
@@ -111,5 +114,6 @@ void write_spectra(array2d ne, int iout) {
   fftw_destroy_plan(plan);
   fftw_free(in);
   fftw_free(out);
+  fftw_plan_with_nthreads(npar);
   finish_spectrum("pkx_p.dat", nx, nxny, 1.0 / hy, pkxavg, iout);
 }

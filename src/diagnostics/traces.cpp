@@ -42,7 +42,7 @@ static void probe_spectrum(const char *name, const double *trace, const double *
     for (int k = 0; k <= n / 2; k++) sum[k] += std::fabs(out[k][0]);
   }
   writer w;
-  writer_open(w, name, "w");
+  writer_replace(w, name);
   if (n > 3) {
     const double divisor = static_cast<double>(nprobes * n);
     const double period = static_cast<double>(itmax) * dt;
@@ -84,7 +84,7 @@ void trace_analysis(double t0, const double *trace_n, const double *trace_p) {
 
   // the windowed trace of probe 1 (the second probe)
   writer w;
-  writer_open(w, "traces.dat", "w");
+  writer_replace(w, "traces.dat");
   for (int t = 0; t < n; t++) {
     char *p = writer_room(w);
     p = put_e6(p, t0 + static_cast<double>(ntrace * t) * dt);

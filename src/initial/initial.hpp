@@ -1,6 +1,8 @@
 // Initial states and the restart file.
 #pragma once
 
+#include <cstdio>
+
 // Build the initial state selected by incon (or continue from "restart.dat" when incon = 2),
 // complete the multistep history and eno; returns the start time.
 double initcond();
@@ -12,3 +14,9 @@ void writerestart(double time);
 // Read "restart.dat" into the state; returns the stored time. Stops with a "|" message on a
 // file that is missing, truncated, malformed or written for another grid.
 double readrestart();
+
+// Parse an open restart file into eno and the stored arrays of the current grid (nx by ny): the
+// start time goes to time, the number of distinct points named to named_points. Returns nullptr
+// for a sound file, else the "|" message line (without line end) that readrestart stops with; the
+// text stays valid until the next call. Does not close the file, print or rebuild pi, ne0, ni0.
+const char *restart_problem(FILE *file, double *time, long *named_points);

@@ -11,6 +11,8 @@
 // a buffer that grows for long tokens, so a token of any length is read safely.
 #include <cerrno>
 #include <charconv>
+#include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,15 +26,30 @@ static const char *const restart_name = "restart.dat";
 constexpr int record_length = 14;  // numbers per point record
 
 // The block reader: unread text is buffer[first .. last); one byte beyond capacity holds a NUL.
+// A failure of the reader itself (a read error, no memory) is kept in trouble.
 static FILE *source;
 static char *buffer;
 static size_t capacity, first, last;
 static bool exhausted;
+static const char *trouble;
+
+// The message of the current parse, valid until the next one.
+static char message[256];
+
+// Format the message and return it.
+__attribute__((format(printf, 1, 2))) static const char *problem(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  vsnprintf(message, sizeof message, format, args);
+  va_end(args);
+  return message;
+}
 
 // The white space of the C locale (what isspace accepts), without a library call per character.
 static inline bool blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// Read more of the file behind the unread text (moved to the front); false at the end of the file.
+// Read more of the file behind the unread text (moved to the front); false at the end of the file
+// and on a failure (then trouble holds its message).
 static bool refill() {
   if (exhausted) return false;
   if (first > 0) {
@@ -41,14 +58,18 @@ static bool refill() {
     first = 0;
   }
   if (last == capacity) {  // one token fills the whole buffer: make room for the rest of it
-    capacity *= 2;
-    char *larger = static_cast<char *>(realloc(buffer, capacity + 1));
-    if (!larger) fatal("| \"%s\": no memory for a token of more than %zu characters", restart_name, last);
+    char *larger = static_cast<char *>(realloc(buffer, 2 * capacity + 1));
+    if (!larger) {
+      trouble = problem("| \"%s\": no memory for a token of more than %zu characters", restart_name, last);
+      exhausted = true;
+      return false;
+    }
     buffer = larger;
+    capacity *= 2;
   }
   const size_t count = fread(buffer + last, 1, capacity - last, source);
   if (count == 0) {
-    if (ferror(source)) fatal("| reading \"%s\" failed: %s", restart_name, strerror(errno));
+    if (ferror(source)) trouble = problem("| reading \"%s\" failed: %s", restart_name, strerror(errno));
     exhausted = true;
     return false;
   }
@@ -57,7 +78,7 @@ static bool refill() {
 }
 
 // The next whitespace-delimited token, terminated in place, with its length; nullptr at the end
-// of the file. The token stays valid until the next call.
+// of the file or on a failure. The token stays valid until the next call.
 static const char *next_token(size_t *length) {
   for (;;) {
     while (first < last && blank(buffer[first])) first++;
@@ -73,6 +94,7 @@ static const char *next_token(size_t *length) {
     end = first + offset;
     if (!more) break;
   }
+  if (trouble) return nullptr;
   buffer[end] = '\0';
   const char *token = buffer + first;
   *length = end - first;
@@ -82,11 +104,12 @@ static const char *next_token(size_t *length) {
 
 // strtod of a whole token; false when the token is not a number in full (an embedded NUL counts
 // as a non-numeric character). from_chars gives the same correctly rounded value several times
-// faster; strtod takes what it leaves: a leading '+', hexadecimal forms, values out of range.
+// faster; strtod takes what it leaves: a leading '+', hexadecimal forms, values out of range, and
+// NaNs, whose payload "nan(123)" from_chars drops.
 static bool whole_real(const char *token, size_t length, double *value) {
   const char *end = token + length;
   const std::from_chars_result quick = std::from_chars(token, end, *value);
-  if (quick.ec == std::errc() && quick.ptr == end) return true;
+  if (quick.ec == std::errc() && quick.ptr == end && !std::isnan(*value)) return true;
   char *stop;
   *value = strtod(token, &stop);
   return length > 0 && stop == end;
@@ -103,11 +126,76 @@ static bool whole_integer(const char *token, size_t length, long *value) {
   return length > 0 && stop == end;
 }
 
-// Stop on a token that is not a number: record 0 is the header.
-[[noreturn]] static void not_a_number(long record, int column, const char *token, size_t length) {
+// The message for a token that is not a number: record 0 is the header.
+static const char *not_a_number(long record, int column, const char *token, size_t length) {
   const char *more = length > 40 ? "..." : "";
-  if (record == 0) fatal("| \"%s\", header: the start time \"%.40s%s\" is not a number", restart_name, token, more);
-  fatal("| \"%s\", record %ld, column %d: \"%.40s%s\" is not a number", restart_name, record, column, token, more);
+  if (record == 0) return problem("| \"%s\", header: the start time \"%.40s%s\" is not a number", restart_name, token, more);
+  return problem("| \"%s\", record %ld, column %d: \"%.40s%s\" is not a number", restart_name, record, column, token,
+                 more);
+}
+
+// Which points the file has named, to report a file that covers only part of the grid.
+static unsigned char named[nmax][nmax];
+
+// The records of the open file into eno and the stored arrays; the reader is set up.
+static const char *parse_records(double *time, long *named_points) {
+  size_t length;
+  const char *token = next_token(&length);
+  if (trouble) return trouble;
+  if (!token) return problem("| \"%s\" is empty: the start time is missing", restart_name);
+  if (!whole_real(token, length, time)) return not_a_number(0, 1, token, length);
+
+  for (int x = 0; x <= nx1; x++) memset(named[x], 0, size_t(ny));
+  long named_count = 0;
+
+  array2d *columns[12] = {nullptr, &pe, &ne, &ne1, &ne2, &ni, &ni1, &ni2, &fne1, &fne2, &fni1, &fni2};
+  long record = 0;
+  while ((token = next_token(&length)) != nullptr) {
+    record++;
+    long x, y;
+    if (!whole_integer(token, length, &x)) return not_a_number(record, 1, token, length);
+    token = next_token(&length);
+    if (trouble) return trouble;
+    if (!token)
+      return problem("| \"%s\", record %ld: the file ends after 1 of its %d numbers", restart_name, record,
+                     record_length);
+    if (!whole_integer(token, length, &y)) return not_a_number(record, 2, token, length);
+    if (x < 0 || x > nx1 || y < 0 || y > ny1)
+      return problem("| \"%s\", record %ld: point (%ld, %ld) lies outside the %d x %d grid of this run: the file "
+                     "was written for another grid", restart_name, record, x, y, nx, ny);
+    for (int c = 0; c < 12; c++) {
+      token = next_token(&length);
+      if (trouble) return trouble;
+      if (!token)
+        return problem("| \"%s\", record %ld: the file ends after %d of its %d numbers", restart_name, record, c + 2,
+                       record_length);
+      double value;
+      if (!whole_real(token, length, &value)) return not_a_number(record, c + 3, token, length);
+      if (c == 0) eno = value;
+      else (*columns[c])[x][y] = value;
+    }
+    unsigned char &seen = named[x][y];
+    if (!seen) named_count++;
+    seen = 1;
+  }
+  if (trouble) return trouble;
+  *named_points = named_count;
+  return nullptr;
+}
+
+const char *restart_problem(FILE *file, double *time, long *named_points) {
+  source = file;
+  capacity = size_t(1) << 20;
+  first = last = 0;
+  exhausted = false;
+  trouble = nullptr;
+  buffer = static_cast<char *>(malloc(capacity + 1));
+  if (!buffer) return problem("| \"%s\": no memory for the read buffer", restart_name);
+  const char *result = parse_records(time, named_points);
+  free(buffer);
+  buffer = nullptr;
+  source = nullptr;
+  return result;
 }
 
 // Read "restart.dat" into eno, pe, the densities, their levels and past tendencies; returns the
@@ -116,54 +204,12 @@ double readrestart() {
   printf("| continued data set... \n");
   fflush(stdout);
 
-  source = open_file(restart_name, "r");
-  capacity = size_t(1) << 20;
-  buffer = static_cast<char *>(malloc(capacity + 1));
-  if (!buffer) fatal("| \"%s\": no memory for the read buffer", restart_name);
-  first = last = 0;
-  exhausted = false;
-
-  size_t length;
-  const char *token = next_token(&length);
-  if (!token) fatal("| \"%s\" is empty: the start time is missing", restart_name);
-  double time;
-  if (!whole_real(token, length, &time)) not_a_number(0, 1, token, length);
-
-  // Which points the file has named, to report a file that covers only part of the grid.
-  unsigned char *named = static_cast<unsigned char *>(calloc(size_t(nx) * ny, 1));
-  if (!named) fatal("| \"%s\": no memory for the point list", restart_name);
+  FILE *file = open_file(restart_name, "r");
+  double time = 0.0;
   long named_count = 0;
-
-  array2d *columns[12] = {nullptr, &pe, &ne, &ne1, &ne2, &ni, &ni1, &ni2, &fne1, &fne2, &fni1, &fni2};
-  long record = 0;
-  while ((token = next_token(&length)) != nullptr) {
-    record++;
-    long x, y;
-    if (!whole_integer(token, length, &x)) not_a_number(record, 1, token, length);
-    token = next_token(&length);
-    if (!token) fatal("| \"%s\", record %ld: the file ends after 1 of its %d numbers", restart_name, record, record_length);
-    if (!whole_integer(token, length, &y)) not_a_number(record, 2, token, length);
-    if (x < 0 || x > nx1 || y < 0 || y > ny1)
-      fatal("| \"%s\", record %ld: point (%ld, %ld) lies outside the %d x %d grid of this run: the file was "
-            "written for another grid", restart_name, record, x, y, nx, ny);
-    for (int c = 0; c < 12; c++) {
-      token = next_token(&length);
-      if (!token)
-        fatal("| \"%s\", record %ld: the file ends after %d of its %d numbers", restart_name, record, c + 2,
-              record_length);
-      double value;
-      if (!whole_real(token, length, &value)) not_a_number(record, c + 3, token, length);
-      if (c == 0) eno = value;
-      else (*columns[c])[x][y] = value;
-    }
-    unsigned char &seen = named[size_t(x) * ny + size_t(y)];
-    if (!seen) named_count++;
-    seen = 1;
-  }
-  fclose(source);
-  free(buffer);
-  free(named);
-  buffer = nullptr;
+  const char *failure = restart_problem(file, &time, &named_count);
+  fclose(file);
+  if (failure) fatal("%s", failure);
 
   if (named_count < long(nx) * ny) {
     printf("| %s holds %ld of %d grid points\n", restart_name, named_count, nx * ny);

@@ -39,8 +39,13 @@ values19 test_values() {
 }
 
 void setup_run(const values19 &v) {
+  // FFTW's thread support must be up before any planner thread count is set (initpar does this).
+  static bool fftw_threads = fftw_init_threads() != 0;
+  (void)fftw_threads;
   set_run_constants(v.data());
   omp_set_num_threads(npar);
+  // Tables start from zero as in a fresh process: chyv is not written for every ihype.
+  for (array2d *table : {&cvfis, &cpoti, &cvort, &clap, &chyv}) memset(*table, 0, sizeof(array2d));
   build_tables();
   make_transforms();
 }
@@ -48,8 +53,7 @@ void setup_run(const values19 &v) {
 void clear_state() {
   array2d *fields[] = {&ne,   &ni,   &pe,   &pi,   &gni,  &ww,    &ne0,   &ne1,  &ne2,
                        &ni0,  &ni1,  &ni2,  &fne0, &fne1, &fne2,  &fni0,  &fni1, &fni2,
-                       &hyve, &hyvi, &vis_e, &vis_i, &brack_e, &brack_i,
-                       &cvfis, &cpoti, &cvort, &clap, &chyv};
+                       &hyve, &hyvi, &vis_e, &vis_i, &brack_e, &brack_i};
   for (array2d *f : fields) memset(*f, 0, sizeof(array2d));
 }
 

@@ -1,0 +1,55 @@
+// A run that blows up (a time step far too large for the explicit scheme) ends with the crash
+// stop: exit status 1, the two crash lines, and nothing written by the crashing diagnostics call.
+// Its files are compared with those of the same run cut off one interval before the crash, which
+// makes exactly the calls that succeeded and then ends normally.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "faults/fault_support.hpp"
+
+namespace {
+
+TEST(BlowUp, CrashStopAddsNothingToAnyFile) {
+  values19 v = fault_values();
+  v[v_dt] = 0.5;  // forty times the stable step: the energy passes 1e43 by t = 5
+  v[v_itmax] = 100;
+  const std::string crashed = make_temp_dir(), cut = make_temp_dir();
+  const std::string previous = "7.000000e+00  \n0  0  1 2 3 4 5 6 7 8 9 10 11 12\n";
+  write_text(crashed + "/restart.dat", previous);
+
+  std::string console;
+  ASSERT_EQ(run_values(crashed, v, &console), 1) << console;
+  // The progress lines of the calls that passed, then the two crash lines; eno in the second is
+  // the energy of the last call that passed.
+  const std::regex crash_end("\\|t=([0-9.]+) \\([0-9.]+\\): enn=([-+.e0-9]+)\n"
+                             "\n\\|t=([0-9.]+) \\(50\\.00\\): enn=(-?nan|inf|[-+.e0-9]+)\n"
+                             "\\|TAVO CRASHED!  enn=\\S+,   eno=([-+.e0-9]+)\n$");
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(console, match, crash_end)) << console;
+  EXPECT_EQ(match[5].str(), match[2].str()) << "eno of the crash line is enn of the last call that passed";
+  const double last_good = std::stod(match[1].str());
+  EXPECT_EQ(std::stod(match[3].str()), last_good + 2.5) << "the crash comes one interval later";
+  EXPECT_EQ(read_text(crashed + "/restart.dat"), previous) << "a crashed run writes no restart file";
+  EXPECT_EQ(names_ending(crashed, ".tmp"), std::vector<std::string>()) << "no temporary file is left";
+  EXPECT_EQ(names_ending(crashed, "0.dat"), std::vector<std::string>()) << "no temporary snapshot is left";
+
+  // The same run, ending after the last interval that passed.
+  values19 shorter = v;
+  shorter[v_itmax] = static_cast<int>(last_good / 2.5 + 0.5) * 5;
+  ASSERT_GE(shorter[v_itmax], 5) << "at least one interval passes before the crash";
+  ASSERT_EQ(run_values(cut, shorter, &console), 0) << console;
+  for (const std::string &name : result_files(v)) {
+    if (name == "restart.dat" || name == "traces.dat" || name == "ptt_n.dat" || name == "ptt_p.dat") continue;
+    const std::string want = read_text(cut + "/" + name), got = read_text(crashed + "/" + name);
+    EXPECT_TRUE(got == want) << name << " differs from the run that stopped before the crash (" << got.size()
+                             << " bytes, expected " << want.size() << ")";
+  }
+  EXPECT_EQ(read_text(crashed + "/traces.dat"), "") << "the probe traces are written only at a normal end";
+  remove_dir(crashed);
+  remove_dir(cut);
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+// A run killed with SIGKILL loses nothing that was complete: the restart file and the snapshots
+// of the run before stay whole and readable, no result file is left cut short under its final
+// name, and a run continued from what the kill left starts and ends normally.
+//
+// The kill is placed two ways. A pipe (FIFO) put where the program writes a file holds it inside
+// that write once the pipe's 4096-byte buffer is full, so the kill lands in the middle of a
+// snapshot, of the restart file or of a profile, every time. A kill after some progress lines of a
+// long run lands wherever the run happens to be.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "faults/fault_support.hpp"
+
+namespace {
+
+const char *const snapshot_names[] = {"n2d.dat", "w2d.dat", "p2d.dat", "i2d.dat"};
+
+// A finished run of the fault values in a fresh directory: what the killed runs continue from.
+class KilledRun : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = make_temp_dir();
+    values_ = fault_values();
+    std::string console;
+    ASSERT_EQ(run_values(dir_, values_, &console), 0) << console;
+    first_restart_ = read_text(dir_ + "/restart.dat");
+    ASSERT_EQ(first_restart_.substr(0, 16), "4.000000e-01  \n0") << "the run ends at t = 20 dt";
+    for (const char *name : snapshot_names) first_snapshots_.push_back(read_text(dir_ + "/" + name));
+    // The continued runs read "restart.dat".
+    values_[v_incon] = 2;
+    write_text(dir_ + "/tavo.inp", parameter_file(values_));
+  }
+  void TearDown() override { remove_dir(dir_); }
+
+  // A continued run started on what the kill left ends normally, from the first run's end time.
+  void expect_continued_run_from_first_restart() {
+    std::string console;
+    ASSERT_EQ(run_values(dir_, values_, &console), 0) << console;
+    EXPECT_NE(console.find("| continued data set... \n"), std::string::npos) << console;
+    EXPECT_NE(console.find("|t=0.500 (0.800)"), std::string::npos) << "first interval after t = 0.4:\n" << console;
+    EXPECT_EQ(read_text(dir_ + "/restart.dat").substr(0, 15), "8.000000e-01  \n");
+    EXPECT_EQ(whole_files_faults(dir_, values_), std::vector<std::string>());
+  }
+
+  std::string dir_;
+  values19 values_;
+  std::string first_restart_;
+  std::vector<std::string> first_snapshots_;
+};
+
+// Kill the continued run while it writes the file called temporary (a pipe that nobody reads
+// beyond its buffer); returns false when the run ended before it blocked there.
+bool kill_inside_write(const std::string &dir, const std::string &temporary, std::string *console) {
+  const std::string path = dir + "/" + temporary;
+  if (mkfifo(path.c_str(), 0644) != 0) return false;
+  // The reader end opened first lets the program's open go through at once.
+  const int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  if (reader < 0) return false;
+  const int capacity = fcntl(reader, F_SETPIPE_SZ, 4096);
+  const pid_t pid = start_tavo(dir);
+  bool blocked = false;
+  int status = 0;
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(240);
+  while (std::chrono::steady_clock::now() < give_up) {
+    int queued = 0;
+    ioctl(reader, FIONREAD, &queued);
+    if (capacity > 0 && queued >= capacity) {
+      blocked = true;
+      break;
+    }
+    if (waitpid(pid, &status, WNOHANG) == pid) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (blocked) {
+    kill(pid, SIGKILL);
+    EXPECT_EQ(finish_tavo(pid), -SIGKILL);
+  } else if (waitpid(pid, &status, WNOHANG) == 0) {
+    kill(pid, SIGKILL);
+    finish_tavo(pid);
+  }
+  close(reader);
+  unlink(path.c_str());
+  *console = read_text(dir + "/stdout.txt");
+  return blocked;
+}
+
+// Killed inside the write of a snapshot: the four snapshot names still hold the complete snapshot
+// of the run before, the restart file is the one of the run before.
+TEST_F(KilledRun, InsideASnapshotKeepsThePreviousSnapshots) {
+  std::string console;
+  ASSERT_TRUE(kill_inside_write(dir_, "i2d0.dat", &console)) << "the run did not block in i2d0.dat:\n" << console;
+  EXPECT_EQ(console.find("|t="), std::string::npos) << "killed inside the first diagnostics call:\n" << console;
+  for (int f = 0; f < 4; f++)
+    EXPECT_TRUE(read_text(dir_ + "/" + snapshot_names[f]) == first_snapshots_[size_t(f)]) << snapshot_names[f];
+  EXPECT_TRUE(read_text(dir_ + "/restart.dat") == first_restart_);
+  EXPECT_EQ(whole_files_faults(dir_, values_), std::vector<std::string>());
+  expect_continued_run_from_first_restart();
+}
+
+// Killed inside the write of the restart file at the end of the run: "restart.dat" is still the
+// file of the run before, the snapshots hold the last call of the killed run.
+TEST_F(KilledRun, InsideTheRestartFileKeepsThePreviousOne) {
+  std::string console;
+  ASSERT_TRUE(kill_inside_write(dir_, "restart.dat.tmp", &console)) << "did not block in restart.dat.tmp:\n" << console;
+  EXPECT_NE(console.find("|t=0.800 (0.800)"), std::string::npos) << "killed after the last interval:\n" << console;
+  EXPECT_TRUE(read_text(dir_ + "/restart.dat") == first_restart_);
+  EXPECT_FALSE(read_text(dir_ + "/n2d.dat") == first_snapshots_[0]) << "the killed run's own snapshot";
+  EXPECT_EQ(whole_files_faults(dir_, values_), std::vector<std::string>());
+  expect_continued_run_from_first_restart();
+}
+
+// Killed inside the rewrite of a profile: "cutx.dat" keeps the complete profile of the run before.
+TEST_F(KilledRun, InsideAProfileKeepsThePreviousProfile) {
+  const std::string first_cut = read_text(dir_ + "/cutx.dat");
+  std::string console;
+  ASSERT_TRUE(kill_inside_write(dir_, "cutx.dat.tmp", &console)) << "did not block in cutx.dat.tmp:\n" << console;
+  EXPECT_TRUE(read_text(dir_ + "/cutx.dat") == first_cut);
+  EXPECT_TRUE(read_text(dir_ + "/restart.dat") == first_restart_);
+  EXPECT_EQ(whole_files_faults(dir_, values_), std::vector<std::string>());
+  expect_continued_run_from_first_restart();
+}
+
+// Killed at some moment of a long run, after a few intervals: every result file is whole and the
+// restart file is the one of the run before. Five kills at different moments of the cycle.
+TEST_F(KilledRun, AnywhereInALongRunLeavesWholeFiles) {
+  values19 long_run = values_;
+  long_run[v_itmax] = 1000000;
+  write_text(dir_ + "/tavo.inp", parameter_file(long_run));
+  for (int delay_ms : {0, 3, 7, 12, 19}) {
+    SCOPED_TRACE("killed " + std::to_string(delay_ms) + " ms after the third progress line");
+    const pid_t pid = start_tavo(dir_);
+    std::string console;
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(240);
+    size_t progress = 0;
+    while (progress < 3 && std::chrono::steady_clock::now() < give_up) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      console = read_text(dir_ + "/stdout.txt");
+      progress = 0;
+      for (size_t at = console.find("|t="); at != std::string::npos; at = console.find("|t=", at + 1)) progress++;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+    kill(pid, SIGKILL);
+    ASSERT_EQ(finish_tavo(pid), -SIGKILL) << read_text(dir_ + "/stdout.txt");
+    ASSERT_GE(progress, 3u) << console;
+    EXPECT_TRUE(read_text(dir_ + "/restart.dat") == first_restart_);
+    // The probe files are still those of the first run, in its layout.
+    EXPECT_EQ(whole_files_faults(dir_, values_), std::vector<std::string>());
+  }
+  write_text(dir_ + "/tavo.inp", parameter_file(values_));
+  expect_continued_run_from_first_restart();
+}
+
+}  // namespace

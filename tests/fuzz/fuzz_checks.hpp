@@ -1,0 +1,262 @@
+// Checks of the two input readers on arbitrary bytes, shared by the libFuzzer targets and by the
+// replay of their corpus and crash reproducers in the test suite.
+//
+// Each check feeds the bytes through the code the program runs on "tavo.inp" or "restart.dat"
+// (read_values and values_problem, restart_problem) and compares the outcome with a plain,
+// independent reading of the same bytes: split into tokens at C-locale white space, markers are
+// tokens holding '=', numbers are converted with strtod and strtol over the whole token. The
+// readers must agree with it on every value, refuse exactly the inputs it refuses with one "|"
+// line, and leave the run constants in the ranges the rest of the program indexes with. A check
+// returns "" or a description of the first disagreement; sanitizer findings end the process.
+#pragma once
+
+#include <omp.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/state.hpp"
+#include "driver/driver.hpp"
+#include "initial/initial.hpp"
+#include "operators/operators.hpp"
+#include "setup/setup.hpp"
+
+namespace fuzz_checks {
+
+// The grid of the restart check: small, and not square, so that x and y cannot be confused.
+constexpr int restart_nx = 4, restart_ny = 3;
+
+// A read-only stream over a copy of the bytes (fmemopen delivers embedded NULs as data).
+inline FILE *memory_file(const uint8_t *data, size_t size, std::vector<char> &copy) {
+  copy.assign(reinterpret_cast<const char *>(data), reinterpret_cast<const char *>(data) + size);
+  copy.push_back('\0');  // never read: keeps the buffer non-empty for an empty input
+  return fmemopen(copy.data(), size, "r");
+}
+
+// The tokens of the bytes: maximal runs of characters that isspace (C locale) does not accept.
+inline std::vector<std::string> tokens_of(const uint8_t *data, size_t size) {
+  std::vector<std::string> tokens;
+  std::string token;
+  for (size_t k = 0; k <= size; k++) {
+    if (k < size && !isspace(data[k])) {
+      token.push_back(static_cast<char>(data[k]));
+    } else if (!token.empty()) {
+      tokens.push_back(token);
+      token.clear();
+    }
+  }
+  return tokens;
+}
+
+// Equal doubles, NaNs included: the same bits.
+inline bool same(double a, double b) { return memcmp(&a, &b, sizeof a) == 0; }
+
+// The token quoted for a message, shortened.
+inline std::string shown(const std::string &token) {
+  std::string text;
+  for (char c : token.substr(0, 40)) text += isprint(static_cast<unsigned char>(c)) ? c : '?';
+  return "\"" + text + (token.size() > 40 ? "...\"" : "\"");
+}
+
+inline std::string number_text(double v) {
+  char text[40];
+  snprintf(text, sizeof text, "%.17g", v);
+  return text;
+}
+
+// strtod over the whole token (an embedded NUL ends the string early, so such a token fails).
+inline bool whole_double(const std::string &token, double *value) {
+  char *end;
+  *value = strtod(token.c_str(), &end);
+  return !token.empty() && end == token.c_str() + token.size();
+}
+
+// strtol, base 10, over the whole token.
+inline bool whole_long(const std::string &token, long *value) {
+  char *end;
+  *value = strtol(token.c_str(), &end, 10);
+  return !token.empty() && end == token.c_str() + token.size();
+}
+
+// A refusal message: one line beginning with "|", naming what it refuses.
+inline std::string message_fault(const char *message, const char *must_name) {
+  if (strncmp(message, "| ", 2) != 0) return std::string("refusal does not begin with \"| \": ") + message;
+  if (strchr(message, '\n')) return std::string("refusal spans several lines: ") + message;
+  if (!strstr(message, must_name)) return std::string("refusal does not name ") + must_name + ": " + message;
+  return "";
+}
+
+// The parameter-file reader, the value checks and the run constants on the bytes of a "tavo.inp".
+inline std::string check_parameters(const uint8_t *data, size_t size) {
+  std::vector<char> copy;
+  FILE *file = memory_file(data, size, copy);
+  if (!file) return "fmemopen failed";
+  double values[nvalues + 1];
+  for (double &v : values) v = -77.0;  // sentinel: only the first nvalues may be written
+  bool dangling = false;
+  const int found = read_values(file, values, nvalues, &dangling);
+  fclose(file);
+  if (!same(values[nvalues], -77.0)) return "read_values wrote beyond its store";
+
+  // The plain reading: the token after each marker is the next value, a marker as value marks too.
+  const std::vector<std::string> tokens = tokens_of(data, size);
+  int markers = 0;
+  for (const std::string &t : tokens) markers += t.find('=') != std::string::npos;
+  std::vector<double> want;
+  bool want_dangling = false;
+  for (size_t k = 0; k < tokens.size() && static_cast<int>(want.size()) < markers; k++) {
+    if (tokens[k].find('=') == std::string::npos) continue;
+    if (k + 1 == tokens.size()) {
+      want_dangling = true;
+      break;
+    }
+    want.push_back(strtod(tokens[k + 1].c_str(), nullptr));
+  }
+  if (found != static_cast<int>(want.size()))
+    return "read_values found " + std::to_string(found) + " values, the plain reading " + std::to_string(want.size());
+  if (dangling != want_dangling) return std::string("dangling marker reported as ") + (dangling ? "true" : "false");
+  for (int k = 0; k < found && k < nvalues; k++)
+    if (!same(values[k], want[size_t(k)]))
+      return "value " + std::to_string(k + 1) + " read as " + number_text(values[k]) + ", expected " +
+             number_text(want[size_t(k)]);
+
+  // initpar refuses fewer than nineteen values before it looks at them.
+  if (found < nvalues) return "";
+  const char *message = values_problem(values);
+  if (message) {
+    const std::string fault = message_fault(message, " = ");
+    return fault.empty() ? "" : fault + " (values_problem)";
+  }
+
+  // Accepted: the constants every array index and loop bound depends on must be in range.
+  set_run_constants(values);
+  if (nx < 1 || nx > nmax || ny < 1 || ny > nmax)
+    return "accepted a grid of " + std::to_string(nx) + " x " + std::to_string(ny);
+  if (nx1 != nx - 1 || ny1 != ny - 1 || nxh != nx / 2 || nyh != ny / 2) return "inconsistent grid indices";
+  if (npar < 1) return "accepted npar = " + std::to_string(npar);
+  if (itstp < 1) return "accepted itstp = " + std::to_string(itstp);
+  if (itmax < 0) return "accepted itmax = " + std::to_string(itmax);
+  if (ipade != 0 && ipade != 1) return "accepted ipade = " + std::to_string(ipade);
+  if (!(ly > 0)) return "accepted ly = " + number_text(ly);
+  if (!(hy >= 0) || !(xyz > 0)) return "grid density or normalisation undefined: hy = " + number_text(hy);
+  if (printtraces && ntrace < 1) return "probe traces without a sample spacing";
+
+  // The tables of the accepted values, over the used extent; and the radial damping profile.
+  build_tables();
+  compute_xmask();
+  return "";
+}
+
+// Fill every stored array of the restart file, pi, ne0 and ni0 with a sentinel over the used extent.
+inline void fill_sentinel(double value) {
+  array2d *fields[] = {&pe, &ne, &ne1, &ne2, &ni, &ni1, &ni2, &fne1, &fne2, &fni1, &fni2, &pi, &ne0, &ni0};
+  for (array2d *f : fields)
+    for (int x = 0; x <= nx1; x++)
+      for (int y = 0; y <= ny1; y++) (*f)[x][y] = value;
+  eno = value;
+}
+
+// The run constants, tables and wisdom of a quiet 4 x 3 run with one thread.
+inline void use_restart_grid() {
+  if (nx == restart_nx && ny == restart_ny && wisdom_sf) return;
+  double v[nvalues] = {1.0, 1.0, 1.0, 0.0, 2.0, 1.0, 0.1, 0.0, 6.0, restart_nx, restart_ny,
+                       0.01, 1.0, 1.0, 0.0, 0.0, -5.0, 0.0, 1.0};
+  set_run_constants(v);
+  omp_set_num_threads(npar);
+  build_tables();
+  make_transforms();
+}
+
+// The restart reader on the bytes of a "restart.dat" for the 4 x 3 grid; an accepted file also
+// gets the rest of readrestart (pi from pe, ne0 and ni0).
+inline std::string check_restart(const uint8_t *data, size_t size) {
+  use_restart_grid();
+  const double sentinel = -31.25;
+  fill_sentinel(sentinel);
+  std::vector<char> copy;
+  FILE *file = memory_file(data, size, copy);
+  if (!file) return "fmemopen failed";
+  double time = sentinel;
+  long named = -1;
+  const char *message = restart_problem(file, &time, &named);
+  fclose(file);
+
+  // The plain reading: a start time, then whole records of two integers and twelve reals.
+  const std::vector<std::string> tokens = tokens_of(data, size);
+  std::string refusal;
+  double want_time = 0.0, want_eno = sentinel;
+  std::map<std::pair<long, long>, std::vector<double>> points;
+  if (tokens.empty()) {
+    refusal = "no start time";
+  } else if (!whole_double(tokens[0], &want_time)) {
+    refusal = "start time " + shown(tokens[0]);
+  } else {
+    for (size_t at = 1; at < tokens.size() && refusal.empty(); at += 14) {
+      const size_t record = (at - 1) / 14 + 1;
+      long x = 0, y = 0;
+      if (!whole_long(tokens[at], &x)) {
+        refusal = "x of record " + std::to_string(record);
+        break;
+      }
+      if (at + 1 >= tokens.size() || !whole_long(tokens[at + 1], &y)) {
+        refusal = "y of record " + std::to_string(record);
+        break;
+      }
+      if (x < 0 || x >= restart_nx || y < 0 || y >= restart_ny) {
+        refusal = "point of record " + std::to_string(record) + " off the grid";
+        break;
+      }
+      std::vector<double> columns(12);
+      for (size_t c = 0; c < 12 && refusal.empty(); c++)
+        if (at + 2 + c >= tokens.size() || !whole_double(tokens[at + 2 + c], &columns[c]))
+          refusal = "column " + std::to_string(c + 3) + " of record " + std::to_string(record);
+      if (refusal.empty()) {
+        want_eno = columns[0];
+        points[{x, y}] = columns;
+      }
+    }
+  }
+
+  if (message) {
+    const std::string fault = message_fault(message, "\"restart.dat\"");
+    if (!fault.empty()) return fault;
+    if (refusal.empty()) return std::string("restart_problem refused a sound file: ") + message;
+    return "";
+  }
+  if (!refusal.empty()) return "restart_problem accepted a file with a bad " + refusal;
+  if (!same(time, want_time)) return "start time " + number_text(time) + ", expected " + number_text(want_time);
+  if (named != static_cast<long>(points.size()))
+    return "named points " + std::to_string(named) + ", expected " + std::to_string(points.size());
+  if (!same(eno, want_eno)) return "eno " + number_text(eno) + ", expected " + number_text(want_eno);
+  array2d *columns[12] = {nullptr, &pe, &ne, &ne1, &ne2, &ni, &ni1, &ni2, &fne1, &fne2, &fni1, &fni2};
+  for (int x = 0; x < restart_nx; x++)
+    for (int y = 0; y < restart_ny; y++) {
+      const auto point = points.find({x, y});
+      for (int c = 1; c < 12; c++) {
+        const double want = point == points.end() ? sentinel : point->second[size_t(c)];
+        if (!same((*columns[c])[x][y], want))
+          return "column " + std::to_string(c + 3) + " at (" + std::to_string(x) + ", " + std::to_string(y) +
+                 ") holds " + number_text((*columns[c])[x][y]) + ", expected " + number_text(want);
+      }
+    }
+
+  // The rest of the read, as readrestart does it.
+  poisson(pe, cpoti, pi);
+  for (int x = 0; x <= nx1; x++)
+    for (int y = 0; y <= ny1; y++) {
+      ne0[x][y] = ne[x][y];
+      ni0[x][y] = ni[x][y];
+    }
+  return "";
+}
+
+}  // namespace fuzz_checks
