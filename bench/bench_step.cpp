@@ -244,6 +244,29 @@ void print_summary() {
     }
 }
 
+// Start-up cost of the measured plans: the two FFTW_MEASURE plans of the driver at every size
+// and thread count, planned from no wisdom (as in a fresh run), next to the same two plans with
+// FFTW_ESTIMATE.
+void print_plan_times() {
+  printf("\n| planning the two plans of the driver (seconds, from no wisdom)\n");
+  printf("| %5s %3s %10s %10s\n", "size", "thr", "measured", "estimated");
+  for (int n : sizes)
+    for (int threads : thread_counts) {
+      double seconds[2];
+      for (int measured = 1; measured >= 0; measured--) {
+        use_grid(n, threads);
+        b_plan = measured;
+        fftw_forget_wisdom();
+        double start = omp_get_wtime();
+        make_transforms();
+        seconds[measured] = omp_get_wtime() - start;
+      }
+      printf("| %5d %3d %10.2f %10.3f\n", n, threads, seconds[1], seconds[0]);
+      b_plan = true;
+      make_transforms();
+    }
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -263,6 +286,8 @@ int main(int argc, char **argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   print_summary();
+  const char *plan_times = getenv("BENCH_PLAN_TIMES");
+  if (plan_times && *plan_times == '1') print_plan_times();
   fftw_cleanup_threads();
   std::string remove = std::string("rm -rf ") + scratch;
   if (system(remove.c_str()) != 0) printf("| could not remove %s\n", scratch);
