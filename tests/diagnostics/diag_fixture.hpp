@@ -17,25 +17,19 @@
 #include "common/state.hpp"
 #include "diagnostics/diagnostics.hpp"
 #include "driver/driver.hpp"
+#include "support/dirs.hpp"
 #include "support/run_setup.hpp"
 
-class DiagTest : public testing::Test {
+class DiagTest : public TempDirTest {
  protected:
-  std::string home, dir;
-
   void SetUp() override {
     // the death tests re-run the test in a fresh process instead of forking a threaded one
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    char here[4096];
-    ASSERT_NE(getcwd(here, sizeof here), nullptr);
-    home = here;
-    dir = make_temp_dir();
-    ASSERT_EQ(chdir(dir.c_str()), 0);
+    TempDirTest::SetUp();
   }
 
   void TearDown() override {
-    if (chdir(home.c_str()) != 0) ADD_FAILURE() << "cannot return to " << home;
-    std::filesystem::remove_all(dir);
+    TempDirTest::TearDown();
     free_transforms();
   }
 

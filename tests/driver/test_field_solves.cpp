@@ -6,11 +6,11 @@
 
 #include <cmath>
 #include <cstring>
-#include <random>
 
 #include "driver/driver.hpp"
 #include "operators/operators.hpp"
 #include "setup/setup.hpp"
+#include "support/fields.hpp"
 #include "support/run_setup.hpp"
 
 namespace {
@@ -30,69 +30,12 @@ double mode_k2(int mx, int my) {
   return kx * kx + ky * ky;
 }
 
-// f = offset + a sum of the Fourier modes up to index kmax with random amplitudes and phases.
-void smooth_random(array2d f, unsigned seed, double amplitude, double offset) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<double> u(-1.0, 1.0);
-  for (int x = 0; x <= nx1; x++)
-    for (int y = 0; y <= ny1; y++) f[x][y] = offset;
-  const int kmax = 3;
-  for (int mx = 0; mx <= kmax; mx++)
-    for (int my = -kmax; my <= kmax; my++) {
-      if (mx == 0 && my <= 0) continue;
-      double a = amplitude * u(gen), phase = M_PI * u(gen);
-      for (int x = 0; x <= nx1; x++)
-        for (int y = 0; y <= ny1; y++)
-          f[x][y] += a * cos(twopi * (static_cast<double>(mx) * x / nx + static_cast<double>(my) * y / ny) + phase);
-    }
-}
-
-// Largest |got - want| over the used extent; NaN as soon as one entry of got is NaN.
-double max_diff(array2d got, array2d want, int *at_x, int *at_y) {
-  double worst = 0.0;
-  *at_x = *at_y = 0;
-  for (int x = 0; x <= nx1; x++)
-    for (int y = 0; y <= ny1; y++) {
-      double d = fabs(got[x][y] - want[x][y]);
-      if (std::isnan(d)) {
-        *at_x = x, *at_y = y;
-        return d;
-      }
-      if (d > worst) worst = d, *at_x = x, *at_y = y;
-    }
-  return worst;
-}
-
-// Largest |f| over the used extent.
-double max_abs(array2d f) {
-  double m = 0.0;
-  for (int x = 0; x <= nx1; x++)
-    for (int y = 0; y <= ny1; y++) m = fmax(m, fabs(f[x][y]));
-  return m;
-}
-
-// Expect got = want within tol over the used extent, naming the worst point.
-void expect_field(const char *name, array2d got, array2d want, double tol) {
-  int x, y;
-  double d = max_diff(got, want, &x, &y);
-  EXPECT_LE(d, tol) << name << " at [" << x << "][" << y << "]: got " << got[x][y] << ", expected " << want[x][y]
-                    << ", difference " << d;
-}
-
-// A small grid with the given values changed from the quiet test run; fields and tables cleared,
-// so that nothing of an earlier test in this process shows through.
-void start(values19 v) {
-  clear_state();
-  for (array2d *table : {&cvfis, &cpoti, &cvort, &clap, &chyv}) memset(*table, 0, sizeof(array2d));
-  setup_run(v);
-}
-
 TEST(SpectralFilter, EqualsOneShotSolveForEveryTable) {
   values19 v = test_values();
   v[v_nx] = 12;  // non-square, so a swapped layout shows
   v[v_ny] = 8;
   v[v_ihype] = 2;
-  start(v);
+  start_grid(v);
   array2d *tables[] = {&cpoti, &cvfis, &cvort, &clap, &chyv};
   const char *names[] = {"cpoti", "cvfis", "cvort", "clap", "chyv"};
   smooth_random(ne, 11, 1.0, 0.4);
@@ -113,7 +56,7 @@ TEST(SpectralFilter, LaplacianTableOnModeGivesMinusK2) {
   v[v_nx] = 12;
   v[v_ny] = 8;
   v[v_ly] = 5.0;
-  start(v);
+  start_grid(v);
   // Index 5 along x and -3 along y, so that the signed wavenumbers of both halves count.
   for (int x = 0; x <= nx1; x++)
     for (int y = 0; y <= ny1; y++) {
@@ -160,7 +103,7 @@ TEST(FieldStages, GyroAverageVorticityAndPotentialOfTwoModes) {
     v[v_ly] = 7.0;
     v[v_taui] = c.taui_value;
     v[v_ipade] = c.ipade;
-    start(v);
+    start_grid(v);
     const int m1x = 1, m1y = 2, m2x = 5, m2y = -3;
     double g1, p1, g2, p2;
     model_factors(mode_k2(m1x, m1y), &g1, &p1);
@@ -200,7 +143,7 @@ TEST(FieldStages, PotentialHasZeroMeanAndVanishesWhenNeEqualsGni) {
   values19 v = test_values();
   v[v_nx] = 12;
   v[v_ny] = 8;
-  start(v);
+  start_grid(v);
   smooth_random(ne, 3, 1.0, 2.5);
   smooth_random(ni, 4, 1.0, -1.5);
   stage_poi1();
@@ -248,7 +191,7 @@ TEST(RadialDamping, ScalesRowsOnlyForVorfreeTwo) {
     v[v_nx] = 10;
     v[v_ny] = 6;
     v[v_vorfree] = vorfree_value;
-    start(v);
+    start_grid(v);
     compute_xmask();
     smooth_random(ne, 5, 1.0, 0.5);
     smooth_random(ni, 6, 1.0, 0.5);
@@ -275,7 +218,7 @@ TEST(RadialDamping, EdgeRowsVanishAfterEveryStepOnWideGrid) {
   v[v_ny] = 8;
   v[v_ly] = 8.0;
   v[v_vorfree] = 2;
-  start(v);
+  start_grid(v);
   compute_xmask();
   dtt = dt * 6.0 / 11.0;
   smooth_random(ne, 8, 0.1, 0.0);

@@ -20,31 +20,13 @@
 
 #include "driver/driver.hpp"
 #include "setup/setup.hpp"
+#include "support/fields.hpp"
 #include "support/run_setup.hpp"
 
 namespace {
 
 typedef std::complex<double> complex;
 const double twopi = 6.283185307179586;
-
-// A small grid with the given values, all fields and tables cleared, dtt as the driver sets it.
-void start(const values19 &v) {
-  clear_state();
-  for (array2d *table : {&cvfis, &cpoti, &cvort, &clap, &chyv}) memset(*table, 0, sizeof(array2d));
-  setup_run(v);
-  dtt = dt * 6.0 / 11.0;
-  ddtt = itstp * dt;
-}
-
-// The state of a fresh run from the densities: derived fields, equal levels, zero old right-hand sides.
-void fresh_history() {
-  stage_poi1();
-  stage_pol();
-  stage_poi2();
-  for (array2d *level : {&ne0, &ne1, &ne2}) memcpy(*level, ne, sizeof(array2d));
-  for (array2d *level : {&ni0, &ni1, &ni2}) memcpy(*level, ni, sizeof(array2d));
-  for (array2d *rhs : {&fne1, &fne2, &fni1, &fni2}) memset(*rhs, 0, sizeof(array2d));
-}
 
 // Sum of f^2 and of (f - g)^2 over the used extent.
 void squared_sums(array2d f, array2d g, double *sum_f, double *sum_diff) {
@@ -69,7 +51,7 @@ void bracket_only_drift(double dt_value, int steps, double *drift_n, double *dri
   v[v_ly] = 20.0;
   v[v_ihype] = -5;
   v[v_dt] = dt_value;
-  start(v);
+  start_step(v);
   std::mt19937 gen(7);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   for (int mx = 0; mx <= 3; mx++)
@@ -181,7 +163,7 @@ TEST(StepPhysics, SingleModeGrowsAtLinearRate) {
     v[v_nx] = c.nx;
     v[v_ny] = 16;
     v[v_dt] = 0.005;
-    start(v);
+    start_step(v);
     clin = 0.0;
     complex vec_n, vec_i;
     const complex eigenvalue = linear_eigenvalue(c, &vec_n, &vec_i);

@@ -4,7 +4,6 @@
 // steps, a run too short for one interval, and which start modes keep or empty the time series.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <regex.h>
 #include <unistd.h>
 
@@ -14,12 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "support/dirs.hpp"
 #include "support/run_setup.hpp"
 
 namespace {
-
-const char *const series_files[] = {"eng.dat", "eng-transfer.dat", "fne.dat", "gamma.dat",
-                                    "traces.dat", "time.dat", "zfx.dat"};
 
 const std::string start_lines = std::string(41, '_') +
                                 "\n| TAVO start...\n"
@@ -79,12 +76,6 @@ bool is_run_console(const std::string &output) {
   return posix_match(run_console, output, 0, &groups, &end);
 }
 
-// Run the program in dir on v; returns the exit status and puts the console into output.
-int run_in(const std::string &dir, const values19 &v, std::string *output) {
-  write_text(dir + "/tavo.inp", parameter_file(v));
-  return run_tavo(dir, output);
-}
-
 // The simulation times of the progress lines "|t=%.3f ...", in order.
 std::vector<std::string> progress_times(const std::string &output) {
   std::vector<std::string> times, groups;
@@ -97,27 +88,6 @@ std::vector<std::string> progress_times(const std::string &output) {
 std::string first_line(const std::string &path) {
   std::string text = read_text(path);
   return text.substr(0, text.find('\n') + 1);
-}
-
-// Names of the entries of dir.
-std::set<std::string> entries(const std::string &dir) {
-  std::set<std::string> names;
-  DIR *handle = opendir(dir.c_str());
-  if (!handle) return names;
-  while (dirent *entry = readdir(handle))
-    if (strcmp(entry->d_name, ".") && strcmp(entry->d_name, "..")) names.insert(entry->d_name);
-  closedir(handle);
-  return names;
-}
-
-// Remove a flat test directory and its entries (kept when the test failed, for inspection).
-void remove_dir(const std::string &dir) {
-  if (::testing::Test::HasFailure()) return;
-  for (const std::string &name : entries(dir)) {
-    std::string path = dir + "/" + name;
-    if (unlink(path.c_str()) != 0) rmdir(path.c_str());
-  }
-  rmdir(dir.c_str());
 }
 
 // The eight values of both report lines of a run console (empty when it does not match).
@@ -149,7 +119,7 @@ TEST(RunSkeleton, ConsoleAndIntervalsOfAShortRun) {
   for (int k = 0; k < 8; k++) total += report[k], shares += report[8 + k];
   EXPECT_GT(total, 0.0) << output;
   EXPECT_NEAR(shares, 100.0, 0.041) << "relative times, each rounded to 0.01:\n" << output;
-  remove_dir(dir);
+  remove_test_dir(dir);
 }
 
 TEST(RunSkeleton, NoStepsEndsAfterTheStartLines) {
@@ -163,7 +133,7 @@ TEST(RunSkeleton, NoStepsEndsAfterTheStartLines) {
   for (const char *name : series_files) want.insert(name);
   EXPECT_EQ(entries(dir), want);
   for (const char *name : series_files) EXPECT_EQ(read_text(dir + "/" + name), "") << name;
-  remove_dir(dir);
+  remove_test_dir(dir);
 }
 
 TEST(RunSkeleton, RunShorterThanOneIntervalTakesNoStep) {
@@ -183,7 +153,7 @@ TEST(RunSkeleton, RunShorterThanOneIntervalTakesNoStep) {
   double shares = 0;
   for (int k = 8; k < 16; k++) shares += report[k];
   EXPECT_NEAR(shares, 100.0, 0.041) << output;
-  remove_dir(dir);
+  remove_test_dir(dir);
 }
 
 TEST(RunSkeleton, ContinuedRunKeepsTheTimeSeriesAndAFreshRunEmptiesThem) {
@@ -220,7 +190,7 @@ TEST(RunSkeleton, ContinuedRunKeepsTheTimeSeriesAndAFreshRunEmptiesThem) {
   fresh[v_itmax] = 0;
   ASSERT_EQ(run_in(dir, fresh, &output), 0) << output;
   for (const char *name : series_files) EXPECT_EQ(read_text(dir + "/" + name), "") << name;
-  remove_dir(dir);
+  remove_test_dir(dir);
 }
 
 }  // namespace

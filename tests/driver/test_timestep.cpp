@@ -9,10 +9,10 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
-#include <random>
 
 #include "driver/driver.hpp"
 #include "operators/operators.hpp"
+#include "support/fields.hpp"
 #include "support/run_setup.hpp"
 
 namespace {
@@ -21,76 +21,6 @@ const double twopi = 6.283185307179586;
 
 // Expected values and saved fields of a test.
 array2d want_fe, want_fi, want_ne, want_ni, ref_be, ref_bi, ref_he, ref_hi, work;
-
-// f = offset + a sum of the Fourier modes up to index 3 with random amplitudes and phases.
-void smooth_random(array2d f, unsigned seed, double amplitude, double offset) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<double> u(-1.0, 1.0);
-  for (int x = 0; x <= nx1; x++)
-    for (int y = 0; y <= ny1; y++) f[x][y] = offset;
-  for (int mx = 0; mx <= 3; mx++)
-    for (int my = -3; my <= 3; my++) {
-      if (mx == 0 && my <= 0) continue;
-      double a = amplitude * u(gen), phase = M_PI * u(gen);
-      for (int x = 0; x <= nx1; x++)
-        for (int y = 0; y <= ny1; y++)
-          f[x][y] += a * cos(twopi * (static_cast<double>(mx) * x / nx + static_cast<double>(my) * y / ny) + phase);
-    }
-}
-
-// Largest |f| over the used extent.
-double max_abs(array2d f) {
-  double m = 0.0;
-  for (int x = 0; x <= nx1; x++)
-    for (int y = 0; y <= ny1; y++) m = fmax(m, fabs(f[x][y]));
-  return m;
-}
-
-// Largest |got - want| over the used extent and where it occurs; NaN at the first NaN entry.
-double max_diff(array2d got, array2d want, int *at_x, int *at_y) {
-  double worst = 0.0;
-  *at_x = *at_y = 0;
-  for (int x = 0; x <= nx1; x++)
-    for (int y = 0; y <= ny1; y++) {
-      double d = fabs(got[x][y] - want[x][y]);
-      if (std::isnan(d)) {
-        *at_x = x, *at_y = y;
-        return d;
-      }
-      if (d > worst) worst = d, *at_x = x, *at_y = y;
-    }
-  return worst;
-}
-
-// Expect |got - want| <= tol at every point of the used extent, naming the worst point.
-void expect_field(const char *name, array2d got, array2d want, double tol) {
-  int x, y;
-  double d = max_diff(got, want, &x, &y);
-  EXPECT_LE(d, tol) << name << " at [" << x << "][" << y << "]: got " << got[x][y] << ", expected " << want[x][y]
-                    << ", difference " << d;
-}
-
-// A small grid with the given values, all fields cleared, dtt as the driver sets it.
-void start(const values19 &v) {
-  clear_state();
-  // A run's tables start from zero; those of an earlier test in this process must not show through.
-  for (array2d *table : {&cvfis, &cpoti, &cvort, &clap, &chyv}) memset(*table, 0, sizeof(array2d));
-  fftw_init_threads();
-  setup_run(v);
-  dtt = dt * 6.0 / 11.0;
-  ddtt = itstp * dt;
-}
-
-// The state of a fresh run from the densities: derived fields, three equal history levels and
-// zero old right-hand sides.
-void fresh_history() {
-  stage_poi1();
-  stage_pol();
-  stage_poi2();
-  for (array2d *level : {&ne0, &ne1, &ne2}) memcpy(*level, ne, sizeof(array2d));
-  for (array2d *level : {&ni0, &ni1, &ni2}) memcpy(*level, ni, sizeof(array2d));
-  for (array2d *rhs : {&fne1, &fne2, &fni1, &fni2}) memset(*rhs, 0, sizeof(array2d));
-}
 
 // D(f) of the chosen ihype, from the operators: Laplacian, Laplacian twice, or the chyv solve.
 void reference_dissipation(array2d f, array2d out) {
@@ -128,7 +58,7 @@ TEST(StepUpdate, MatchesHandComputation) {
     v[v_diff] = 0.03;
     v[v_ihype] = c.ihype;
     v[v_dt] = 0.05;
-    start(v);
+    start_step(v);
     smooth_random(ne, 1, 1.0, 0.4);
     smooth_random(ni, 2, 1.0, -0.2);
     smooth_random(pe, 3, 1.0, 0.1);
@@ -182,7 +112,7 @@ TEST(StepUpdate, FirstStepOfFreshRun) {
   values19 v = test_values();
   v[v_diff] = 0.02;
   v[v_ihype] = -1;
-  start(v);
+  start_step(v);
   smooth_random(ne, 21, 0.5, 0.0);
   smooth_random(ni, 22, 0.5, 0.0);
   fresh_history();
@@ -204,7 +134,7 @@ TEST(StepUpdate, FirstStepOfFreshRun) {
 TEST(StepUpdate, EqualLevelsWithZeroRightHandSidesKeepDensities) {
   values19 v = test_values();
   v[v_chat] = 0.0;  // no coupling, and no drive since hyd = 0
-  start(v);
+  start_step(v);
   clin = 0.0;
   smooth_random(ne, 31, 1.0, 0.7);
   smooth_random(ni, 32, 1.0, -0.4);
@@ -227,7 +157,7 @@ TEST(StepUpdate, CouplingOfRowsConstantAlongY) {
     v[v_nx] = 6;
     v[v_ny] = 8;
     v[v_chat] = chat_value;
-    start(v);
+    start_step(v);
     clin = 0.0;
     for (int x = 0; x <= nx1; x++)
       for (int y = 0; y <= ny1; y++) {
@@ -249,7 +179,7 @@ TEST(StepUpdate, DriveTermWrapsAlongY) {
   v[v_nx] = 5;
   v[v_ny] = 6;
   v[v_ly] = 3.0;
-  start(v);
+  start_step(v);
   clin = 0.0;
   ne[2][0] = pe[2][0] = 1.0;  // ne = pe: no coupling
   pi[3][ny1] = 1.0;
@@ -267,7 +197,7 @@ TEST(StepUpdate, DriveTermWrapsAlongY) {
 
 // The history shift moves every level back by one and leaves ne0 = ne, ni0 = ni.
 TEST(StepUpdate, HistoryShiftMovesEveryLevelBackByOne) {
-  start(test_values());
+  start_step(test_values());
   array2d *fields[] = {&ne, &ne0, &ne1, &ni, &ni0, &ni1, &fne0, &fne1, &fni0, &fni1};
   array2d *older[] = {&ne0, &ne1, &ne2, &ni0, &ni1, &ni2, &fne1, &fne2, &fni1, &fni2};
   for (int f = 0; f < 10; f++) smooth_random(*fields[f], 60 + f, 1.0, 0.1 * f);
@@ -305,7 +235,7 @@ TEST(StepDissipation, SignAndSizeOnSingleMode) {
     v[v_ihype] = c.ihype;
     // About one per cent per step where there is dissipation.
     v[v_diff] = c.symbol == 0 ? 1.0 : 0.01 / (0.01 * 6 / 11 * fabs(c.symbol));
-    start(v);
+    start_step(v);
     clin = 0.0;
     for (int x = 0; x <= nx1; x++)
       for (int y = 0; y <= ny1; y++) {
@@ -354,7 +284,7 @@ TEST(TimeStep, InvariantsHoldAfterEveryStep) {
     v[v_diff] = c.diff_value;
     v[v_vorfree] = c.vorfree_value;
     v[v_ihype] = c.ihype;
-    start(v);
+    start_step(v);
     compute_xmask();
     smooth_random(ne, 41, 0.3, 0.0);
     smooth_random(ni, 42, 0.3, 0.0);
@@ -386,7 +316,7 @@ TEST(TimeStep, InvariantsHoldAfterEveryStep) {
 
 // Ten steps of a 32 x 32 turbulent state from v; leaves ne, ni, pe, pi.
 void run_turbulent(const values19 &v) {
-  start(v);
+  start_step(v);
   smooth_random(ne, 51, 1.0, 0.0);
   smooth_random(ni, 52, 1.0, 0.0);
   fresh_history();

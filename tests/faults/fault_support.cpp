@@ -196,12 +196,6 @@ std::vector<std::string> whole_files_faults(const std::string &dir, const values
   return faults;
 }
 
-std::vector<std::pair<std::string, std::string>> file_texts(const std::string &dir, const std::vector<std::string> &names) {
-  std::vector<std::pair<std::string, std::string>> texts;
-  for (const std::string &name : names) texts.push_back({name, read_text(dir + "/" + name)});
-  return texts;
-}
-
 std::vector<std::string> names_ending(const std::string &dir, const std::string &suffix) {
   std::vector<std::string> names;
   for (const auto &entry : std::filesystem::directory_iterator(dir)) {

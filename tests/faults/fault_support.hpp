@@ -36,9 +36,6 @@ std::string whole_file_fault(const std::string &dir, const std::string &name, co
 // The faults of every result file of the run in dir (empty when all are whole).
 std::vector<std::string> whole_files_faults(const std::string &dir, const values19 &v);
 
-// Copy the files of dir named names into a map-like list of (name, text).
-std::vector<std::pair<std::string, std::string>> file_texts(const std::string &dir, const std::vector<std::string> &names);
-
 // The names in dir that end with the suffix.
 std::vector<std::string> names_ending(const std::string &dir, const std::string &suffix);
 

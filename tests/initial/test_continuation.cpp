@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/dirs.hpp"
 #include "support/run_setup.hpp"
 
 namespace {
@@ -49,9 +50,8 @@ std::vector<std::vector<double>> table_of(const std::string &text) {
 
 // Run tavo in dir with the parameters v; returns its console output.
 std::string run_with(const std::string &dir, const values19 &v, int expected_status) {
-  write_text(dir + "/tavo.inp", parameter_file(v));
   std::string console;
-  EXPECT_EQ(run_tavo(dir, &console), expected_status) << console;
+  EXPECT_EQ(run_in(dir, v, &console), expected_status) << console;
   return console;
 }
 

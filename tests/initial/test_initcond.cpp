@@ -14,6 +14,7 @@
 
 #include "common/state.hpp"
 #include "initial/initial.hpp"
+#include "support/fields.hpp"
 #include "support/run_setup.hpp"
 
 namespace {
@@ -49,14 +50,6 @@ double ksquared(int i, int j) {
 // Pade gyro-average and polarisation factors for taui = 1, xlwl = 1 (the test values).
 double gyro(double k2) { return 1.0 / (1.0 + 0.5 * k2); }
 double polar(double k2) { return k2 / (1.0 + k2); }
-
-// Largest |f| over the used extent.
-double largest(const array2d f) {
-  double m = 0;
-  for (int x = 0; x <= nx1; x++)
-    for (int y = 0; y <= ny1; y++) m = std::max(m, std::fabs(f[x][y]));
-  return m;
-}
 
 // Check that the spectrum of out is factor(k^2) times the spectrum of in at every wavenumber
 // (except k = 0 when skip_mean), to a tolerance relative to the largest coefficient of in.
@@ -148,7 +141,7 @@ TEST(InitialState, MergerHasTwoCentresOnRowNy1Half) {
       expected[x][y] = 0.2 * (std::exp(-(x - 5) * (x - 5) / 2.25) + std::exp(-(x - 11) * (x - 11) / 2.25)) *
                        std::exp(-(y - 7) * (y - 7) / 2.25);
   EXPECT_EQ(compare_fields(ne, expected, 1e-15), "") << "merger ne";
-  double top = largest(ne);
+  double top = max_abs(ne);
   EXPECT_EQ(ne[5][7], top);
   EXPECT_EQ(ne[11][7], top);
   for (int x = 0; x <= nx1; x++)
@@ -178,8 +171,8 @@ TEST(InitialState, ShearFlowProfileAndItsPotential) {
   EXPECT_EQ(compare_fields(ne, expected, 1e-15), "") << "shear flow ne";
   EXPECT_NEAR(ne[0][0], -0.5, 1e-15);
   EXPECT_NEAR(ne[8][0], 0.5, 1e-15);
-  EXPECT_EQ(largest(ni), 0.0);
-  EXPECT_EQ(largest(gni), 0.0);
+  EXPECT_EQ(max_abs(ni), 0.0);
+  EXPECT_EQ(max_abs(gni), 0.0);
   EXPECT_EQ(compare_fields(ww, ne, 0), "") << "ww equals ne when ni = 0";
   for (int x = 0; x <= nx1; x++)
     for (int y = 0; y <= ny1; y++)
@@ -202,7 +195,7 @@ TEST(InitialState, SingleKyModeIsLinearWithEqualRows) {
     for (int y = 0; y <= ny1; y++) expected[x][y] = 0.01 * std::sin(3 * 2 * M_PI * y / 16);
   EXPECT_EQ(compare_fields(ne, expected, 1e-15), "") << "single mode ne";
   for (int x = 1; x <= nx1; x++) EXPECT_EQ(memcmp(ne[x], ne[0], sizeof(double) * ny), 0) << "row " << x;
-  EXPECT_EQ(largest(ni), 0.0);
+  EXPECT_EQ(max_abs(ni), 0.0);
   for (int x = 0; x <= nx1; x++)
     for (int y = 0; y <= ny1; y++) expected[x][y] = -ne[x][y] * (1 + 9.0) / 9.0;  // -ww/P(9)
   EXPECT_EQ(compare_fields(pe, expected, 1e-15), "") << "single mode potential";
@@ -239,18 +232,18 @@ TEST(InitialState, EveryStartCompletesTheHistory) {
     EXPECT_EQ(t0, 0.0);
     for (array2d *f : {&ne0, &ne1, &ne2}) EXPECT_EQ(compare_fields(*f, ne, 0), "") << "density levels";
     for (array2d *f : {&ni0, &ni1, &ni2}) EXPECT_EQ(compare_fields(*f, ni, 0), "") << "ion levels";
-    for (array2d *f : {&fne1, &fne2, &fni1, &fni2}) EXPECT_EQ(largest(*f), 0.0) << "past tendencies";
+    for (array2d *f : {&fne1, &fne2, &fni1, &fni2}) EXPECT_EQ(max_abs(*f), 0.0) << "past tendencies";
     expect_spectral_relation(ni, gni, gyro, false, "gni = Gamma ni");
     double sum = 0;
     for (int x = 0; x <= nx1; x++)
       for (int y = 0; y <= ny1; y++) sum += std::exp(2 * ne[x][y]);
     EXPECT_NEAR(eno, 0.5 * sum / (nx * ny), 1e-14) << "eno";
     if (c.text[0] == '\0') {
-      EXPECT_EQ(largest(ne), 0.0);
-      EXPECT_EQ(largest(ni), 0.0);
+      EXPECT_EQ(max_abs(ne), 0.0);
+      EXPECT_EQ(max_abs(ni), 0.0);
       EXPECT_EQ(eno, 0.5);
     } else {
-      EXPECT_GT(largest(ne), 0.0);
+      EXPECT_GT(max_abs(ne), 0.0);
     }
   }
 }
@@ -269,7 +262,7 @@ TEST(InitialState, VorticityFreeStart) {
       prepare(v);
       double t0;
       start_state(&t0);
-      EXPECT_EQ(compare_fields(gni, ne, 1e-15 * nx * ny * largest(ne)), "") << "gni against ne";
+      EXPECT_EQ(compare_fields(gni, ne, 1e-15 * nx * ny * max_abs(ne)), "") << "gni against ne";
       expect_spectral_relation(ne, ni, [](double k2) { return 1.0 / gyro(k2); }, false, "ni = Gamma^-1 ne");
     }
 }
@@ -283,11 +276,11 @@ TEST(Bath, IonDensityFollowsChat) {
     prepare(v);
     double t0;
     start_state(&t0);
-    if (chat == 0) EXPECT_EQ(largest(ni), 0.0);
+    if (chat == 0) EXPECT_EQ(max_abs(ni), 0.0);
     else EXPECT_EQ(compare_fields(ni, ne, 0), "");
-    EXPECT_EQ(largest(ww), 0.0);
-    EXPECT_EQ(largest(pe), 0.0);
-    EXPECT_EQ(largest(pi), 0.0);
+    EXPECT_EQ(max_abs(ww), 0.0);
+    EXPECT_EQ(max_abs(pe), 0.0);
+    EXPECT_EQ(max_abs(pi), 0.0);
   }
 }
 
@@ -357,7 +350,7 @@ TEST(Bath, ScalesWithAmpSquaredAndRepeats) {
   start_state(&t0);
   for (int x = 0; x <= nx1; x++)
     for (int y = 0; y <= ny1; y++) expected[x][y] = 4 * first[x][y];
-  EXPECT_EQ(compare_fields(ne, expected, 1e-14 * largest(expected)), "") << "doubling amp";
+  EXPECT_EQ(compare_fields(ne, expected, 1e-14 * max_abs(expected)), "") << "doubling amp";
 }
 
 // nx = 2 ny: two blocks along y of period ny/2 with their own factors K0, K1 (draws 1025 and
@@ -378,7 +371,7 @@ TEST(Bath, BlockStructure) {
   const double k1 = std::cos(2 * M_PI * (rand() % 100) * 0.01);
   EXPECT_EQ(rand(), after) << "the bath takes 1024 + 2 draws";
   ASSERT_GT(std::fabs(k0), 0.1) << "pick other parameters: the first block factor is too small";
-  const double tol = 1e-13 * largest(ne);  // the two blocks' cosines differ in rounding
+  const double tol = 1e-13 * max_abs(ne);  // the two blocks' cosines differ in rounding
   for (int x = 0; x <= nx1; x++) {
     for (int y = 1; y < 8; y++)
       EXPECT_NEAR(ne[x][y + 8] * k0, ne[x][y] * k1, tol) << "(" << x << ", " << y << ")";
@@ -393,8 +386,8 @@ TEST(Bath, BlockStructure) {
   draw_modes(0.1, table);
   rand();
   EXPECT_EQ(rand(), after_one) << "one block takes one draw";
-  EXPECT_GT(largest(ne), 0.0);
-  EXPECT_TRUE(std::isfinite(largest(ne)));
+  EXPECT_GT(max_abs(ne), 0.0);
+  EXPECT_TRUE(std::isfinite(max_abs(ne)));
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "common/state.hpp"
 #include "initial/initial.hpp"
 #include "operators/operators.hpp"
+#include "support/dirs.hpp"
 #include "support/run_setup.hpp"
 
 namespace {
@@ -63,7 +64,7 @@ std::vector<double> used(const array2d f) {
 }
 
 // Runs each test in a fresh temporary directory on a small grid with an empty state.
-class RestartFile : public testing::Test {
+class RestartFile : public TempDirTest {
  protected:
   void use_grid(int n) {
     values19 v = test_values();
@@ -72,14 +73,9 @@ class RestartFile : public testing::Test {
     clear_state();
   }
   void SetUp() override {
-    home_ = std::filesystem::current_path();
-    dir_ = make_temp_dir();
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    TempDirTest::SetUp();
+    if (HasFatalFailure()) return;
     use_grid(4);
-  }
-  void TearDown() override {
-    std::filesystem::current_path(home_);
-    std::filesystem::remove_all(dir_);
   }
   // readrestart with its console text captured.
   double read_back(std::string *console) {
@@ -89,8 +85,6 @@ class RestartFile : public testing::Test {
     *console = testing::internal::GetCapturedStdout();
     return t;
   }
-  std::filesystem::path home_;
-  std::string dir_;
 };
 
 // The file is exactly what the printf formats "%5e  \n" and the fourteen-column point line make

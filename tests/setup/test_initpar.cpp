@@ -4,7 +4,6 @@
 // with status 1 and one "|" line naming the value, before any output file is created or emptied.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <omp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,34 +17,12 @@
 
 #include "common/state.hpp"
 #include "setup/setup.hpp"
+#include "support/dirs.hpp"
 #include "support/run_setup.hpp"
 
 namespace {
 
 const std::string banner = std::string(41, '_') + "\n| TAVO start...\n";
-const char *const series_files[] = {"eng.dat", "eng-transfer.dat", "fne.dat", "gamma.dat",
-                                    "traces.dat", "time.dat", "zfx.dat"};
-
-// Names of the entries of dir.
-std::set<std::string> entries(const std::string &dir) {
-  std::set<std::string> names;
-  DIR *handle = opendir(dir.c_str());
-  if (!handle) return names;
-  while (dirent *entry = readdir(handle))
-    if (strcmp(entry->d_name, ".") && strcmp(entry->d_name, "..")) names.insert(entry->d_name);
-  closedir(handle);
-  return names;
-}
-
-// Remove a flat test directory and its entries (kept when the test failed, for inspection).
-void remove_dir(const std::string &dir) {
-  if (::testing::Test::HasFailure()) return;
-  for (const std::string &name : entries(dir)) {
-    std::string path = dir + "/" + name;
-    if (unlink(path.c_str()) != 0) rmdir(path.c_str());
-  }
-  rmdir(dir.c_str());
-}
 
 // Run constants of test_values() with one value replaced.
 void set_with(int which, double value) {
@@ -239,7 +216,7 @@ TEST(Initpar, ReadsEveryMarkerFormAndEmptiesTheSeries) {
   // The tables are built last, for this grid: clap[1][0] = -kx^2/(nx ny), kx = 2 pi hy / nx.
   double kx = 2 * M_PI * hy / nx;
   EXPECT_NEAR(clap[1][0], -kx * kx / 48, 1e-15);
-  remove_dir(dir);
+  remove_test_dir(dir);
 }
 
 // Remove the last line "name = ..." for the value named name from a parameter file.
@@ -325,7 +302,7 @@ TEST(InitparRun, BadInputStopsBeforeAnyFileIsTouched) {
     after.erase("stderr.txt");
     EXPECT_EQ(after, before) << "files were created";
     for (const std::string &name : kept) EXPECT_EQ(read_text(dir + "/" + name), "kept: " + name + "\n") << name;
-    remove_dir(dir);
+    remove_test_dir(dir);
   }
 }
 
@@ -336,9 +313,8 @@ TEST(InitparRun, AllAvailableThreadsAreAccepted) {
   v[v_itmax] = 0;
   v[v_npar] = maxthreads;
   std::string dir = make_temp_dir();
-  write_text(dir + "/tavo.inp", parameter_file(v));
   std::string output;
-  EXPECT_EQ(run_tavo(dir, &output), 0) << output;
+  EXPECT_EQ(run_in(dir, v, &output), 0) << output;
   // "| parallel threads " + one "%d/" per thread of the team in any order + " of %d active."
   const std::string head = "| parallel threads ";
   size_t at = output.find("\n" + head);
@@ -356,7 +332,7 @@ TEST(InitparRun, AllAvailableThreadsAreAccepted) {
   std::multiset<int> want;
   for (int k = 0; k < maxthreads; k++) want.insert(k);
   EXPECT_EQ(numbers, want) << line;
-  remove_dir(dir);
+  remove_test_dir(dir);
 }
 
 }  // namespace

@@ -1,0 +1,34 @@
+// Test support for directories and whole runs: listing and removing test directories, and a run
+// of the program on a parameter file written from a set of values.
+#include "support/dirs.hpp"
+
+#include <dirent.h>
+
+#include <cstring>
+
+const char *const series_files[7] = {"eng.dat", "eng-transfer.dat", "fne.dat", "gamma.dat",
+                                     "traces.dat", "time.dat", "zfx.dat"};
+
+std::set<std::string> entries(const std::string &dir) {
+  std::set<std::string> names;
+  DIR *handle = opendir(dir.c_str());
+  if (!handle) return names;
+  while (dirent *entry = readdir(handle))
+    if (strcmp(entry->d_name, ".") && strcmp(entry->d_name, "..")) names.insert(entry->d_name);
+  closedir(handle);
+  return names;
+}
+
+void remove_test_dir(const std::string &dir) {
+  if (::testing::Test::HasFailure()) return;
+  for (const std::string &name : entries(dir)) {
+    std::string path = dir + "/" + name;
+    if (unlink(path.c_str()) != 0) rmdir(path.c_str());
+  }
+  rmdir(dir.c_str());
+}
+
+int run_in(const std::string &dir, const values19 &v, std::string *output) {
+  write_text(dir + "/tavo.inp", parameter_file(v));
+  return run_tavo(dir, output);
+}

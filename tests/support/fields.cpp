@@ -1,0 +1,99 @@
+// Test support for fields on the grid: extremes and differences over the used extent, smooth
+// random fields, bare grids and the clean start of a time-step test.
+#include "support/fields.hpp"
+
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "driver/driver.hpp"
+#include "setup/setup.hpp"
+
+namespace {
+const double twopi = 6.283185307179586;
+}
+
+double max_abs(const array2d f) {
+  double m = 0.0;
+  for (int x = 0; x <= nx1; x++)
+    for (int y = 0; y <= ny1; y++) m = fmax(m, fabs(f[x][y]));
+  return m;
+}
+
+double max_abs_or_inf(const array2d f) {
+  double m = 0;
+  for (int i = 0; i < nx; i++)
+    for (int j = 0; j < ny; j++) m = std::isnan(f[i][j]) ? INFINITY : std::fmax(m, std::fabs(f[i][j]));
+  return m;
+}
+
+double max_diff(const array2d got, const array2d want, int *at_x, int *at_y) {
+  double worst = 0.0;
+  *at_x = *at_y = 0;
+  for (int x = 0; x <= nx1; x++)
+    for (int y = 0; y <= ny1; y++) {
+      double d = fabs(got[x][y] - want[x][y]);
+      if (std::isnan(d)) {
+        *at_x = x, *at_y = y;
+        return d;
+      }
+      if (d > worst) worst = d, *at_x = x, *at_y = y;
+    }
+  return worst;
+}
+
+void expect_field(const char *name, const array2d got, const array2d want, double tol) {
+  int x, y;
+  double d = max_diff(got, want, &x, &y);
+  EXPECT_LE(d, tol) << name << " at [" << x << "][" << y << "]: got " << got[x][y] << ", expected " << want[x][y]
+                    << ", difference " << d;
+}
+
+void smooth_random(array2d f, unsigned seed, double amplitude, double offset) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  for (int x = 0; x <= nx1; x++)
+    for (int y = 0; y <= ny1; y++) f[x][y] = offset;
+  const int kmax = 3;
+  for (int mx = 0; mx <= kmax; mx++)
+    for (int my = -kmax; my <= kmax; my++) {
+      if (mx == 0 && my <= 0) continue;
+      double a = amplitude * u(gen), phase = M_PI * u(gen);
+      for (int x = 0; x <= nx1; x++)
+        for (int y = 0; y <= ny1; y++)
+          f[x][y] += a * cos(twopi * (static_cast<double>(mx) * x / nx + static_cast<double>(my) * y / ny) + phase);
+    }
+}
+
+void set_grid(int gridx, int gridy, double length) {
+  values19 v = test_values();
+  v[v_nx] = gridx;
+  v[v_ny] = gridy;
+  v[v_ly] = length;
+  set_run_constants(v.data());
+  omp_set_num_threads(npar);
+}
+
+void start_grid(const values19 &v) {
+  clear_state();
+  for (array2d *table : {&cvfis, &cpoti, &cvort, &clap, &chyv}) memset(*table, 0, sizeof(array2d));
+  setup_run(v);
+}
+
+void start_step(const values19 &v) {
+  start_grid(v);
+  dtt = dt * 6.0 / 11.0;
+  ddtt = itstp * dt;
+}
+
+void fresh_history() {
+  stage_poi1();
+  stage_pol();
+  stage_poi2();
+  for (array2d *level : {&ne0, &ne1, &ne2}) memcpy(*level, ne, sizeof(array2d));
+  for (array2d *level : {&ni0, &ni1, &ni2}) memcpy(*level, ni, sizeof(array2d));
+  for (array2d *rhs : {&fne1, &fne2, &fni1, &fni2}) memset(*rhs, 0, sizeof(array2d));
+}
