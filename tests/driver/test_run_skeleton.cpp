@@ -115,9 +115,9 @@ TEST(RunSkeleton, ConsoleAndIntervalsOfAShortRun) {
 
   std::vector<double> report = report_values(output);
   ASSERT_EQ(report.size(), 16u) << output;
-  double total = 0, shares = 0;
-  for (int k = 0; k < 8; k++) total += report[k], shares += report[8 + k];
-  EXPECT_GT(total, 0.0) << output;
+  // The absolute times of so short a run may all print as 0.00; the shares still add up to 100.
+  double shares = 0;
+  for (int k = 0; k < 8; k++) shares += report[8 + k];
   EXPECT_NEAR(shares, 100.0, 0.041) << "relative times, each rounded to 0.01:\n" << output;
   remove_test_dir(dir);
 }

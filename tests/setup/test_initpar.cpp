@@ -226,6 +226,14 @@ std::string without_line(const std::string &text, const std::string &name) {
   return text.substr(0, at + 1) + text.substr(end + 1);
 }
 
+// The thread limit the program will see when started from this process: OMP_NUM_THREADS when set,
+// else the processor count (not this process's own limit, which earlier tests may have lowered).
+static int program_max_threads() {
+  const char *env = getenv("OMP_NUM_THREADS");
+  if (env && atoi(env) > 0) return atoi(env);
+  return omp_get_num_procs();
+}
+
 TEST(InitparRun, BadInputStopsBeforeAnyFileIsTouched) {
   values19 good = test_values();
   good[v_itmax] = 0;
@@ -241,7 +249,7 @@ TEST(InitparRun, BadInputStopsBeforeAnyFileIsTouched) {
     size_t end = text.find('\n', at);
     return text.substr(0, at) + name + " = " + value + text.substr(end);
   };
-  const int maxthreads = omp_get_max_threads();
+  const int maxthreads = program_max_threads();
   char npar_message[128];
   snprintf(npar_message, sizeof npar_message, "| npar = %d > %d max. available threads ... exiting\n",
            maxthreads + 1, maxthreads);
@@ -307,7 +315,7 @@ TEST(InitparRun, BadInputStopsBeforeAnyFileIsTouched) {
 }
 
 TEST(InitparRun, AllAvailableThreadsAreAccepted) {
-  const int maxthreads = omp_get_max_threads();
+  const int maxthreads = program_max_threads();
   values19 v = test_values();
   v[v_nx] = v[v_ny] = 8;
   v[v_itmax] = 0;
