@@ -97,20 +97,23 @@ void stage_bnd() {
 }
 
 // Stage pol: ww and the filter input in one pass, then pe = Re B(cvort F(ww)).
-void stage_pol() {
+// Row x of the vorticity v = -(zze ne + zzi gni), stored in ww and as the transform input (v, 0).
+static inline void vorticity_row(int x) {
   const int n = ny;
-#pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) {
-    cplx *dst = fw_in + static_cast<size_t>(x) * n;
-    const double *nex = ne[x], *gnix = gni[x];
-    double *wwx = ww[x];
-    for (int y = 0; y < n; y++) {
-      double v = -(zze * nex[y] + zzi * gnix[y]);
-      wwx[y] = v;
-      dst[y][0] = v;
-      dst[y][1] = 0.0;
-    }
+  cplx *dst = fw_in + static_cast<size_t>(x) * n;
+  const double *nex = ne[x], *gnix = gni[x];
+  double *wwx = ww[x];
+  for (int y = 0; y < n; y++) {
+    double v = -(zze * nex[y] + zzi * gnix[y]);
+    wwx[y] = v;
+    dst[y][0] = v;
+    dst[y][1] = 0.0;
   }
+}
+
+void stage_pol() {
+#pragma omp parallel for schedule(static)
+  for (int x = 0; x <= nx1; x++) vorticity_row(x);
   fftw_execute(plan_fw);
   multiply_and_back(cvort);
   take_real(pe);
@@ -138,8 +141,7 @@ void vorticity_and_potential() {
 #pragma omp parallel for schedule(static)
   for (int x = 0; x <= nx1; x++) {
     const cplx *gyro = bw_out + static_cast<size_t>(x) * n;
-    cplx *dst = fw_in + static_cast<size_t>(x) * n;
-    double *nex = ne[x], *nix = ni[x], *gnix = gni[x], *wwx = ww[x];
+    double *nex = ne[x], *nix = ni[x], *gnix = gni[x];
     if (damp) {
       // Edge damping of the new densities, of their copies in history level 0 and of gni.
       const double m = xmask[x];
@@ -157,12 +159,7 @@ void vorticity_and_potential() {
     } else {
       for (int y = 0; y < n; y++) gnix[y] = nix[y];
     }
-    for (int y = 0; y < n; y++) {
-      double v = -(zze * nex[y] + zzi * gnix[y]);
-      wwx[y] = v;
-      dst[y][0] = v;
-      dst[y][1] = 0.0;
-    }
+    vorticity_row(x);  // the row is still in cache
   }
   fftw_execute(plan_fw);
   multiply_and_back(cvort);
