@@ -6,28 +6,13 @@
 #include <omp.h>
 
 #include <cmath>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "faults/fault_support.hpp"
+#include "support/dirs.hpp"
 
 namespace {
-
-// The numbers of a text file, line by line (empty lines kept as empty rows).
-std::vector<std::vector<double>> rows_of(const std::string &text) {
-  std::vector<std::vector<double>> rows;
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::istringstream fields(line);
-    std::vector<double> row;
-    std::string field;
-    while (fields >> field) row.push_back(std::strtod(field.c_str(), nullptr));
-    rows.push_back(row);
-  }
-  return rows;
-}
 
 TEST(Threads, OneAndTwoThreadsGiveTheSameTimeSeries) {
   if (omp_get_num_procs() < 2) GTEST_SKIP() << "one processor: two threads would be refused";

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,21 +32,6 @@ values19 blob_values(int itmax) {
   return v;
 }
 
-// The numbers of each line of a text file.
-std::vector<std::vector<double>> table_of(const std::string &text) {
-  std::vector<std::vector<double>> rows;
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::istringstream fields(line);
-    std::vector<double> row;
-    double value;
-    while (fields >> value) row.push_back(value);
-    rows.push_back(row);
-  }
-  return rows;
-}
-
 // Run tavo in dir with the parameters v; returns its console output.
 std::string run_with(const std::string &dir, const values19 &v, int expected_status) {
   std::string console;
@@ -70,8 +54,8 @@ TEST(Continuation, ReproducesAnUninterruptedRun) {
   EXPECT_EQ(read_text(parts + "/restart.dat").substr(0, 15), "4.000000e+00  \n") << "start time + 10 * 10 * 0.02";
 
   // eng.dat: the continued run appends ten lines at t = 2 + k * 0.2 to the first run's ten.
-  const auto want = table_of(read_text(whole + "/eng.dat"));
-  const auto got = table_of(read_text(parts + "/eng.dat"));
+  const auto want = rows_of(read_text(whole + "/eng.dat"));
+  const auto got = rows_of(read_text(parts + "/eng.dat"));
   ASSERT_EQ(want.size(), 20u);
   ASSERT_EQ(got.size(), 20u);
   double worst = 0;
@@ -99,7 +83,7 @@ TEST(Continuation, ReproducesAnUninterruptedRun) {
   none[v_itmax] = 5;
   run_with(parts, none, 0);
   EXPECT_EQ(read_text(parts + "/restart.dat").substr(0, 15), "4.000000e+00  \n");
-  EXPECT_EQ(table_of(read_text(parts + "/eng.dat")).size(), 20u);
+  EXPECT_EQ(rows_of(read_text(parts + "/eng.dat")).size(), 20u);
 
   // A run stopped by the crash check (zero fields) leaves the restart file untouched.
   const std::string kept = read_text(parts + "/restart.dat");

@@ -4,7 +4,9 @@
 
 #include <dirent.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 const char *const series_files[7] = {"eng.dat", "eng-transfer.dat", "fne.dat", "gamma.dat",
                                      "traces.dat", "time.dat", "zfx.dat"};
@@ -31,4 +33,18 @@ void remove_test_dir(const std::string &dir) {
 int run_in(const std::string &dir, const values19 &v, std::string *output) {
   write_text(dir + "/tavo.inp", parameter_file(v));
   return run_tavo(dir, output);
+}
+
+std::vector<std::vector<double>> rows_of(const std::string &text) {
+  std::vector<std::vector<double>> rows;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::vector<double> row;
+    std::string field;
+    while (fields >> field) row.push_back(std::strtod(field.c_str(), nullptr));
+    rows.push_back(row);
+  }
+  return rows;
 }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "support/run_setup.hpp"
 
@@ -20,6 +21,10 @@ std::set<std::string> entries(const std::string &dir);
 
 // Remove a flat test directory and its entries (kept when the test failed, for inspection).
 void remove_test_dir(const std::string &dir);
+
+// The numbers of a text file line by line, each white-space separated word read with strtod
+// (so "nan" and "inf" read as such); an empty line gives an empty row.
+std::vector<std::vector<double>> rows_of(const std::string &text);
 
 // Run the program in dir on v (written as "tavo.inp"); returns the exit status as run_tavo and
 // puts the console into output.
