@@ -19,6 +19,11 @@ void make_transforms();
 // Release the buffers and plans made by make_transforms.
 void free_transforms();
 
+// Per-thread row buffers of the time step's update sweep, for up to `threads` threads (made and
+// released with the transforms).
+void make_sweep_rows(int threads);
+void free_sweep_rows();
+
 // xmask[x] = 1 - exp(-0.25 (nx1-x)^2) - exp(-0.25 x^2).
 void compute_xmask();
 

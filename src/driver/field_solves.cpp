@@ -22,6 +22,15 @@ void f_copy2darray(array2d from, array2d to, int lastx, int lasty) {
     for (int y = 0; y <= lasty; y++) to[x][y] = from[x][y];
 }
 
+// Row of transform input dst[y] = (src[y], 0).
+static inline void input_row(cplx *dst, const double *src) {
+  const int n = ny;
+  for (int y = 0; y < n; y++) {
+    dst[y][0] = src[y];
+    dst[y][1] = 0.0;
+  }
+}
+
 // Multiply the spectrum in fw_out by table c and transform back into bw_out (passes 3 and 4 of a
 // filter).
 // The product is formed in place in fw_out, and the backward plan runs on it through FFTW's
@@ -56,14 +65,7 @@ static void take_real(array2d g) {
 static void filter_to_spectral_output(array2d f, array2d c) {
   const int n = ny;
 #pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) {
-    cplx *dst = fw_in + static_cast<size_t>(x) * n;
-    const double *fx = f[x];
-    for (int y = 0; y < n; y++) {
-      dst[y][0] = fx[y];
-      dst[y][1] = 0.0;
-    }
-  }
+  for (int x = 0; x <= nx1; x++) input_row(fw_in + static_cast<size_t>(x) * n, f[x]);
   fftw_execute(plan_fw);
   multiply_and_back(c);
 }
@@ -100,15 +102,10 @@ void stage_bnd() {
 // Row x of the vorticity v = -(zze ne + zzi gni), stored in ww and as the transform input (v, 0).
 static inline void vorticity_row(int x) {
   const int n = ny;
-  cplx *dst = fw_in + static_cast<size_t>(x) * n;
   const double *nex = ne[x], *gnix = gni[x];
   double *wwx = ww[x];
-  for (int y = 0; y < n; y++) {
-    double v = -(zze * nex[y] + zzi * gnix[y]);
-    wwx[y] = v;
-    dst[y][0] = v;
-    dst[y][1] = 0.0;
-  }
+  for (int y = 0; y < n; y++) wwx[y] = -(zze * nex[y] + zzi * gnix[y]);
+  input_row(fw_in + static_cast<size_t>(x) * n, wwx);
 }
 
 void stage_pol() {
@@ -171,15 +168,10 @@ void gyro_average_potential() {
 #pragma omp parallel for schedule(static)
   for (int x = 0; x <= nx1; x++) {
     const cplx *src = bw_out + static_cast<size_t>(x) * n;
-    cplx *dst = fw_in + static_cast<size_t>(x) * n;
     double *pex = pe[x], *pix = pi[x];
     if (warm) {
-      for (int y = 0; y < n; y++) {
-        double p = src[y][0];
-        pex[y] = p;
-        dst[y][0] = p;
-        dst[y][1] = 0.0;
-      }
+      for (int y = 0; y < n; y++) pex[y] = src[y][0];
+      input_row(fw_in + static_cast<size_t>(x) * n, pex);
     } else {
       for (int y = 0; y < n; y++) pex[y] = pix[y] = src[y][0];
     }

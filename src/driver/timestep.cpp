@@ -10,6 +10,8 @@
 // old right-hand sides, reduces to n0 + dtt (3 f0 - diff D).
 #include <omp.h>
 
+#include <cstring>
+
 #include "driver/driver.hpp"
 #include "operators/operators.hpp"
 
@@ -32,64 +34,140 @@ static void dissipation() {
   // ihype < -1: no dissipation; hyve and hyvi keep their zero values.
 }
 
-// The fused update: row averages, both right-hand sides and both new densities in one sweep.
-// With shift set, the same sweep also moves the history back by one level (what stage mem does),
-// which saves reading ten fields a second time; the results are identical.
+// One row of the update: row averages, both right-hand sides and both new densities, from the
+// bracket rows be, bi and the dissipation rows he, hi. With shift set, the same pass also moves the
+// history back by one level (what stage mem does), which saves reading ten fields a second time;
+// the results are identical.
 template <bool shift>
-static void update() {
+static void update_row(int x, const double *__restrict be, const double *__restrict bi, const double *__restrict he,
+                       const double *__restrict hi) {
   const double c18 = 18.0 / 11.0, c9 = 9.0 / 11.0, c2 = 2.0 / 11.0;
   const double coupling = chat, drive = hyd, advect = clin * delinv, step = dtt, nu = diff;
-  const bool mhw = b_mhw;
   const int n = ny, last = ny1;
-#pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) {
-    double *__restrict nex = ne[x], *__restrict nix = ni[x];
-    const double *__restrict pex = pe[x], *__restrict pix = pi[x];
-    // Row averages, taken before the row is overwritten.
-    double avg_n = 0.0, avg_p = 0.0;
-    if (mhw) {
-      double sum_n = 0.0, sum_p = 0.0;
-      for (int y = 0; y < n; y++) {
-        sum_n += nex[y];
-        sum_p += pex[y];
-      }
-      avg_n = sum_n / n;
-      avg_p = sum_p / n;
+  double *__restrict nex = ne[x], *__restrict nix = ni[x];
+  const double *__restrict pex = pe[x], *__restrict pix = pi[x];
+  // Row averages, taken before the row is overwritten.
+  double avg_n = 0.0, avg_p = 0.0;
+  if (b_mhw) {
+    double sum_n = 0.0, sum_p = 0.0;
+    for (int y = 0; y < n; y++) {
+      sum_n += nex[y];
+      sum_p += pex[y];
     }
-    const double *__restrict be = brack_e[x], *__restrict bi = brack_i[x];
-    const double *__restrict he = hyve[x], *__restrict hi = hyvi[x];
-    double *__restrict e0 = ne0[x], *__restrict e1 = ne1[x], *__restrict e2 = ne2[x];
-    double *__restrict i0 = ni0[x], *__restrict i1 = ni1[x], *__restrict i2 = ni2[x];
-    double *__restrict fe0 = fne0[x], *__restrict fi0 = fni0[x];
-    double *__restrict fe1 = fne1[x], *__restrict fe2 = fne2[x], *__restrict fi1 = fni1[x], *__restrict fi2 = fni2[x];
-    auto point = [&](int ym, int y, int yp) {
-      double fe = -coupling * ((nex[y] - avg_n) - (pex[y] - avg_p)) - drive * (pex[yp] - pex[ym]) + advect * be[y];
-      double fi = -drive * (pix[yp] - pix[ym]) + advect * bi[y];
-      double new_e = c18 * e0[y] - c9 * e1[y] + c2 * e2[y] + step * (3.0 * fe - 3.0 * fe1[y] + fe2[y] - nu * he[y]);
-      double new_i = c18 * i0[y] - c9 * i1[y] + c2 * i2[y] + step * (3.0 * fi - 3.0 * fi1[y] + fi2[y] - nu * hi[y]);
-      fe0[y] = fe;
-      fi0[y] = fi;
-      nex[y] = new_e;
-      nix[y] = new_i;
-      if (shift) {
-        e2[y] = e1[y];
-        e1[y] = e0[y];
-        e0[y] = new_e;
-        i2[y] = i1[y];
-        i1[y] = i0[y];
-        i0[y] = new_i;
-        fe2[y] = fe1[y];
-        fe1[y] = fe;
-        fi2[y] = fi1[y];
-        fi1[y] = fi;
-      }
-    };
-    // The y neighbours wrap at the two edge columns only; every point reads and writes its own
-    // column of each array, so the interior runs as one vector loop.
-    point(last, 0, last == 0 ? 0 : 1);
+    avg_n = sum_n / n;
+    avg_p = sum_p / n;
+  }
+  double *__restrict e0 = ne0[x], *__restrict e1 = ne1[x], *__restrict e2 = ne2[x];
+  double *__restrict i0 = ni0[x], *__restrict i1 = ni1[x], *__restrict i2 = ni2[x];
+  double *__restrict fe0 = fne0[x], *__restrict fi0 = fni0[x];
+  double *__restrict fe1 = fne1[x], *__restrict fe2 = fne2[x], *__restrict fi1 = fni1[x], *__restrict fi2 = fni2[x];
+  auto point = [&](int ym, int y, int yp) {
+    double fe = -coupling * ((nex[y] - avg_n) - (pex[y] - avg_p)) - drive * (pex[yp] - pex[ym]) + advect * be[y];
+    double fi = -drive * (pix[yp] - pix[ym]) + advect * bi[y];
+    double new_e = c18 * e0[y] - c9 * e1[y] + c2 * e2[y] + step * (3.0 * fe - 3.0 * fe1[y] + fe2[y] - nu * he[y]);
+    double new_i = c18 * i0[y] - c9 * i1[y] + c2 * i2[y] + step * (3.0 * fi - 3.0 * fi1[y] + fi2[y] - nu * hi[y]);
+    fe0[y] = fe;
+    fi0[y] = fi;
+    nex[y] = new_e;
+    nix[y] = new_i;
+    if (shift) {
+      e2[y] = e1[y];
+      e1[y] = e0[y];
+      e0[y] = new_e;
+      i2[y] = i1[y];
+      i1[y] = i0[y];
+      i0[y] = new_i;
+      fe2[y] = fe1[y];
+      fe1[y] = fe;
+      fi2[y] = fi1[y];
+      fi1[y] = fi;
+    }
+  };
+  // The y neighbours wrap at the two edge columns only; every point reads and writes its own
+  // column of each array, so the interior runs as one vector loop.
+  point(last, 0, last == 0 ? 0 : 1);
 #pragma omp simd
-    for (int y = 1; y < last; y++) point(y - 1, y, y + 1);
-    if (last > 0) point(last - 1, last, 0);
+  for (int y = 1; y < last; y++) point(y - 1, y, y + 1);
+  if (last > 0) point(last - 1, last, 0);
+}
+
+// The update from the stored brackets and dissipation terms.
+static void update() {
+#pragma omp parallel for schedule(static)
+  for (int x = 0; x <= nx1; x++) update_row<false>(x, brack_e[x], brack_i[x], hyve[x], hyvi[x]);
+}
+
+// ---- The row-blocked update of timestep() ----
+// One sweep over the rows computes, row by row, both brackets (kept in a row buffer, never
+// stored), the Laplacian dissipation (stored in hyve, hyvi for the diagnostics) and the update
+// with the history shift, while the rows it reads are still in cache. Since the update overwrites
+// ne and ni in place, the stencils of later rows read the old values from copies: each thread
+// saves the two rows before and after its block (other threads overwrite them) before any thread
+// writes, and keeps the old copies of its own last two rows as it goes.
+
+// Per thread: for each density, old rows lo-2, lo-1, hi, hi+1 of its block [lo, hi), three old
+// rows of its own, and a bracket row.
+enum { row_before, row_after = 2, row_ring = 4, row_bracket = 7, rows_per_density };
+constexpr int row_stride = 1032;  // nmax rounded up to whole cache lines
+static double *sweep_rows;
+static int sweep_threads;
+
+void make_sweep_rows(int threads) {
+  free_sweep_rows();
+  sweep_threads = threads;
+  sweep_rows = fftw_alloc_real(static_cast<size_t>(threads) * 2 * rows_per_density * row_stride);
+}
+
+void free_sweep_rows() {
+  fftw_free(sweep_rows);
+  sweep_rows = nullptr;
+  sweep_threads = 0;
+}
+
+static void row_blocked_update() {
+  const bool laplacian = ihype == -1;
+  if (!laplacian) dissipation();  // the other branches are filters or wider stencils
+  const size_t row_bytes = sizeof(double) * ny;
+#pragma omp parallel num_threads(sweep_threads)
+  {
+    const int threads = omp_get_num_threads(), t = omp_get_thread_num();
+    const int lo = static_cast<int>(static_cast<long>(nx) * t / threads);
+    const int hi = static_cast<int>(static_cast<long>(nx) * (t + 1) / threads);
+    double *own = sweep_rows + static_cast<size_t>(t) * 2 * rows_per_density * row_stride;
+    double *const rows_e = own, *const rows_i = own + rows_per_density * row_stride;
+    auto wrap = [](int r) { return ((r % nx) + nx) % nx; };
+    if (lo < hi)
+      for (int k = 0; k < 2; k++) {
+        int before = wrap(lo - 2 + k), after = wrap(hi + k);
+        memcpy(rows_e + (row_before + k) * row_stride, ne[before], row_bytes);
+        memcpy(rows_i + (row_before + k) * row_stride, ni[before], row_bytes);
+        memcpy(rows_e + (row_after + k) * row_stride, ne[after], row_bytes);
+        memcpy(rows_i + (row_after + k) * row_stride, ni[after], row_bytes);
+      }
+#pragma omp barrier
+    for (int x = lo; x < hi; x++) {
+      // Row x + d (d = -2 .. 2) of a density as it was at the start of the step.
+      auto old_row = [&](array2d f, double *saved, int d) -> const double * {
+        int r = x + d;
+        if (r < lo) return saved + (row_before + r - lo + 2) * row_stride;
+        if (r >= hi) return saved + (row_after + r - hi) * row_stride;
+        if (d < 0) return saved + (row_ring + r % 3) * row_stride;
+        return f[r];
+      };
+      const int xm = wrap(x - 1), xp = wrap(x + 1);
+      double *be = rows_e + row_bracket * row_stride, *bi = rows_i + row_bracket * row_stride;
+      arakawa_row(old_row(ne, rows_e, -1), ne[x], old_row(ne, rows_e, 1), pe[xm], pe[x], pe[xp], be);
+      arakawa_row(old_row(ni, rows_i, -1), ni[x], old_row(ni, rows_i, 1), pi[xm], pi[x], pi[xp], bi);
+      if (laplacian) {
+        laplace_row(old_row(ne, rows_e, -2), old_row(ne, rows_e, -1), ne[x], old_row(ne, rows_e, 1),
+                    old_row(ne, rows_e, 2), hyve[x]);
+        laplace_row(old_row(ni, rows_i, -2), old_row(ni, rows_i, -1), ni[x], old_row(ni, rows_i, 1),
+                    old_row(ni, rows_i, 2), hyvi[x]);
+      }
+      memcpy(rows_e + (row_ring + x % 3) * row_stride, ne[x], row_bytes);
+      memcpy(rows_i + (row_ring + x % 3) * row_stride, ni[x], row_bytes);
+      update_row<true>(x, be, bi, hyve[x], hyvi[x]);
+    }
   }
 }
 
@@ -98,7 +176,7 @@ void stage_upd() {
   arakawa(ne, pe, brack_e);
   arakawa(ni, pi, brack_i);
   dissipation();
-  update<false>();
+  update();
 }
 
 // Stage mem: shift the history levels by one step.
@@ -131,10 +209,7 @@ void timestep() {
     stage_time[timer] += now - clock;
     clock = now;
   };
-  arakawa(ne, pe, brack_e);
-  arakawa(ni, pi, brack_i);
-  dissipation();
-  update<true>();
+  row_blocked_update();
   lap(t_upd);
   gyro_average_density();
   lap(t_poi1);

@@ -2,6 +2,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <omp.h>
+
 #include "driver/driver.hpp"
 
 cplx *fw_in, *fw_out, *bw_in, *bw_out;
@@ -21,6 +23,7 @@ void make_transforms() {
   plan_bw = fftw_plan_dft_2d(nx, ny, bw_in, bw_out, FFTW_BACKWARD, flags);
   // The wisdom lets every one-shot solve reuse these plans' measurements; kept for the whole run.
   wisdom_sf = fftw_export_wisdom_to_string();
+  make_sweep_rows(omp_get_max_threads());
 }
 
 void free_transforms() {
@@ -34,4 +37,5 @@ void free_transforms() {
   plan_fw = plan_bw = nullptr;
   fw_in = fw_out = bw_in = bw_out = nullptr;
   wisdom_sf = nullptr;
+  free_sweep_rows();
 }

@@ -21,19 +21,21 @@ static inline double bracket_point(const double *am, const double *a0, const dou
   return s;
 }
 
-void arakawa(array2d a, array2d b, array2d out) {
+void arakawa_row(const double *am, const double *a0, const double *ap, const double *bm, const double *b0,
+                 const double *bp, double *out) {
   const double factor = -hysq;
   const int last = ny1;
+  // The two edge columns wrap; the interior loop has plain neighbours and vectorises.
+  out[0] = factor * bracket_point(am, a0, ap, bm, b0, bp, last, 0, last == 0 ? 0 : 1);
+  for (int j = 1; j < last; j++) out[j] = factor * bracket_point(am, a0, ap, bm, b0, bp, j - 1, j, j + 1);
+  if (last > 0) out[last] = factor * bracket_point(am, a0, ap, bm, b0, bp, last - 1, last, 0);
+}
+
+void arakawa(array2d a, array2d b, array2d out) {
 #pragma omp parallel for schedule(static)
   for (int i = 0; i <= nx1; i++) {
     const int ip = i == nx1 ? 0 : i + 1;
     const int im = i == 0 ? nx1 : i - 1;
-    const double *am = a[im], *a0 = a[i], *ap = a[ip];
-    const double *bm = b[im], *b0 = b[i], *bp = b[ip];
-    double *o = out[i];
-    // The two edge columns wrap; the interior loop has plain neighbours and vectorises.
-    o[0] = factor * bracket_point(am, a0, ap, bm, b0, bp, last, 0, last == 0 ? 0 : 1);
-    for (int j = 1; j < last; j++) o[j] = factor * bracket_point(am, a0, ap, bm, b0, bp, j - 1, j, j + 1);
-    if (last > 0) o[last] = factor * bracket_point(am, a0, ap, bm, b0, bp, last - 1, last, 0);
+    arakawa_row(a[im], a[i], a[ip], b[im], b[i], b[ip], out[i]);
   }
 }

@@ -12,24 +12,27 @@ static inline double laplace_point(const double *fm2, const double *fm, const do
   return 16.0 * (f0[jp] + fp[j] + fm[j] + f0[jm]) - 60.0 * f0[j] - (fm2[j] + fp2[j] + f0[jp2] + f0[jm2]);
 }
 
-void laplace(array2d out, array2d in) {
+void laplace_row(const double *fm2, const double *fm, const double *f0, const double *fp, const double *fp2,
+                 double *out) {
   const double factor = hysq;
   const int n = ny;
+  auto edge = [&](int j) {
+    int jp = (j + 1) % n, jp2 = (j + 2) % n, jm = (j - 1 + 2 * n) % n, jm2 = (j - 2 + 2 * n) % n;
+    out[j] = factor * laplace_point(fm2, fm, f0, fp, fp2, jm2, jm, j, jp, jp2);
+  };
+  // Two wrapped columns at each end, a plain vectorisable interior between them.
+  const int lo = n < 4 ? n : 2, hi = n < 4 ? n : n - 2;
+  for (int j = 0; j < lo; j++) edge(j);
+  for (int j = lo; j < hi; j++) out[j] = factor * laplace_point(fm2, fm, f0, fp, fp2, j - 2, j - 1, j, j + 1, j + 2);
+  for (int j = hi > lo ? hi : lo; j < n; j++) edge(j);
+}
+
+void laplace(array2d out, array2d in) {
 #pragma omp parallel for schedule(static)
   for (int i = 0; i <= nx1; i++) {
     // Row neighbours wrap; computed once per row, so small grids (nx = 1, 2, 3) wrap exactly.
     const int ip = (i + 1) % nx, ip2 = (i + 2) % nx;
     const int im = (i - 1 + 2 * nx) % nx, im2 = (i - 2 + 2 * nx) % nx;
-    const double *fm2 = in[im2], *fm = in[im], *f0 = in[i], *fp = in[ip], *fp2 = in[ip2];
-    double *o = out[i];
-    auto edge = [&](int j) {
-      int jp = (j + 1) % n, jp2 = (j + 2) % n, jm = (j - 1 + 2 * n) % n, jm2 = (j - 2 + 2 * n) % n;
-      o[j] = factor * laplace_point(fm2, fm, f0, fp, fp2, jm2, jm, j, jp, jp2);
-    };
-    // Two wrapped columns at each end, a plain vectorisable interior between them.
-    const int lo = n < 4 ? n : 2, hi = n < 4 ? n : n - 2;
-    for (int j = 0; j < lo; j++) edge(j);
-    for (int j = lo; j < hi; j++) o[j] = factor * laplace_point(fm2, fm, f0, fp, fp2, j - 2, j - 1, j, j + 1, j + 2);
-    for (int j = hi > lo ? hi : lo; j < n; j++) edge(j);
+    laplace_row(in[im2], in[im], in[i], in[ip], in[ip2], out[i]);
   }
 }
