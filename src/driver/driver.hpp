@@ -42,9 +42,19 @@ void stage_pol();
 void stage_poi2();
 void stage_mem();
 
+// Row of transform input: dst[y] = (src[y], 0) for y = 0 .. ny1.
+inline void input_row(cplx *dst, const double *src) {
+  const int n = ny;
+  for (int y = 0; y < n; y++) {
+    dst[y][0] = src[y];
+    dst[y][1] = 0.0;
+  }
+}
+
 // The field solves of timestep(), fused: gni (left in bw_out for warm ions); edge damping, ww and
 // pe (left in bw_out); pe stored and pi. Together they equal stages poi1, bnd, pol and poi2 after
-// an update that has already shifted the history (ne0 = ne, ni0 = ni).
+// an update that has already shifted the history (ne0 = ne, ni0 = ni) and, for warm ions, written
+// the new ni into fw_in as the transform input.
 void gyro_average_density();
 void vorticity_and_potential();
 void gyro_average_potential();

@@ -22,15 +22,6 @@ void f_copy2darray(array2d from, array2d to, int lastx, int lasty) {
     for (int y = 0; y <= lasty; y++) to[x][y] = from[x][y];
 }
 
-// Row of transform input dst[y] = (src[y], 0).
-static inline void input_row(cplx *dst, const double *src) {
-  const int n = ny;
-  for (int y = 0; y < n; y++) {
-    dst[y][0] = src[y];
-    dst[y][1] = 0.0;
-  }
-}
-
 // Multiply the spectrum in fw_out by table c and transform back into bw_out (passes 3 and 4 of a
 // filter).
 // The product is formed in place in fw_out, and the backward plan runs on it through FFTW's
@@ -128,8 +119,11 @@ void stage_poi2() {
 // Each produces exactly the fields of the separate stages above, in fewer sweeps over the grid.
 
 void gyro_average_density() {
-  // For warm ions bw_out now holds gni; the vorticity pass reads it from there.
-  if (taui > 0) filter_to_spectral_output(ni, cpoti);
+  // fw_in holds the new ni, written by the update sweep. For warm ions bw_out now holds gni; the
+  // vorticity pass reads it from there.
+  if (taui <= 0) return;
+  fftw_execute(plan_fw);
+  multiply_and_back(cpoti);
 }
 
 void vorticity_and_potential() {

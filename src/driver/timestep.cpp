@@ -103,7 +103,8 @@ static void update() {
 // with the history shift, while the rows it reads are still in cache. Since the update overwrites
 // ne and ni in place, the stencils of later rows read the old values from copies: each thread
 // saves the two rows before and after its block (other threads overwrite them) before any thread
-// writes, and keeps the old copies of its own last two rows as it goes.
+// writes, and keeps the old copies of its own last two rows as it goes. With warm ions each new
+// ni row is also written into fw_in, the input of the gyro-average that follows.
 
 // Per thread: for each density, old rows lo-2, lo-1, hi, hi+1 of its block [lo, hi), three old
 // rows of its own, and a bracket row.
@@ -125,7 +126,7 @@ void free_sweep_rows() {
 }
 
 static void row_blocked_update() {
-  const bool laplacian = ihype == -1;
+  const bool laplacian = ihype == -1, warm = taui > 0;
   if (!laplacian) dissipation();  // the other branches are filters or wider stencils
   const size_t row_bytes = sizeof(double) * ny;
 #pragma omp parallel num_threads(sweep_threads)
@@ -167,6 +168,7 @@ static void row_blocked_update() {
       memcpy(rows_e + (row_ring + x % 3) * row_stride, ne[x], row_bytes);
       memcpy(rows_i + (row_ring + x % 3) * row_stride, ni[x], row_bytes);
       update_row<true>(x, be, bi, hyve[x], hyvi[x]);
+      if (warm) input_row(fw_in + static_cast<size_t>(x) * ny, ni[x]);  // the gyro-average's input
     }
   }
 }
