@@ -51,8 +51,8 @@ inline void input_row(cplx *dst, const double *src) {
   }
 }
 
-// The field solves of timestep(), fused: gni (left in bw_out for warm ions); edge damping, ww and
-// pe (left in bw_out); pe stored and pi. Together they equal stages poi1, bnd, pol and poi2 after
+// The field solves of timestep(), fused: gni (left in fw_in for warm ions); edge damping, ww and
+// pe (left in fw_in); pe stored and pi. Together they equal stages poi1, bnd, pol and poi2 after
 // an update that has already shifted the history (ne0 = ne, ni0 = ni) and, for warm ions, written
 // the new ni into fw_in as the transform input.
 void gyro_average_density();

@@ -22,11 +22,12 @@ void f_copy2darray(array2d from, array2d to, int lastx, int lasty) {
     for (int y = 0; y <= lasty; y++) to[x][y] = from[x][y];
 }
 
-// Multiply the spectrum in fw_out by table c and transform back into bw_out (passes 3 and 4 of a
-// filter).
-// The product is formed in place in fw_out, and the backward plan runs on it through FFTW's
-// new-array execute (same sizes, alignment and placement as bw_in): the same transform of the
-// same numbers, without writing a fourth buffer.
+// Multiply the spectrum in fw_out by table c and transform back (passes 3 and 4 of a filter).
+// The product is formed in place in fw_out, and the backward plan runs through FFTW's new-array
+// execute from fw_out into fw_in, whose input the forward transform has already consumed (same
+// sizes, alignment and out-of-place placement as bw_in and bw_out): the same transform of the same
+// numbers, without writing two more buffers. The filtered field is the real part of fw_in, and the
+// pass that reads it can write the next transform input over it in place.
 static void multiply_and_back(array2d c) {
   const int n = ny;
 #pragma omp parallel for schedule(static)
@@ -38,21 +39,21 @@ static void multiply_and_back(array2d c) {
       row[y][1] *= cx[y];
     }
   }
-  fftw_execute_dft(plan_bw, fw_out, bw_out);
+  fftw_execute_dft(plan_bw, fw_out, fw_in);
 }
 
-// g = real part of bw_out.
+// g = real part of the backward transform in fw_in.
 static void take_real(array2d g) {
   const int n = ny;
 #pragma omp parallel for schedule(static)
   for (int x = 0; x <= nx1; x++) {
-    const cplx *src = bw_out + static_cast<size_t>(x) * n;
+    const cplx *src = fw_in + static_cast<size_t>(x) * n;
     double *gx = g[x];
     for (int y = 0; y < n; y++) gx[y] = src[y][0];
   }
 }
 
-// Forward transform of f, product with c and backward transform: bw_out holds the filtered f.
+// Forward transform of f, product with c and backward transform: fw_in holds the filtered f.
 static void filter_to_spectral_output(array2d f, array2d c) {
   const int n = ny;
 #pragma omp parallel for schedule(static)
@@ -119,7 +120,7 @@ void stage_poi2() {
 // Each produces exactly the fields of the separate stages above, in fewer sweeps over the grid.
 
 void gyro_average_density() {
-  // fw_in holds the new ni, written by the update sweep. For warm ions bw_out now holds gni; the
+  // fw_in holds the new ni, written by the update sweep. For warm ions fw_in then holds gni; the
   // vorticity pass reads it from there.
   if (taui <= 0) return;
   fftw_execute(plan_fw);
@@ -131,7 +132,7 @@ void vorticity_and_potential() {
   const bool warm = taui > 0, damp = vorfree == 2;
 #pragma omp parallel for schedule(static)
   for (int x = 0; x <= nx1; x++) {
-    const cplx *gyro = bw_out + static_cast<size_t>(x) * n;
+    const cplx *gyro = fw_in + static_cast<size_t>(x) * n;
     double *nex = ne[x], *nix = ni[x], *gnix = gni[x];
     if (damp) {
       // Edge damping of the new densities, of their copies in history level 0 and of gni.
@@ -161,7 +162,7 @@ void gyro_average_potential() {
   const bool warm = taui > 0;
 #pragma omp parallel for schedule(static)
   for (int x = 0; x <= nx1; x++) {
-    const cplx *src = bw_out + static_cast<size_t>(x) * n;
+    const cplx *src = fw_in + static_cast<size_t>(x) * n;
     double *pex = pe[x], *pix = pi[x];
     if (warm) {
       for (int y = 0; y < n; y++) pex[y] = src[y][0];
