@@ -86,6 +86,10 @@ void reset_state() {
   stage_poi1();
   stage_pol();
   stage_poi2();
+  // The step never writes bw_in (its backward transforms run from fw_out), but the transforms
+  // alone do read it: give it a spectrum of this state rather than whatever the allocation held
+  // (left-over values of earlier cases can be subnormal and slow every transform down).
+  memcpy(bw_in, fw_out, sizeof(cplx) * nx * ny);
   for (array2d *level : {&ne0, &ne1, &ne2}) f_copy2darray(ne, *level, nx1, ny1);
   for (array2d *level : {&ni0, &ni1, &ni2}) f_copy2darray(ni, *level, nx1, ny1);
 #pragma omp parallel for schedule(static)
