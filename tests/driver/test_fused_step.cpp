@@ -45,6 +45,43 @@ void random_state(unsigned seed) {
   stage_poi2();
 }
 
+// Set up the run of v with the random state of seed, as the driver does before its first step.
+void start_random_run(const values19 &v, unsigned seed) {
+  clear_state();
+  setup_run(v);
+  compute_xmask();
+  dtt = dt * 6.0 / 11.0;
+  random_state(seed);
+}
+
+// From a run set up with random_state: `steps` steps as the separate stages, then from the same
+// start as many steps of timestep(); the fields must agree bit for bit.
+void expect_fused_equals_staged(int steps) {
+  const std::vector<double> start = snapshot();
+  for (int s = 0; s < steps; s++) {
+    stage_upd();
+    stage_poi1();
+    stage_bnd();
+    stage_pol();
+    stage_poi2();
+    stage_mem();
+  }
+  const std::vector<double> staged = snapshot();
+
+  restore(start);
+  for (int s = 0; s < steps; s++) timestep();
+  const std::vector<double> fused = snapshot();
+
+  ASSERT_EQ(staged.size(), fused.size());
+  const size_t per_field = static_cast<size_t>(nx) * ny;
+  for (size_t k = 0; k < staged.size(); k++)
+    if (memcmp(&staged[k], &fused[k], sizeof(double)) != 0) {
+      ADD_FAILURE() << state_names[k / per_field] << " at point " << k % per_field << ": fused " << fused[k]
+                    << ", staged " << staged[k] << ", difference " << fused[k] - staged[k];
+      break;
+    }
+}
+
 struct Case {
   const char *name;
   double chat, taui, vorfree, ihype;
@@ -67,35 +104,8 @@ TEST(FusedStep, EqualsSeparateStagesBitForBit) {
     v[v_ihype] = c.ihype;
     v[v_diff] = c.ihype == -1 ? -0.01 : 0.01;
     v[v_ly] = 10.0;
-    clear_state();
-    setup_run(v);
-    compute_xmask();
-    dtt = dt * 6.0 / 11.0;
-    random_state(7);
-    const std::vector<double> start = snapshot();
-
-    for (int s = 0; s < 3; s++) {
-      stage_upd();
-      stage_poi1();
-      stage_bnd();
-      stage_pol();
-      stage_poi2();
-      stage_mem();
-    }
-    const std::vector<double> staged = snapshot();
-
-    restore(start);
-    for (int s = 0; s < 3; s++) timestep();
-    const std::vector<double> fused = snapshot();
-
-    ASSERT_EQ(staged.size(), fused.size());
-    const size_t per_field = static_cast<size_t>(nx) * ny;
-    for (size_t k = 0; k < staged.size(); k++)
-      if (memcmp(&staged[k], &fused[k], sizeof(double)) != 0) {
-        ADD_FAILURE() << state_names[k / per_field] << " at point " << k % per_field << ": fused " << fused[k]
-                      << ", staged " << staged[k] << ", difference " << fused[k] - staged[k];
-        break;
-      }
+    start_random_run(v, 7);
+    expect_fused_equals_staged(3);
   }
 }
 
@@ -119,31 +129,8 @@ TEST(FusedStep, RowBlocksOfAnySizeGiveTheSameFields) {
     v[v_ihype] = g.ihype;
     v[v_diff] = g.ihype == -1 ? -0.01 : 0.01;
     v[v_ly] = 3.0;
-    clear_state();
-    setup_run(v);
-    compute_xmask();
-    dtt = dt * 6.0 / 11.0;
-    random_state(11);
-    const std::vector<double> start = snapshot();
-    for (int s = 0; s < 2; s++) {
-      stage_upd();
-      stage_poi1();
-      stage_bnd();
-      stage_pol();
-      stage_poi2();
-      stage_mem();
-    }
-    const std::vector<double> staged = snapshot();
-    restore(start);
-    for (int s = 0; s < 2; s++) timestep();
-    const std::vector<double> fused = snapshot();
-    const size_t per_field = static_cast<size_t>(nx) * ny;
-    for (size_t k = 0; k < staged.size(); k++)
-      if (memcmp(&staged[k], &fused[k], sizeof(double)) != 0) {
-        ADD_FAILURE() << state_names[k / per_field] << " at point " << k % per_field << ": fused " << fused[k]
-                      << ", staged " << staged[k];
-        break;
-      }
+    start_random_run(v, 11);
+    expect_fused_equals_staged(2);
   }
 }
 
