@@ -80,7 +80,8 @@ extern array2d cvort;  // -N/P: potential from vorticity (0 at k = 0)
 extern array2d clap;   // -k^2 N: Laplacian
 extern array2d chyv;   // (k^2)^p N: hyper-dissipation
 
-// ---- bracket work arrays of the time step ----
+// ---- bracket work arrays of the separate update stage (timestep() keeps its bracket rows in row
+// buffers of its update sweep) ----
 extern array2d brack_e, brack_i;
 
 // ---- running means of the wavenumber spectra (514 entries: k up to 513 for a 1026 grid) ----
