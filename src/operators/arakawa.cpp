@@ -22,13 +22,15 @@ static inline double bracket_point(const double *am, const double *a0, const dou
 }
 
 void arakawa_row(const double *am, const double *a0, const double *ap, const double *bm, const double *b0,
-                 const double *bp, double *out) {
+                 const double *bp, double *out, int from, int to) {
   const double factor = -hysq;
   const int last = ny1;
   // The two edge columns wrap; the interior loop has plain neighbours and vectorises.
-  out[0] = factor * bracket_point(am, a0, ap, bm, b0, bp, last, 0, last == 0 ? 0 : 1);
-  for (int j = 1; j < last; j++) out[j] = factor * bracket_point(am, a0, ap, bm, b0, bp, j - 1, j, j + 1);
-  if (last > 0) out[last] = factor * bracket_point(am, a0, ap, bm, b0, bp, last - 1, last, 0);
+  int j = from;
+  if (j == 0 && j < to) out[j++] = factor * bracket_point(am, a0, ap, bm, b0, bp, last, 0, last == 0 ? 0 : 1);
+  for (const int end = to < last ? to : last; j < end; j++)
+    out[j] = factor * bracket_point(am, a0, ap, bm, b0, bp, j - 1, j, j + 1);
+  if (j == last && last < to && last > 0) out[last] = factor * bracket_point(am, a0, ap, bm, b0, bp, last - 1, last, 0);
 }
 
 void arakawa(array2d a, array2d b, array2d out) {
@@ -36,6 +38,6 @@ void arakawa(array2d a, array2d b, array2d out) {
   for (int i = 0; i <= nx1; i++) {
     const int ip = i == nx1 ? 0 : i + 1;
     const int im = i == 0 ? nx1 : i - 1;
-    arakawa_row(a[im], a[i], a[ip], b[im], b[i], b[ip], out[i]);
+    arakawa_row(a[im], a[i], a[ip], b[im], b[i], b[ip], out[i], 0, ny);
   }
 }

@@ -13,7 +13,7 @@ static inline double laplace_point(const double *fm2, const double *fm, const do
 }
 
 void laplace_row(const double *fm2, const double *fm, const double *f0, const double *fp, const double *fp2,
-                 double *out) {
+                 double *out, int from, int to) {
   const double factor = hysq;
   const int n = ny;
   auto edge = [&](int j) {
@@ -22,9 +22,11 @@ void laplace_row(const double *fm2, const double *fm, const double *f0, const do
   };
   // Two wrapped columns at each end, a plain vectorisable interior between them.
   const int lo = n < 4 ? n : 2, hi = n < 4 ? n : n - 2;
-  for (int j = 0; j < lo; j++) edge(j);
-  for (int j = lo; j < hi; j++) out[j] = factor * laplace_point(fm2, fm, f0, fp, fp2, j - 2, j - 1, j, j + 1, j + 2);
-  for (int j = hi > lo ? hi : lo; j < n; j++) edge(j);
+  int j = from;
+  for (; j < to && j < lo; j++) edge(j);
+  for (const int end = to < hi ? to : hi; j < end; j++)
+    out[j] = factor * laplace_point(fm2, fm, f0, fp, fp2, j - 2, j - 1, j, j + 1, j + 2);
+  for (; j < to; j++) edge(j);
 }
 
 void laplace(array2d out, array2d in) {
@@ -33,6 +35,6 @@ void laplace(array2d out, array2d in) {
     // Row neighbours wrap; computed once per row, so small grids (nx = 1, 2, 3) wrap exactly.
     const int ip = (i + 1) % nx, ip2 = (i + 2) % nx;
     const int im = (i - 1 + 2 * nx) % nx, im2 = (i - 2 + 2 * nx) % nx;
-    laplace_row(in[im2], in[im], in[i], in[ip], in[ip2], out[i]);
+    laplace_row(in[im2], in[im], in[i], in[ip], in[ip2], out[i], 0, ny);
   }
 }

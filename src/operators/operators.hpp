@@ -8,18 +8,20 @@
 // out must differ from a and b.
 void arakawa(array2d a, array2d b, array2d out);
 
-// One row of the bracket, out[j] for j = 0 .. ny1, from the rows before (am, bm), at (a0, b0) and
-// after (ap, bp) the output row; the columns wrap. out must differ from the input rows.
+// Columns from .. to-1 of one row of the bracket, out[j], from the rows before (am, bm), at (a0, b0)
+// and after (ap, bp) the output row; the columns wrap (0 <= from <= to <= ny). out must differ from
+// the input rows.
 void arakawa_row(const double *am, const double *a0, const double *ap, const double *bm, const double *b0,
-                 const double *bp, double *out);
+                 const double *bp, double *out, int from, int to);
 
 // out = fourth-order finite-difference Laplacian of in (output first). out must differ from in.
 void laplace(array2d out, array2d in);
 
-// One row of the Laplacian, out[j] for j = 0 .. ny1, from the five rows two before (fm2) to two
-// after (fp2) the output row; the columns wrap. out must differ from the input rows.
+// Columns from .. to-1 of one row of the Laplacian, out[j], from the five rows two before (fm2) to
+// two after (fp2) the output row; the columns wrap (0 <= from <= to <= ny). out must differ from the
+// input rows.
 void laplace_row(const double *fm2, const double *fm, const double *f0, const double *fp, const double *fp2,
-                 double *out);
+                 double *out, int from, int to);
 
 // out = Re B(coeff * F(in)) with plans of its own made from wisdom_sf; in and out may coincide.
 void poisson(array2d in, array2d coeff, array2d out);

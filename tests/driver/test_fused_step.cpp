@@ -110,16 +110,19 @@ TEST(FusedStep, EqualsSeparateStagesBitForBit) {
 }
 
 // The update of timestep() works row by row in blocks of rows, one block per thread, reading the
-// old densities of the rows next to a block from copies. Each grid point's arithmetic is that of
-// the separate stages whatever the blocks, so the fields must agree bit for bit for blocks of one
-// row, blocks that wrap onto themselves and grids with fewer rows than threads.
+// old densities of the rows next to a block from copies, and each row in chunks of 64 columns.
+// Each grid point's arithmetic is that of the separate stages whatever the blocks and chunks, so
+// the fields must agree bit for bit for blocks of one row, blocks that wrap onto themselves, grids
+// with fewer rows than threads, and rows of one chunk, of a chunk and one column, and of several
+// chunks with a short last one.
 TEST(FusedStep, RowBlocksOfAnySizeGiveTheSameFields) {
   struct Grid {
     int nx, ny, threads;
     double ihype;
   };
   const Grid grids[] = {{1, 6, 1, -1}, {2, 5, 1, -1}, {3, 4, 2, -1}, {5, 3, 2, -1}, {4, 2, 3, -1}, {7, 1, 3, -1},
-                        {2, 9, 3, -1}, {9, 8, 2, -1}, {16, 12, 3, -1}, {13, 10, 2, 0},  {11, 12, 2, 2},  {6, 7, 3, -3}};
+                        {2, 9, 3, -1}, {9, 8, 2, -1}, {16, 12, 3, -1}, {13, 10, 2, 0},  {11, 12, 2, 2},  {6, 7, 3, -3},
+                        {4, 64, 2, -1}, {3, 65, 2, -1}, {5, 130, 2, -1}, {2, 129, 3, 0}, {4, 200, 1, 2}, {3, 66, 2, -3}};
   for (const Grid &g : grids) {
     SCOPED_TRACE(testing::Message() << g.nx << " x " << g.ny << ", " << g.threads << " threads, ihype " << g.ihype);
     values19 v = test_values();
