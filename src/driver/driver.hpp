@@ -42,10 +42,9 @@ void stage_pol();
 void stage_poi2();
 void stage_mem();
 
-// Row of transform input: dst[y] = (src[y], 0) for y = 0 .. ny1.
-inline void input_row(cplx *dst, const double *src) {
-  const int n = ny;
-  for (int y = 0; y < n; y++) {
+// Row of transform input: dst[y] = (src[y], 0) for y = 0 .. count-1 (by default the whole row).
+inline void input_row(cplx *dst, const double *src, int count = ny) {
+  for (int y = 0; y < count; y++) {
     dst[y][0] = src[y];
     dst[y][1] = 0.0;
   }

@@ -194,11 +194,7 @@ static void row_blocked_update() {
           laplace_row(im2, im, i0, ip, ip2, hyvi[x], from, to);
         }
         update_row<true>(x, be, bi, hyve[x], hyvi[x], avg_n, avg_p, from, to);
-        if (warm)  // the gyro-average's input
-          for (int y = from; y < to; y++) {
-            input[y][0] = ni[x][y];
-            input[y][1] = 0.0;
-          }
+        if (warm) input_row(input + from, ni[x] + from, to - from);  // the gyro-average's input
       }
     }
   }

@@ -30,7 +30,7 @@ void arakawa_row(const double *am, const double *a0, const double *ap, const dou
   if (j == 0 && j < to) out[j++] = factor * bracket_point(am, a0, ap, bm, b0, bp, last, 0, last == 0 ? 0 : 1);
   for (const int end = to < last ? to : last; j < end; j++)
     out[j] = factor * bracket_point(am, a0, ap, bm, b0, bp, j - 1, j, j + 1);
-  if (j == last && last < to && last > 0) out[last] = factor * bracket_point(am, a0, ap, bm, b0, bp, last - 1, last, 0);
+  if (last < to && last > 0) out[last] = factor * bracket_point(am, a0, ap, bm, b0, bp, last - 1, last, 0);
 }
 
 void arakawa(array2d a, array2d b, array2d out) {
