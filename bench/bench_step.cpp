@@ -260,7 +260,6 @@ void measure_interleaved(int n, int threads, int hype, int repetitions) {
     start = omp_get_wtime();
     for (int c = 0; c < calls; c++) transforms_on_own_buffers(filters);
     const double fft_own = (omp_get_wtime() - start) / calls;
-    reset_state();
     start = omp_get_wtime();
     for (int c = 0; c < calls; c++) timestep();
     const double step = (omp_get_wtime() - start) / calls;
