@@ -1,9 +1,10 @@
-// Micro-benchmarks of the time step: one whole step (warm ions, so three spectral filters, the
-// plain Laplacian dissipation ihype = -1, measured plans), the same step with the spectral k^4
-// dissipation ihype = 2 (five filters), the Arakawa bracket, the fourth-order Laplacian, one
-// spectral filter and one diagnostics call with all its files, each at 64^2, 256^2, 512^2 and
-// 1024^2 grid points with 1 and 2 threads; and the steps' own FFT work alone: the six (ten)
-// complex transforms that one step executes, on the buffers it runs them on. Reported: time per call and grid points per second;
+// Micro-benchmarks of the time step: whole steps as the driver runs them (warm ions, so three
+// spectral filters, the plain Laplacian dissipation ihype = -1, measured plans), the same with the
+// spectral k^4 dissipation ihype = 2 (five filters), the Arakawa bracket, the fourth-order
+// Laplacian, one spectral filter and one diagnostics call with all its files, each at 64^2, 256^2,
+// 512^2 and 1024^2 grid points with 1 and 2 threads; and the steps' own FFT work alone: the six
+// (ten) complex transforms that one step executes, on the buffers it runs them on. Reported: time
+// per call and grid points per second;
 // the step's time as a multiple of its FFT work ("step/fft"), and a summary table at the end with
 // the median over the repetitions and the spread (lowest and highest). For that table the step and
 // its transforms are timed once more in interleaved blocks, so that each repetition's ratio
@@ -113,24 +114,37 @@ void ratio_counter(benchmark::State &state, double seconds, const timings &ffts)
   if (fft != ffts.end() && state.iterations() > 0) state.counters["step/fft"] = seconds / state.iterations() / median(fft->second);
 }
 
-// One whole time step with ihype = -1; step/fft is its time over that of its six transforms.
-void BM_step(benchmark::State &state) {
-  prepare(state);
-  double start = omp_get_wtime();
-  for (auto _ : state) timestep();
-  double seconds = omp_get_wtime() - start;
-  finish(state, seconds, &step_times);
-  ratio_counter(state, seconds, fft_times);
+// Steps are timed as the driver runs them: in output intervals of this many steps, each told that
+// more steps follow except the last, which puts the history back into its arrays for the
+// diagnostics. A step that ends an interval costs a few per cent more (the summary shows it alone).
+constexpr int interval_steps = 10;
+
+// The `count` steps that follow `done` steps of a run in intervals of interval_steps.
+void run_steps(long done, long count) {
+  for (long c = done + 1; c <= done + count; c++) timestep(c % interval_steps != 0);
 }
 
-// One whole time step with the spectral dissipation ihype = 2 (ten transforms).
+// Whole time steps as the driver runs them; step/fft is their time over that of their transforms.
+void time_steps(benchmark::State &state, timings *record, const timings &ffts) {
+  long done = 0;
+  double start = omp_get_wtime();
+  for (auto _ : state) run_steps(done++, 1);
+  double seconds = omp_get_wtime() - start;
+  if (done % interval_steps) timestep();  // end the interval (untimed)
+  finish(state, seconds, record);
+  ratio_counter(state, seconds, ffts);
+}
+
+// Time steps with ihype = -1 (six transforms).
+void BM_step(benchmark::State &state) {
+  prepare(state);
+  time_steps(state, &step_times, fft_times);
+}
+
+// Time steps with the spectral dissipation ihype = 2 (ten transforms).
 void BM_step_hype2(benchmark::State &state) {
   prepare(state, 2);
-  double start = omp_get_wtime();
-  for (auto _ : state) timestep();
-  double seconds = omp_get_wtime() - start;
-  finish(state, seconds, &step2_times);
-  ratio_counter(state, seconds, fft10_times);
+  time_steps(state, &step2_times, fft10_times);
 }
 
 // Clear the transform inputs for a block of transforms alone. They run on zeros: a transform's
@@ -235,13 +249,14 @@ void register_cases() {
 }
 
 // ---- The whole-step table ----
-// The step and its transforms are timed again outside Google Benchmark, in interleaved blocks:
-// per repetition a block of the transforms alone as the step runs them, a block of the same
-// transforms on the plans' own buffers, then a block of as many steps, each block lasting at least
-// a quarter of a second, so that the first (colder) call of a block weighs little and the drift of
-// a shared machine touches all parts of a repetition alike. The ratios are taken per repetition;
-// the tables show the median and the lowest and highest repetition.
-timings pair_step, pair_fft, pair_ratio, pair_ratio_own, pair2_ratio, pair2_ratio_own;
+// The step and its transforms are timed again outside Google Benchmark, finely interleaved: each
+// repetition runs output intervals of steps as the driver runs them, and before each step of an
+// interval it times the step's transforms alone (as the step runs them, then on the plans' own
+// buffers) and after it, for ihype = -1, a single step that ends an interval. A repetition lasts
+// about a second; its ratios are those of its summed times, so that the drift of a shared
+// machine, which here changes within a second, touches both sides of a ratio alike. The tables
+// show the median over the repetitions and the lowest and highest repetition.
+timings pair_step, pair_fft, pair_ratio, pair_ratio_own, pair_ratio_single, pair2_ratio, pair2_ratio_own;
 
 void measure_interleaved(int n, int threads, int hype, int repetitions) {
   use_grid(n, threads, hype);
@@ -249,25 +264,36 @@ void measure_interleaved(int n, int threads, int hype, int repetitions) {
   const int filters = hype == -1 ? 3 : 5;
   double start = omp_get_wtime();
   timestep();
-  const int calls = std::max(3, static_cast<int>(0.25 / std::max(omp_get_wtime() - start, 1e-6)));
+  // Intervals per repetition.
+  const int intervals = std::max(1, static_cast<int>(0.25 / interval_steps / std::max(omp_get_wtime() - start, 1e-6)));
   shape key(n, threads);
   for (int r = 0; r < repetitions; r++) {
     reset_state();
     clear_transform_input();
-    start = omp_get_wtime();
-    for (int c = 0; c < calls; c++) transforms(filters);
-    const double fft = (omp_get_wtime() - start) / calls;
-    start = omp_get_wtime();
-    for (int c = 0; c < calls; c++) transforms_on_own_buffers(filters);
-    const double fft_own = (omp_get_wtime() - start) / calls;
-    start = omp_get_wtime();
-    for (int c = 0; c < calls; c++) timestep();
-    const double step = (omp_get_wtime() - start) / calls;
+    double fft = 0, fft_own = 0, step = 0, single = 0;
+    auto timed = [](double &sum, auto &&work) {
+      double begin = omp_get_wtime();
+      work();
+      sum += omp_get_wtime() - begin;
+    };
+    // The transforms run on what the last step left in fw_in: at most five unnormalised pairs
+    // scale it by at most 1026^10, far from overflow, and the next step writes fw_in afresh. A
+    // single step may follow a step that more steps follow: it puts the history back, as the last
+    // step of an interval does.
+    for (int interval = 0; interval < intervals; interval++)
+      for (int c = 0; c < interval_steps; c++) {
+        timed(fft, [&] { transforms(filters); });
+        timed(fft_own, [&] { transforms_on_own_buffers(filters); });
+        timed(step, [&] { run_steps(c, 1); });
+        if (hype == -1) timed(single, [&] { timestep(); });
+      }
+    const double calls = static_cast<double>(intervals) * interval_steps;
     if (hype == -1) {
-      pair_step[key].push_back(step);
-      pair_fft[key].push_back(fft);
+      pair_step[key].push_back(step / calls);
+      pair_fft[key].push_back(fft / calls);
       pair_ratio[key].push_back(step / fft);
       pair_ratio_own[key].push_back(step / fft_own);
+      pair_ratio_single[key].push_back(single / fft);
     } else {
       pair2_ratio[key].push_back(step / fft);
       pair2_ratio_own[key].push_back(step / fft_own);
@@ -297,8 +323,8 @@ void print_summary(int repetitions) {
   for (const auto &ran : step2_times) measure_interleaved(ran.first.first, ran.first.second, 2, repetitions);
   auto shown = [](shape key) { return pair_step.count(key) || pair2_ratio.count(key) || diag_times.count(key); };
   printf("\n| step and transforms in interleaved blocks, %d repetitions: medians, (lowest-highest) in brackets;"
-         " times in ms\n",
-         repetitions);
+         " times in ms; steps in output intervals of %d\n",
+         repetitions, interval_steps);
   printf("| %5s %3s  %-24s %-24s %9s  %-27s %6s\n", "size", "thr", "step, ihype=-1", "its 6 FFTs", "Mpoints/s",
          "one diagnostics call", "steps");
   for (int n : sizes)
@@ -320,16 +346,16 @@ void print_summary(int repetitions) {
              steps.c_str());
     }
   printf("\n| the step as a multiple of its transforms alone: on the step's buffers (fw_in -> fw_out -> fw_in)"
-         " and on the plans' own (fw_in -> fw_out, bw_in -> bw_out)\n");
-  printf("| %5s %3s  %-17s %-17s %-17s %s\n", "size", "thr", "ihype=-1", "-1, own buffers", "ihype=2",
-         "2, own buffers");
+         " and on the plans' own (fw_in -> fw_out, bw_in -> bw_out); single steps each end an interval\n");
+  printf("| %5s %3s  %-17s %-17s %-17s %-17s %s\n", "size", "thr", "ihype=-1", "-1, own buffers", "-1, single steps",
+         "ihype=2", "2, own buffers");
   for (int n : sizes)
     for (int threads : thread_counts) {
       shape key(n, threads);
       if (!pair_step.count(key) && !pair2_ratio.count(key)) continue;
-      printf("| %5d %3d  %-17s %-17s %-17s %s\n", n, threads, spread(pair_ratio, key, 1, 2).c_str(),
-             spread(pair_ratio_own, key, 1, 2).c_str(), spread(pair2_ratio, key, 1, 2).c_str(),
-             spread(pair2_ratio_own, key, 1, 2).c_str());
+      printf("| %5d %3d  %-17s %-17s %-17s %-17s %s\n", n, threads, spread(pair_ratio, key, 1, 2).c_str(),
+             spread(pair_ratio_own, key, 1, 2).c_str(), spread(pair_ratio_single, key, 1, 2).c_str(),
+             spread(pair2_ratio, key, 1, 2).c_str(), spread(pair2_ratio_own, key, 1, 2).c_str());
     }
 }
 

@@ -52,11 +52,18 @@ inline void input_row(cplx *dst, const double *src, int count = ny) {
 
 // The field solves of timestep(), fused: gni (left in fw_in for warm ions); edge damping, ww and
 // pe (left in fw_in); pe stored and pi. Together they equal stages poi1, bnd, pol and poi2 after
-// an update that has already shifted the history (ne0 = ne, ni0 = ni) and, for warm ions, written
-// the new ni into fw_in as the transform input.
+// an update that has already moved the history on (history level 0, in level_e and level_i,
+// equal to ne and ni; the edge damping acts on it too) and, for warm ions, written the new ni
+// into fw_in as the transform input.
 void gyro_average_density();
-void vorticity_and_potential();
+void vorticity_and_potential(array2d level_e, array2d level_i);
 void gyro_average_potential();
 
-// One whole time step; adds its stage times to stage_time.
-void timestep();
+// One whole time step; adds its stage times to stage_time. Afterwards every field is exactly what
+// the separate stages leave. A caller that runs another step straight after this one may set
+// more_steps_follow: the step then leaves the history levels (ne0 .. ni2, fne0 .. fni2) turned
+// round among their arrays instead of copying them on, and hyve, hyvi unwritten for ihype = -1,
+// which spares the sweep ten of the sixteen fields it stores. Until the next step without it, which
+// puts every level back into its own array and stores hyve and hyvi, only ne, ni, pe, pi, gni and
+// ww may be read, and nothing but timestep may write any field.
+void timestep(bool more_steps_follow = false);

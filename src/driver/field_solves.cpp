@@ -127,7 +127,7 @@ void gyro_average_density() {
   multiply_and_back(cpoti);
 }
 
-void vorticity_and_potential() {
+void vorticity_and_potential(array2d level_e, array2d level_i) {
   const int n = ny;
   const bool warm = taui > 0, damp = vorfree == 2;
 #pragma omp parallel for schedule(static)
@@ -137,7 +137,7 @@ void vorticity_and_potential() {
     if (damp) {
       // Edge damping of the new densities, of their copies in history level 0 and of gni.
       const double m = xmask[x];
-      double *e0 = ne0[x], *i0 = ni0[x];
+      double *e0 = level_e[x], *i0 = level_i[x];
       for (int y = 0; y < n; y++) {
         double g = warm ? gyro[y][0] : nix[y];
         nex[y] *= m;

@@ -77,7 +77,7 @@ int main() {
   if (printtraces) record_probes(trace_n, trace_p, 0);
   for (int k = 0; k < intervals; k++) {
     for (int it = 0; it < itstp; it++) {
-      timestep();
+      timestep(it + 1 < itstp);  // the history is settled in its arrays for the diagnostics
       steps++;
       if (printtraces && steps % ntrace == 0 && steps / ntrace < maxtrace)
         record_probes(trace_n, trace_p, static_cast<int>(steps / ntrace));

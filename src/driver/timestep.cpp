@@ -51,42 +51,70 @@ static void row_averages(int x, double &avg_n, double &avg_p) {
   avg_p = sum_p / n;
 }
 
+// Where the history levels of the next step are: the arrays of density levels 0, 1, 2 and of
+// right-hand side levels 1, 2. Normally the named arrays; a step that more steps follow (see
+// timestep()) moves the levels on by turning these pointers round instead of copying the fields,
+// and the next step that ends a run of steps puts every level back into its own named array.
+typedef double (*field)[nmax];
+struct history_arrays {
+  field e[3], i[3], fe[2], fi[2];
+};
+static const history_arrays named_history = {{ne0, ne1, ne2}, {ni0, ni1, ni2}, {fne1, fne2}, {fni1, fni2}};
+static history_arrays history = named_history;
+
+// What a row of the update does with the history besides reading it: nothing (the stage upd,
+// which writes fne0 and fni0, the stage mem shifts afterwards); the shift by one level into the
+// named arrays (what stage mem does, saving a second pass over ten fields); or the new level 0 and
+// right-hand side level 1 written over the oldest levels, whose arrays then move to the front.
+enum class shift { none, named, turn };
+
 // Columns from .. to-1 of one row of the update: both right-hand sides and both new densities,
-// from the row averages and the bracket rows be, bi and the dissipation rows he, hi. With shift
-// set, the same pass also moves the history back by one level (what stage mem does), which saves
-// reading ten fields a second time; the results are identical.
-template <bool shift>
-static void update_row(int x, const double *__restrict be, const double *__restrict bi, const double *__restrict he,
-                       const double *__restrict hi, double avg_n, double avg_p, int from, int to) {
+// from the row averages and the bracket rows be, bi and the dissipation rows he, hi, with the
+// history levels read from h. All history values of a point are read before any is written, so
+// the named arrays may be the arrays of h in any order.
+template <shift mode>
+static void update_row(int x, const history_arrays &h, const double *__restrict be, const double *__restrict bi,
+                       const double *__restrict he, const double *__restrict hi, double avg_n, double avg_p,
+                       int from, int to) {
   const double c18 = 18.0 / 11.0, c9 = 9.0 / 11.0, c2 = 2.0 / 11.0;
   const double coupling = chat, drive = hyd, advect = clin * delinv, step = dtt, nu = diff;
   const int last = ny1;
   double *__restrict nex = ne[x], *__restrict nix = ni[x];
   const double *__restrict pex = pe[x], *__restrict pix = pi[x];
-  double *__restrict e0 = ne0[x], *__restrict e1 = ne1[x], *__restrict e2 = ne2[x];
-  double *__restrict i0 = ni0[x], *__restrict i1 = ni1[x], *__restrict i2 = ni2[x];
-  double *__restrict fe0 = fne0[x], *__restrict fi0 = fni0[x];
-  double *__restrict fe1 = fne1[x], *__restrict fe2 = fne2[x], *__restrict fi1 = fni1[x], *__restrict fi2 = fni2[x];
+  double *e0 = h.e[0][x], *e1 = h.e[1][x], *e2 = h.e[2][x], *i0 = h.i[0][x], *i1 = h.i[1][x], *i2 = h.i[2][x];
+  double *fe1 = h.fe[0][x], *fe2 = h.fe[1][x], *fi1 = h.fi[0][x], *fi2 = h.fi[1][x];
+  double *ne0x = ne0[x], *ne1x = ne1[x], *ne2x = ne2[x], *ni0x = ni0[x], *ni1x = ni1[x], *ni2x = ni2[x];
+  double *fne0x = fne0[x], *fne1x = fne1[x], *fne2x = fne2[x], *fni0x = fni0[x], *fni1x = fni1[x], *fni2x = fni2[x];
   auto point = [&](int ym, int y, int yp) {
+    const double le0 = e0[y], le1 = e1[y], le2 = e2[y], li0 = i0[y], li1 = i1[y], li2 = i2[y];
+    const double lfe1 = fe1[y], lfe2 = fe2[y], lfi1 = fi1[y], lfi2 = fi2[y];
     double fe = -coupling * ((nex[y] - avg_n) - (pex[y] - avg_p)) - drive * (pex[yp] - pex[ym]) + advect * be[y];
     double fi = -drive * (pix[yp] - pix[ym]) + advect * bi[y];
-    double new_e = c18 * e0[y] - c9 * e1[y] + c2 * e2[y] + step * (3.0 * fe - 3.0 * fe1[y] + fe2[y] - nu * he[y]);
-    double new_i = c18 * i0[y] - c9 * i1[y] + c2 * i2[y] + step * (3.0 * fi - 3.0 * fi1[y] + fi2[y] - nu * hi[y]);
-    fe0[y] = fe;
-    fi0[y] = fi;
+    double new_e = c18 * le0 - c9 * le1 + c2 * le2 + step * (3.0 * fe - 3.0 * lfe1 + lfe2 - nu * he[y]);
+    double new_i = c18 * li0 - c9 * li1 + c2 * li2 + step * (3.0 * fi - 3.0 * lfi1 + lfi2 - nu * hi[y]);
     nex[y] = new_e;
     nix[y] = new_i;
-    if (shift) {
-      e2[y] = e1[y];
-      e1[y] = e0[y];
-      e0[y] = new_e;
-      i2[y] = i1[y];
-      i1[y] = i0[y];
-      i0[y] = new_i;
-      fe2[y] = fe1[y];
-      fe1[y] = fe;
-      fi2[y] = fi1[y];
-      fi1[y] = fi;
+    if (mode != shift::turn) {
+      fne0x[y] = fe;
+      fni0x[y] = fi;
+    }
+    if (mode == shift::named) {
+      ne2x[y] = le1;
+      ne1x[y] = le0;
+      ne0x[y] = new_e;
+      ni2x[y] = li1;
+      ni1x[y] = li0;
+      ni0x[y] = new_i;
+      fne2x[y] = lfe1;
+      fne1x[y] = fe;
+      fni2x[y] = lfi1;
+      fni1x[y] = fi;
+    }
+    if (mode == shift::turn) {
+      e2[y] = new_e;
+      i2[y] = new_i;
+      fe2[y] = fe;
+      fi2[y] = fi;
     }
   };
   // The y neighbours wrap at the two edge columns only; every point reads and writes its own
@@ -105,7 +133,7 @@ static void update() {
   for (int x = 0; x <= nx1; x++) {
     double avg_n, avg_p;
     row_averages(x, avg_n, avg_p);
-    update_row<false>(x, brack_e[x], brack_i[x], hyve[x], hyvi[x], avg_n, avg_p, 0, ny);
+    update_row<shift::none>(x, named_history, brack_e[x], brack_i[x], hyve[x], hyvi[x], avg_n, avg_p, 0, ny);
   }
 }
 
@@ -123,8 +151,8 @@ static void update() {
 // gyro-average that follows.
 
 // Per thread: for each density, old rows lo-2, lo-1, hi, hi+1 of its block [lo, hi), three old
-// rows of its own, and a bracket row.
-enum { row_before, row_after = 2, row_ring = 4, row_bracket = 7, rows_per_density };
+// rows of its own, a bracket row and a row for the Laplacian dissipation when it is not stored.
+enum { row_before, row_after = 2, row_ring = 4, row_bracket = 7, row_dissipation, rows_per_density };
 constexpr int row_stride = 1032;  // nmax rounded up to whole cache lines
 constexpr int sweep_columns = 64;
 static double *sweep_rows;
@@ -142,8 +170,12 @@ void free_sweep_rows() {
   sweep_threads = 0;
 }
 
-static void row_blocked_update() {
-  const bool laplacian = ihype == -1, warm = taui > 0;
+// With `turn` set the history moves on by turning the pointers of `history` round (the new level
+// 0 and right-hand side level 1 go into the arrays of the oldest levels, fne0 and fni0 are not
+// written) and the Laplacian dissipation stays in the row buffers; otherwise the levels are shifted
+// into the named arrays and hyve, hyvi are stored for the diagnostics.
+static void row_blocked_update(bool turn) {
+  const bool laplacian = ihype == -1, warm = taui > 0, store_dissipation = !(turn && laplacian);
   if (!laplacian) dissipation();  // the other branches are filters or wider stencils
   const size_t row_bytes = sizeof(double) * ny;
 #pragma omp parallel num_threads(sweep_threads)
@@ -164,6 +196,7 @@ static void row_blocked_update() {
       }
 #pragma omp barrier
     double *const be = rows_e + row_bracket * row_stride, *const bi = rows_i + row_bracket * row_stride;
+    double *const de = rows_e + row_dissipation * row_stride, *const di = rows_i + row_dissipation * row_stride;
     for (int x = lo; x < hi; x++) {
       double avg_n, avg_p;
       row_averages(x, avg_n, avg_p);
@@ -185,15 +218,19 @@ static void row_blocked_update() {
                    *ip = old_row(ni, rows_i, 1), *ip2 = old_row(ni, rows_i, 2);
       const int xm = wrap(x - 1), xp = wrap(x + 1);
       cplx *const input = fw_in + static_cast<size_t>(x) * ny;
+      double *const he = store_dissipation ? hyve[x] : de, *const hi = store_dissipation ? hyvi[x] : di;
       for (int from = 0; from < ny; from += sweep_columns) {
         const int to = std::min(from + sweep_columns, ny);
         arakawa_row(em, e0, ep, pe[xm], pe[x], pe[xp], be, from, to);
         arakawa_row(im, i0, ip, pi[xm], pi[x], pi[xp], bi, from, to);
         if (laplacian) {
-          laplace_row(em2, em, e0, ep, ep2, hyve[x], from, to);
-          laplace_row(im2, im, i0, ip, ip2, hyvi[x], from, to);
+          laplace_row(em2, em, e0, ep, ep2, he, from, to);
+          laplace_row(im2, im, i0, ip, ip2, hi, from, to);
         }
-        update_row<true>(x, be, bi, hyve[x], hyvi[x], avg_n, avg_p, from, to);
+        if (turn)
+          update_row<shift::turn>(x, history, be, bi, he, hi, avg_n, avg_p, from, to);
+        else
+          update_row<shift::named>(x, history, be, bi, he, hi, avg_n, avg_p, from, to);
         if (warm) input_row(input + from, ni[x] + from, to - from);  // the gyro-average's input
       }
     }
@@ -228,24 +265,33 @@ void stage_mem() {
   }
 }
 
-void timestep() {
+void timestep(bool more_steps_follow) {
   // The stages in their order, with the history shift done by the update sweep itself and the
-  // field passes fused where one pass can feed the next (see field_solves.cpp). The fields after
-  // the step are exactly those of the separate stages.
+  // field passes fused where one pass can feed the next (see field_solves.cpp). After a step that
+  // no step follows, the fields are exactly those of the separate stages.
   double clock = omp_get_wtime();
   auto lap = [&clock](int timer) {
     double now = omp_get_wtime();
     stage_time[timer] += now - clock;
     clock = now;
   };
-  row_blocked_update();
+  row_blocked_update(more_steps_follow);
+  if (more_steps_follow) {
+    // The new levels were written over the oldest: their arrays come first now.
+    history = {{history.e[2], history.e[0], history.e[1]},
+               {history.i[2], history.i[0], history.i[1]},
+               {history.fe[1], history.fe[0]},
+               {history.fi[1], history.fi[0]}};
+  } else {
+    history = named_history;
+  }
   lap(t_upd);
   gyro_average_density();
   lap(t_poi1);
   lap(t_bnd);  // the edge damping is part of the vorticity pass
-  vorticity_and_potential();
+  vorticity_and_potential(history.e[0], history.i[0]);
   lap(t_pol);
   gyro_average_potential();
   lap(t_poi2);
-  lap(t_mem);  // the history was shifted by the update sweep
+  lap(t_mem);  // the history was moved on by the update sweep
 }

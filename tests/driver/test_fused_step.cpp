@@ -54,10 +54,36 @@ void start_random_run(const values19 &v, unsigned seed) {
   random_state(seed);
 }
 
+// The fields that may be read between the steps of a run of steps (probe traces).
+const char *const visible_names[] = {"ne", "ni", "pe", "pi", "gni", "ww"};
+constexpr int visible_fields = 6;  // the first entries of state_fields
+
+std::vector<double> visible_snapshot() {
+  std::vector<double> all = snapshot();
+  all.resize(static_cast<size_t>(visible_fields) * nx * ny);
+  return all;
+}
+
+// The first difference between two snapshots, as a test failure naming the field and point.
+void expect_same_bits(const std::vector<double> &staged, const std::vector<double> &fused, const char *const *names) {
+  ASSERT_EQ(staged.size(), fused.size());
+  const size_t per_field = static_cast<size_t>(nx) * ny;
+  for (size_t k = 0; k < staged.size(); k++)
+    if (memcmp(&staged[k], &fused[k], sizeof(double)) != 0) {
+      ADD_FAILURE() << names[k / per_field] << " at point " << k % per_field << ": fused " << fused[k]
+                    << ", staged " << staged[k] << ", difference " << fused[k] - staged[k];
+      break;
+    }
+}
+
 // From a run set up with random_state: `steps` steps as the separate stages, then from the same
-// start as many steps of timestep(); the fields must agree bit for bit.
-void expect_fused_equals_staged(int steps) {
+// start as many steps of timestep(); the fields must agree bit for bit. With `turning`, every
+// step but the last is told that more steps follow, as the driver does within an output interval:
+// after each step the fields that may be read between steps must agree, and after the last one
+// every field.
+void expect_fused_equals_staged(int steps, bool turning = false) {
   const std::vector<double> start = snapshot();
+  std::vector<std::vector<double>> staged_steps;
   for (int s = 0; s < steps; s++) {
     stage_upd();
     stage_poi1();
@@ -65,27 +91,37 @@ void expect_fused_equals_staged(int steps) {
     stage_pol();
     stage_poi2();
     stage_mem();
+    staged_steps.push_back(visible_snapshot());
   }
   const std::vector<double> staged = snapshot();
 
   restore(start);
-  for (int s = 0; s < steps; s++) timestep();
-  const std::vector<double> fused = snapshot();
-
-  ASSERT_EQ(staged.size(), fused.size());
-  const size_t per_field = static_cast<size_t>(nx) * ny;
-  for (size_t k = 0; k < staged.size(); k++)
-    if (memcmp(&staged[k], &fused[k], sizeof(double)) != 0) {
-      ADD_FAILURE() << state_names[k / per_field] << " at point " << k % per_field << ": fused " << fused[k]
-                    << ", staged " << staged[k] << ", difference " << fused[k] - staged[k];
-      break;
-    }
+  for (int s = 0; s < steps; s++) {
+    timestep(turning && s + 1 < steps);
+    SCOPED_TRACE(testing::Message() << "after step " << s + 1 << " of " << steps);
+    expect_same_bits(staged_steps[s], visible_snapshot(), visible_names);
+  }
+  expect_same_bits(staged, snapshot(), state_names);
 }
 
 struct Case {
   const char *name;
   double chat, taui, vorfree, ihype;
 };
+
+// The parameters of a case on a 24 x 20 grid (nx1 = 23: the edge damping acts on several rows).
+values19 case_values(const Case &c) {
+  values19 v = test_values();
+  v[v_nx] = 24;
+  v[v_ny] = 20;
+  v[v_chat] = c.chat;
+  v[v_taui] = c.taui;
+  v[v_vorfree] = c.vorfree;
+  v[v_ihype] = c.ihype;
+  v[v_diff] = c.ihype == -1 ? -0.01 : 0.01;
+  v[v_ly] = 10.0;
+  return v;
+}
 
 TEST(FusedStep, EqualsSeparateStagesBitForBit) {
   const Case cases[] = {
@@ -95,16 +131,7 @@ TEST(FusedStep, EqualsSeparateStagesBitForBit) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    values19 v = test_values();
-    v[v_nx] = 24;  // nx1 = 23: the edge damping acts on several rows
-    v[v_ny] = 20;
-    v[v_chat] = c.chat;
-    v[v_taui] = c.taui;
-    v[v_vorfree] = c.vorfree;
-    v[v_ihype] = c.ihype;
-    v[v_diff] = c.ihype == -1 ? -0.01 : 0.01;
-    v[v_ly] = 10.0;
-    start_random_run(v, 7);
+    start_random_run(case_values(c), 7);
     expect_fused_equals_staged(3);
   }
 }
@@ -134,6 +161,45 @@ TEST(FusedStep, RowBlocksOfAnySizeGiveTheSameFields) {
     v[v_ly] = 3.0;
     start_random_run(v, 11);
     expect_fused_equals_staged(2);
+  }
+}
+
+// Within an output interval the driver tells each step but the last that more steps follow: the
+// history levels then move on by turning round among their arrays, three for the densities and two
+// for the right-hand sides, and the last step puts them back. Runs of one to seven steps end from
+// every turn of both, with and without dissipation stored and edge damping (which acts on the
+// level 0 array wherever it is).
+TEST(FusedStep, StepsThatMoreStepsFollowEndInTheSameFields) {
+  const Case cases[] = {
+      {"warm ions, Laplacian", 1.0, 1.0, 0, -1},  {"cold ions, biharmonic", 0.5, 0.0, 0, 0},
+      {"edge damping, warm", 1.0, 1.0, 2, -1},    {"edge damping, cold, k^8", -1.0, 0.0, 2, 4},
+      {"no dissipation", 1.0, 0.5, 1, -5},
+  };
+  for (const Case &c : cases)
+    for (int steps = 1; steps <= 7; steps++) {
+      SCOPED_TRACE(testing::Message() << c.name << ", " << steps << " steps");
+      start_random_run(case_values(c), 5);
+      expect_fused_equals_staged(steps, true);
+    }
+}
+
+// The same with the row blocks of several threads and rows of several chunks, where each thread
+// keeps its dissipation rows in its own buffers.
+TEST(FusedStep, StepsThatMoreStepsFollowWithRowBlocksAndChunks) {
+  const struct {
+    int nx, ny, threads;
+  } grids[] = {{3, 4, 2}, {7, 1, 3}, {9, 8, 2}, {5, 130, 2}, {4, 200, 3}};
+  for (const auto &g : grids) {
+    SCOPED_TRACE(testing::Message() << g.nx << " x " << g.ny << ", " << g.threads << " threads");
+    values19 v = test_values();
+    v[v_nx] = g.nx;
+    v[v_ny] = g.ny;
+    v[v_npar] = g.threads;
+    v[v_ihype] = -1;
+    v[v_diff] = -0.01;
+    v[v_ly] = 3.0;
+    start_random_run(v, 13);
+    expect_fused_equals_staged(4, true);
   }
 }
 
