@@ -160,6 +160,7 @@ static int sweep_threads;
 
 void make_sweep_rows(int threads) {
   free_sweep_rows();
+  history = named_history;  // a run starts with every level in its own array
   sweep_threads = threads;
   sweep_rows = fftw_alloc_real(static_cast<size_t>(threads) * 2 * rows_per_density * row_stride);
 }
