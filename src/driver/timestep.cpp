@@ -197,7 +197,7 @@ static void row_blocked_update(bool turn) {
       }
 #pragma omp barrier
     double *const be = rows_e + row_bracket * row_stride, *const bi = rows_i + row_bracket * row_stride;
-    double *const de = rows_e + row_dissipation * row_stride, *const di = rows_i + row_dissipation * row_stride;
+    double *const rows_de = rows_e + row_dissipation * row_stride, *const rows_di = rows_i + row_dissipation * row_stride;
     for (int x = lo; x < hi; x++) {
       double avg_n, avg_p;
       row_averages(x, avg_n, avg_p);
@@ -219,19 +219,19 @@ static void row_blocked_update(bool turn) {
                    *ip = old_row(ni, rows_i, 1), *ip2 = old_row(ni, rows_i, 2);
       const int xm = wrap(x - 1), xp = wrap(x + 1);
       cplx *const input = fw_in + static_cast<size_t>(x) * ny;
-      double *const he = store_dissipation ? hyve[x] : de, *const hi = store_dissipation ? hyvi[x] : di;
+      double *const de = store_dissipation ? hyve[x] : rows_de, *const di = store_dissipation ? hyvi[x] : rows_di;
       for (int from = 0; from < ny; from += sweep_columns) {
         const int to = std::min(from + sweep_columns, ny);
         arakawa_row(em, e0, ep, pe[xm], pe[x], pe[xp], be, from, to);
         arakawa_row(im, i0, ip, pi[xm], pi[x], pi[xp], bi, from, to);
         if (laplacian) {
-          laplace_row(em2, em, e0, ep, ep2, he, from, to);
-          laplace_row(im2, im, i0, ip, ip2, hi, from, to);
+          laplace_row(em2, em, e0, ep, ep2, de, from, to);
+          laplace_row(im2, im, i0, ip, ip2, di, from, to);
         }
         if (turn)
-          update_row<shift::turn>(x, history, be, bi, he, hi, avg_n, avg_p, from, to);
+          update_row<shift::turn>(x, history, be, bi, de, di, avg_n, avg_p, from, to);
         else
-          update_row<shift::named>(x, history, be, bi, he, hi, avg_n, avg_p, from, to);
+          update_row<shift::named>(x, history, be, bi, de, di, avg_n, avg_p, from, to);
         if (warm) input_row(input + from, ni[x] + from, to - from);  // the gyro-average's input
       }
     }
