@@ -142,24 +142,30 @@ TEST(FusedStep, EqualsSeparateStagesBitForBit) {
 // the fields must agree bit for bit for blocks of one row, blocks that wrap onto themselves, grids
 // with fewer rows than threads, and rows of one chunk, of a chunk and one column, and of several
 // chunks with a short last one.
+struct Grid {
+  int nx, ny, threads;
+  double ihype;
+};
+
+// The parameters of a grid on a box of length 3 with the grid's threads and dissipation.
+values19 grid_values(const Grid &g) {
+  values19 v = test_values();
+  v[v_nx] = g.nx;
+  v[v_ny] = g.ny;
+  v[v_npar] = g.threads;
+  v[v_ihype] = g.ihype;
+  v[v_diff] = g.ihype == -1 ? -0.01 : 0.01;
+  v[v_ly] = 3.0;
+  return v;
+}
+
 TEST(FusedStep, RowBlocksOfAnySizeGiveTheSameFields) {
-  struct Grid {
-    int nx, ny, threads;
-    double ihype;
-  };
   const Grid grids[] = {{1, 6, 1, -1}, {2, 5, 1, -1}, {3, 4, 2, -1}, {5, 3, 2, -1}, {4, 2, 3, -1}, {7, 1, 3, -1},
                         {2, 9, 3, -1}, {9, 8, 2, -1}, {16, 12, 3, -1}, {13, 10, 2, 0},  {11, 12, 2, 2},  {6, 7, 3, -3},
                         {4, 64, 2, -1}, {3, 65, 2, -1}, {5, 130, 2, -1}, {2, 129, 3, 0}, {4, 200, 1, 2}, {3, 66, 2, -3}};
   for (const Grid &g : grids) {
     SCOPED_TRACE(testing::Message() << g.nx << " x " << g.ny << ", " << g.threads << " threads, ihype " << g.ihype);
-    values19 v = test_values();
-    v[v_nx] = g.nx;
-    v[v_ny] = g.ny;
-    v[v_npar] = g.threads;
-    v[v_ihype] = g.ihype;
-    v[v_diff] = g.ihype == -1 ? -0.01 : 0.01;
-    v[v_ly] = 3.0;
-    start_random_run(v, 11);
+    start_random_run(grid_values(g), 11);
     expect_fused_equals_staged(2);
   }
 }
@@ -186,19 +192,10 @@ TEST(FusedStep, StepsThatMoreStepsFollowEndInTheSameFields) {
 // The same with the row blocks of several threads and rows of several chunks, where each thread
 // keeps its dissipation rows in its own buffers.
 TEST(FusedStep, StepsThatMoreStepsFollowWithRowBlocksAndChunks) {
-  const struct {
-    int nx, ny, threads;
-  } grids[] = {{3, 4, 2}, {7, 1, 3}, {9, 8, 2}, {5, 130, 2}, {4, 200, 3}};
-  for (const auto &g : grids) {
+  const Grid grids[] = {{3, 4, 2, -1}, {7, 1, 3, -1}, {9, 8, 2, -1}, {5, 130, 2, -1}, {4, 200, 3, -1}};
+  for (const Grid &g : grids) {
     SCOPED_TRACE(testing::Message() << g.nx << " x " << g.ny << ", " << g.threads << " threads");
-    values19 v = test_values();
-    v[v_nx] = g.nx;
-    v[v_ny] = g.ny;
-    v[v_npar] = g.threads;
-    v[v_ihype] = -1;
-    v[v_diff] = -0.01;
-    v[v_ly] = 3.0;
-    start_random_run(v, 13);
+    start_random_run(grid_values(g), 13);
     expect_fused_equals_staged(4, true);
   }
 }
