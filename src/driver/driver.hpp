@@ -52,18 +52,21 @@ inline void input_row(cplx *dst, const double *src, int count = ny) {
 
 // The field solves of timestep(), fused: gni (left in fw_in for warm ions); edge damping, ww and
 // pe (left in fw_in); pe stored and pi. Together they equal stages poi1, bnd, pol and poi2 after
-// an update that has already moved the history on (history level 0, in level_e and level_i,
-// equal to ne and ni; the edge damping acts on it too) and, for warm ions, written the new ni
-// into fw_in as the transform input.
+// an update that has already moved the history on (ne0, ni0 equal to ne and ni; the edge damping
+// acts on them too) and, for warm ions, written the new ni into fw_in as the transform input.
+// Without `settle` (within a run of steps) ne0, ni0, gni and ww are left alone, and pi is not
+// stored: for warm ions it is the real part of bw_out, for cold ions equal to pe.
 void gyro_average_density();
-void vorticity_and_potential(array2d level_e, array2d level_i);
-void gyro_average_potential();
+void vorticity_and_potential(bool settle);
+void gyro_average_potential(bool settle);
 
 // One whole time step; adds its stage times to stage_time. Afterwards every field is exactly what
 // the separate stages leave. A caller that runs another step straight after this one may set
 // more_steps_follow: the step then leaves the history levels (ne0 .. ni2, fne0 .. fni2) turned
-// round among their arrays instead of copying them on, and hyve, hyvi unwritten for ihype = -1,
-// which spares the sweep ten of the sixteen fields it stores. Until the next step without it, which
-// puts every level back into its own array and stores hyve and hyvi, only ne, ni, pe, pi, gni and
-// ww may be read, and nothing but timestep may write any field.
+// round among their arrays instead of copying them on, hyve, hyvi unwritten for ihype = -1, gni, ww
+// and pi unwritten, and the gyro-averaged potential in bw_out, which spares the passes over the grid
+// ten of the fields they store and one whole pass. Until the next step without it, which puts every
+// level back into its own array and stores every field, only ne, ni and pe may be read, and nothing
+// but timestep may write any field or bw_out. A step reads history level 0 from ne and ni, which
+// every set-up and step leaves equal to ne0 and ni0.
 void timestep(bool more_steps_follow = false);

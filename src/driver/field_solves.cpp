@@ -22,13 +22,8 @@ void f_copy2darray(array2d from, array2d to, int lastx, int lasty) {
     for (int y = 0; y <= lasty; y++) to[x][y] = from[x][y];
 }
 
-// Multiply the spectrum in fw_out by table c and transform back (passes 3 and 4 of a filter).
-// The product is formed in place in fw_out, and the backward plan runs through FFTW's new-array
-// execute from fw_out into fw_in, whose input the forward transform has already consumed (same
-// sizes, alignment and out-of-place placement as bw_in and bw_out): the same transform of the same
-// numbers, without writing two more buffers. The filtered field is the real part of fw_in, and the
-// pass that reads it can write the next transform input over it in place.
-static void multiply_and_back(array2d c) {
+// The spectrum in fw_out times table c, in place (pass 3 of a filter).
+static void multiply(array2d c) {
   const int n = ny;
 #pragma omp parallel for schedule(static)
   for (int x = 0; x <= nx1; x++) {
@@ -39,15 +34,25 @@ static void multiply_and_back(array2d c) {
       row[y][1] *= cx[y];
     }
   }
+}
+
+// Multiply the spectrum in fw_out by table c and transform back (passes 3 and 4 of a filter).
+// The backward plan runs through FFTW's new-array execute from fw_out into fw_in, whose input the
+// forward transform has already consumed (same sizes, alignment and out-of-place placement as
+// bw_in and bw_out): the same transform of the same numbers, without writing two more buffers.
+// The filtered field is the real part of fw_in, and the pass that reads it can write the next
+// transform input over it in place.
+static void multiply_and_back(array2d c) {
+  multiply(c);
   fftw_execute_dft(plan_bw, fw_out, fw_in);
 }
 
-// g = real part of the backward transform in fw_in.
-static void take_real(array2d g) {
+// g = real part of the backward transform in src (fw_in by default).
+static void take_real(array2d g, const cplx *src_buffer = fw_in) {
   const int n = ny;
 #pragma omp parallel for schedule(static)
   for (int x = 0; x <= nx1; x++) {
-    const cplx *src = fw_in + static_cast<size_t>(x) * n;
+    const cplx *src = src_buffer + static_cast<size_t>(x) * n;
     double *gx = g[x];
     for (int y = 0; y < n; y++) gx[y] = src[y][0];
   }
@@ -127,52 +132,76 @@ void gyro_average_density() {
   multiply_and_back(cpoti);
 }
 
-void vorticity_and_potential(array2d level_e, array2d level_i) {
+// Row x of the vorticity pass: gni from the gyro-average in fw_in (warm ions) or from ni, the edge
+// damping of ne, ni and gni (and of ne0, ni0 when `settle`), the vorticity -(zze ne + zzi gni) as
+// the transform input in fw_in, and gni and ww stored when `settle`.
+template <bool warm, bool damp, bool settle>
+static void vorticity_pass_row(int x) {
   const int n = ny;
-  const bool warm = taui > 0, damp = vorfree == 2;
-#pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) {
-    const cplx *gyro = fw_in + static_cast<size_t>(x) * n;
-    double *nex = ne[x], *nix = ni[x], *gnix = gni[x];
+  cplx *const io = fw_in + static_cast<size_t>(x) * n;  // gyro-average in, vorticity out
+  double *__restrict nex = ne[x], *__restrict nix = ni[x], *__restrict gnix = gni[x], *__restrict wwx = ww[x];
+  double *__restrict e0 = ne0[x], *__restrict i0 = ni0[x];
+  const double m = xmask[x];
+  for (int y = 0; y < n; y++) {
+    double g = warm ? io[y][0] : nix[y];
     if (damp) {
-      // Edge damping of the new densities, of their copies in history level 0 and of gni.
-      const double m = xmask[x];
-      double *e0 = level_e[x], *i0 = level_i[x];
-      for (int y = 0; y < n; y++) {
-        double g = warm ? gyro[y][0] : nix[y];
-        nex[y] *= m;
-        nix[y] *= m;
+      nex[y] *= m;
+      nix[y] *= m;
+      if (settle) {
         e0[y] *= m;
         i0[y] *= m;
-        gnix[y] = g * m;
       }
-    } else if (warm) {
-      for (int y = 0; y < n; y++) gnix[y] = gyro[y][0];
-    } else {
-      for (int y = 0; y < n; y++) gnix[y] = nix[y];
+      g = g * m;
     }
-    vorticity_row(x);  // the row is still in cache
+    const double v = -(zze * nex[y] + zzi * g);
+    if (settle) {
+      gnix[y] = g;
+      wwx[y] = v;
+    }
+    io[y][0] = v;
+    io[y][1] = 0.0;
   }
+}
+
+template <bool warm, bool damp, bool settle>
+static void vorticity_pass() {
+#pragma omp parallel for schedule(static)
+  for (int x = 0; x <= nx1; x++) vorticity_pass_row<warm, damp, settle>(x);
+}
+
+void vorticity_and_potential(bool settle) {
+  const bool warm = taui > 0, damp = vorfree == 2;
+  typedef void (*pass)();
+  static const pass passes[2][2][2] = {
+      {{vorticity_pass<false, false, false>, vorticity_pass<false, false, true>},
+       {vorticity_pass<false, true, false>, vorticity_pass<false, true, true>}},
+      {{vorticity_pass<true, false, false>, vorticity_pass<true, false, true>},
+       {vorticity_pass<true, true, false>, vorticity_pass<true, true, true>}}};
+  passes[warm][damp][settle]();
   fftw_execute(plan_fw);
   multiply_and_back(cvort);
 }
 
-void gyro_average_potential() {
+void gyro_average_potential(bool settle) {
   const int n = ny;
   const bool warm = taui > 0;
 #pragma omp parallel for schedule(static)
   for (int x = 0; x <= nx1; x++) {
-    const cplx *src = fw_in + static_cast<size_t>(x) * n;
+    cplx *const io = fw_in + static_cast<size_t>(x) * n;
     double *pex = pe[x], *pix = pi[x];
     if (warm) {
-      for (int y = 0; y < n; y++) pex[y] = src[y][0];
-      input_row(fw_in + static_cast<size_t>(x) * n, pex);
+      for (int y = 0; y < n; y++) pex[y] = io[y][0];
+      input_row(io, pex);
+    } else if (settle) {
+      for (int y = 0; y < n; y++) pex[y] = pix[y] = io[y][0];
     } else {
-      for (int y = 0; y < n; y++) pex[y] = pix[y] = src[y][0];
+      for (int y = 0; y < n; y++) pex[y] = io[y][0];
     }
   }
   if (!warm) return;
+  // Forward from fw_in, backward into bw_out: the same plans on buffers of the same alignment.
   fftw_execute(plan_fw);
-  multiply_and_back(cpoti);
-  take_real(pi);
+  multiply(cpoti);
+  fftw_execute_dft(plan_bw, fw_out, bw_out);
+  if (settle) take_real(pi, bw_out);
 }

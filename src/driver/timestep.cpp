@@ -51,37 +51,48 @@ static void row_averages(int x, double &avg_n, double &avg_p) {
   avg_p = sum_p / n;
 }
 
-// Where the history levels of the next step are: the arrays of density levels 0, 1, 2 and of
-// right-hand side levels 1, 2. Normally the named arrays; a step that more steps follow (see
-// timestep()) moves the levels on by turning these pointers round instead of copying the fields,
-// and the next step that ends a run of steps puts every level back into its own named array.
+// Where the older history levels of the next step are: the arrays of density levels 1, 2 and of
+// right-hand side levels 1, 2. Level 0 of each density is ne, ni themselves (every set-up and every
+// step leaves ne0 = ne, ni0 = ni), so the update sweep reads it from there. Normally these are the
+// named arrays; a step that more steps follow (see timestep()) moves the levels on by turning these
+// pointers round instead of copying the fields, and the next step that ends a run of steps puts
+// every level back into its own named array, ne0 and ni0 included.
 typedef double (*field)[nmax];
 struct history_arrays {
-  field e[3], i[3], fe[2], fi[2];
+  field e[2], i[2], fe[2], fi[2];
 };
-static const history_arrays named_history = {{ne0, ne1, ne2}, {ni0, ni1, ni2}, {fne1, fne2}, {fni1, fni2}};
+static const history_arrays named_history = {{ne1, ne2}, {ni1, ni2}, {fne1, fne2}, {fni1, fni2}};
 static history_arrays history = named_history;
 
+// Where the sweep of the next step finds the gyro-averaged potential: in pi; or, after a step that
+// more steps follow, in pe for cold ions (pi = pe) and as the real part of bw_out for warm ions (the
+// backward transform of its filter, which then skips the pass that copies it into pi).
+enum class potential_at { pi, pe, spectrum };
+static potential_at potential = potential_at::pi;
+
 // What a row of the update does with the history besides reading it: nothing (the stage upd,
-// which writes fne0 and fni0, the stage mem shifts afterwards); the shift by one level into the
-// named arrays (what stage mem does, saving a second pass over ten fields); or the new level 0 and
-// right-hand side level 1 written over the oldest levels, whose arrays then move to the front.
+// which reads level 0 from ne0, ni0 and writes fne0 and fni0; the stage mem shifts afterwards); the
+// shift by one level into the named arrays (what stage mem does, saving a second pass over ten
+// fields); or the old level 0 and the new right-hand side written over the oldest levels, whose
+// arrays then move to the front.
 enum class shift { none, named, turn };
 
 // Columns from .. to-1 of one row of the update: both right-hand sides and both new densities,
-// from the row averages and the bracket rows be, bi and the dissipation rows he, hi, with the
-// history levels read from h. All history values of a point are read before any is written, so
-// the named arrays may be the arrays of h in any order.
+// from the row averages, the bracket rows be, bi, the dissipation rows he, hi and row x of the
+// gyro-averaged potential, pix, with the history levels read from h. All history values of a
+// point are read before any is written, so the named arrays may be the arrays of h in any order.
 template <shift mode>
 static void update_row(int x, const history_arrays &h, const double *__restrict be, const double *__restrict bi,
-                       const double *__restrict he, const double *__restrict hi, double avg_n, double avg_p,
-                       int from, int to) {
+                       const double *__restrict he, const double *__restrict hi, const double *__restrict pix,
+                       double avg_n, double avg_p, int from, int to) {
   const double c18 = 18.0 / 11.0, c9 = 9.0 / 11.0, c2 = 2.0 / 11.0;
   const double coupling = chat, drive = hyd, advect = clin * delinv, step = dtt, nu = diff;
   const int last = ny1;
   double *__restrict nex = ne[x], *__restrict nix = ni[x];
-  const double *__restrict pex = pe[x], *__restrict pix = pi[x];
-  double *e0 = h.e[0][x], *e1 = h.e[1][x], *e2 = h.e[2][x], *i0 = h.i[0][x], *i1 = h.i[1][x], *i2 = h.i[2][x];
+  const double *__restrict pex = pe[x];
+  // Level 0 from the named arrays for the stage upd, from the densities themselves otherwise.
+  const double *e0 = mode == shift::none ? ne0[x] : nex, *i0 = mode == shift::none ? ni0[x] : nix;
+  double *e1 = h.e[0][x], *e2 = h.e[1][x], *i1 = h.i[0][x], *i2 = h.i[1][x];
   double *fe1 = h.fe[0][x], *fe2 = h.fe[1][x], *fi1 = h.fi[0][x], *fi2 = h.fi[1][x];
   double *ne0x = ne0[x], *ne1x = ne1[x], *ne2x = ne2[x], *ni0x = ni0[x], *ni1x = ni1[x], *ni2x = ni2[x];
   double *fne0x = fne0[x], *fne1x = fne1[x], *fne2x = fne2[x], *fni0x = fni0[x], *fni1x = fni1[x], *fni2x = fni2[x];
@@ -111,8 +122,8 @@ static void update_row(int x, const history_arrays &h, const double *__restrict 
       fni1x[y] = fi;
     }
     if (mode == shift::turn) {
-      e2[y] = new_e;
-      i2[y] = new_i;
+      e2[y] = le0;
+      i2[y] = li0;
       fe2[y] = fe;
       fi2[y] = fi;
     }
@@ -133,7 +144,7 @@ static void update() {
   for (int x = 0; x <= nx1; x++) {
     double avg_n, avg_p;
     row_averages(x, avg_n, avg_p);
-    update_row<shift::none>(x, named_history, brack_e[x], brack_i[x], hyve[x], hyvi[x], avg_n, avg_p, 0, ny);
+    update_row<shift::none>(x, named_history, brack_e[x], brack_i[x], hyve[x], hyvi[x], pi[x], avg_n, avg_p, 0, ny);
   }
 }
 
@@ -148,11 +159,14 @@ static void update() {
 // each thread saves the two rows before and after its block (other threads overwrite them)
 // before any thread writes, and copies each of its own rows before updating it, keeping the
 // last three. With warm ions each new ni row is also written into fw_in, the input of the
-// gyro-average that follows.
+// gyro-average that follows. When the potential is left in bw_out, each thread copies its real
+// parts row by row into a ring of three rows for the stencils.
 
 // Per thread: for each density, old rows lo-2, lo-1, hi, hi+1 of its block [lo, hi), three old
-// rows of its own, a bracket row and a row for the Laplacian dissipation when it is not stored.
-enum { row_before, row_after = 2, row_ring = 4, row_bracket = 7, row_dissipation, rows_per_density };
+// rows of its own, a bracket row and a row for the Laplacian dissipation when it is not stored;
+// in the ion density's part also the ring of three rows of the gyro-averaged potential.
+enum { row_before, row_after = 2, row_ring = 4, row_bracket = 7, row_dissipation, row_potential,
+       rows_per_density = row_potential + 3 };
 constexpr int row_stride = 1032;  // nmax rounded up to whole cache lines
 constexpr int sweep_columns = 64;
 static double *sweep_rows;
@@ -161,6 +175,7 @@ static int sweep_threads;
 void make_sweep_rows(int threads) {
   free_sweep_rows();
   history = named_history;  // a run starts with every level in its own array
+  potential = potential_at::pi;
   sweep_threads = threads;
   sweep_rows = fftw_alloc_real(static_cast<size_t>(threads) * 2 * rows_per_density * row_stride);
 }
@@ -171,10 +186,11 @@ void free_sweep_rows() {
   sweep_threads = 0;
 }
 
-// With `turn` set the history moves on by turning the pointers of `history` round (the new level
-// 0 and right-hand side level 1 go into the arrays of the oldest levels, fne0 and fni0 are not
-// written) and the Laplacian dissipation stays in the row buffers; otherwise the levels are shifted
-// into the named arrays and hyve, hyvi are stored for the diagnostics.
+// With `turn` set the history moves on by turning the pointers of `history` round (the old level
+// 0 and the new right-hand side go into the arrays of the oldest levels, ne0, ni0, fne0 and fni0
+// are not written) and the Laplacian dissipation stays in the row buffers; otherwise the levels are
+// shifted into the named arrays and hyve, hyvi are stored for the diagnostics. The gyro-averaged
+// potential is read from where the previous step left it (`potential`).
 static void row_blocked_update(bool turn) {
   const bool laplacian = ihype == -1, warm = taui > 0, store_dissipation = !(turn && laplacian);
   if (!laplacian) dissipation();  // the other branches are filters or wider stencils
@@ -198,9 +214,28 @@ static void row_blocked_update(bool turn) {
 #pragma omp barrier
     double *const be = rows_e + row_bracket * row_stride, *const bi = rows_i + row_bracket * row_stride;
     double *const rows_de = rows_e + row_dissipation * row_stride, *const rows_di = rows_i + row_dissipation * row_stride;
+    // Row r (r = x-1 .. x+1, not yet wrapped) of the gyro-averaged potential. Rows left in bw_out
+    // are copied into the ring one row ahead of the update; the three rows of a step always lie in
+    // three different places of the ring, even on grids of fewer than three rows.
+    double *const ring_p = rows_i + row_potential * row_stride;
+    const bool spectrum = potential == potential_at::spectrum;
+    auto copy_potential = [&](int r) {
+      double *dst = ring_p + (r + 3) % 3 * row_stride;
+      const cplx *src = bw_out + static_cast<size_t>(wrap(r)) * ny;
+      for (int y = 0; y < ny; y++) dst[y] = src[y][0];
+    };
+    auto potential_row = [&](int r) -> const double * {
+      if (spectrum) return ring_p + (r + 3) % 3 * row_stride;
+      return potential == potential_at::pe ? pe[wrap(r)] : pi[wrap(r)];
+    };
+    if (spectrum && lo < hi) {
+      copy_potential(lo - 1);
+      copy_potential(lo);
+    }
     for (int x = lo; x < hi; x++) {
       double avg_n, avg_p;
       row_averages(x, avg_n, avg_p);
+      if (spectrum) copy_potential(x + 1);
       memcpy(rows_e + (row_ring + x % 3) * row_stride, ne[x], row_bytes);
       memcpy(rows_i + (row_ring + x % 3) * row_stride, ni[x], row_bytes);
       // Row x + d (d = -2 .. 2) of a density as it was at the start of the step: from the copies
@@ -218,20 +253,21 @@ static void row_blocked_update(bool turn) {
       const double *im2 = old_row(ni, rows_i, -2), *im = old_row(ni, rows_i, -1), *i0 = old_row(ni, rows_i, 0),
                    *ip = old_row(ni, rows_i, 1), *ip2 = old_row(ni, rows_i, 2);
       const int xm = wrap(x - 1), xp = wrap(x + 1);
+      const double *const pim = potential_row(x - 1), *const pix = potential_row(x), *const pip = potential_row(x + 1);
       cplx *const input = fw_in + static_cast<size_t>(x) * ny;
       double *const de = store_dissipation ? hyve[x] : rows_de, *const di = store_dissipation ? hyvi[x] : rows_di;
       for (int from = 0; from < ny; from += sweep_columns) {
         const int to = std::min(from + sweep_columns, ny);
         arakawa_row(em, e0, ep, pe[xm], pe[x], pe[xp], be, from, to);
-        arakawa_row(im, i0, ip, pi[xm], pi[x], pi[xp], bi, from, to);
+        arakawa_row(im, i0, ip, pim, pix, pip, bi, from, to);
         if (laplacian) {
           laplace_row(em2, em, e0, ep, ep2, de, from, to);
           laplace_row(im2, im, i0, ip, ip2, di, from, to);
         }
         if (turn)
-          update_row<shift::turn>(x, history, be, bi, de, di, avg_n, avg_p, from, to);
+          update_row<shift::turn>(x, history, be, bi, de, di, pix, avg_n, avg_p, from, to);
         else
-          update_row<shift::named>(x, history, be, bi, de, di, avg_n, avg_p, from, to);
+          update_row<shift::named>(x, history, be, bi, de, di, pix, avg_n, avg_p, from, to);
         if (warm) input_row(input + from, ni[x] + from, to - from);  // the gyro-average's input
       }
     }
@@ -278,10 +314,9 @@ void timestep(bool more_steps_follow) {
   };
   row_blocked_update(more_steps_follow);
   if (more_steps_follow) {
-    // The new levels were written over the oldest: their arrays come first now.
-    history = {{history.e[2], history.e[0], history.e[1]},
-               {history.i[2], history.i[0], history.i[1]},
-               {history.fe[1], history.fe[0]},
+    // The old level 0 and the new right-hand side were written over the oldest levels: their
+    // arrays come first now.
+    history = {{history.e[1], history.e[0]}, {history.i[1], history.i[0]}, {history.fe[1], history.fe[0]},
                {history.fi[1], history.fi[0]}};
   } else {
     history = named_history;
@@ -290,9 +325,11 @@ void timestep(bool more_steps_follow) {
   gyro_average_density();
   lap(t_poi1);
   lap(t_bnd);  // the edge damping is part of the vorticity pass
-  vorticity_and_potential(history.e[0], history.i[0]);
+  const bool settle = !more_steps_follow;
+  vorticity_and_potential(settle);
   lap(t_pol);
-  gyro_average_potential();
+  gyro_average_potential(settle);
+  potential = settle ? potential_at::pi : taui > 0 ? potential_at::spectrum : potential_at::pe;
   lap(t_poi2);
   lap(t_mem);  // the history was moved on by the update sweep
 }
