@@ -50,6 +50,11 @@ inline void input_row(cplx *dst, const double *src, int count = ny) {
   }
 }
 
+// Real parts of a row of transform output: dst[y] = Re src[y] for y = 0 .. count-1.
+inline void real_row(double *dst, const cplx *src, int count = ny) {
+  for (int y = 0; y < count; y++) dst[y] = src[y][0];
+}
+
 // The field solves of timestep(), fused: gni (left in fw_in for warm ions); edge damping, ww and
 // pe (left in fw_in); pe stored and pi. Together they equal stages poi1, bnd, pol and poi2 after
 // an update that has already moved the history on (ne0, ni0 equal to ne and ni; the edge damping

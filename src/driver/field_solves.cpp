@@ -51,11 +51,7 @@ static void multiply_and_back(array2d c) {
 static void take_real(array2d g, const cplx *src_buffer = fw_in) {
   const int n = ny;
 #pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) {
-    const cplx *src = src_buffer + static_cast<size_t>(x) * n;
-    double *gx = g[x];
-    for (int y = 0; y < n; y++) gx[y] = src[y][0];
-  }
+  for (int x = 0; x <= nx1; x++) real_row(g[x], src_buffer + static_cast<size_t>(x) * n);
 }
 
 // Forward transform of f, product with c and backward transform: fw_in holds the filtered f.
@@ -190,12 +186,12 @@ void gyro_average_potential(bool settle) {
     cplx *const io = fw_in + static_cast<size_t>(x) * n;
     double *pex = pe[x], *pix = pi[x];
     if (warm) {
-      for (int y = 0; y < n; y++) pex[y] = io[y][0];
+      real_row(pex, io);
       input_row(io, pex);
     } else if (settle) {
       for (int y = 0; y < n; y++) pex[y] = pix[y] = io[y][0];
     } else {
-      for (int y = 0; y < n; y++) pex[y] = io[y][0];
+      real_row(pex, io);
     }
   }
   if (!warm) return;

@@ -220,9 +220,7 @@ static void row_blocked_update(bool turn) {
     double *const ring_p = rows_i + row_potential * row_stride;
     const bool spectrum = potential == potential_at::spectrum;
     auto copy_potential = [&](int r) {
-      double *dst = ring_p + (r + 3) % 3 * row_stride;
-      const cplx *src = bw_out + static_cast<size_t>(wrap(r)) * ny;
-      for (int y = 0; y < ny; y++) dst[y] = src[y][0];
+      real_row(ring_p + (r + 3) % 3 * row_stride, bw_out + static_cast<size_t>(wrap(r)) * ny);
     };
     auto potential_row = [&](int r) -> const double * {
       if (spectrum) return ring_p + (r + 3) % 3 * row_stride;
