@@ -35,6 +35,11 @@ extern int ihype;       // dissipation: -1 Laplacian, 0 biharmonic, 1/2/4/8 spec
 extern bool b_plan;     // measured FFT plans (value 18 exactly 1)
 extern int npar;        // threads
 
+// ---- optional values 20 .. 22 of "tavo.inp" (defaults when a file holds only nineteen) ----
+extern int nframe;      // outputs between two frames of the field history "tavo.nc", 0 none
+extern int nckpt;       // outputs between two checkpoints "restart.dat", 0 only at the end
+extern int iseed;       // seed of the bath's random start, 0 the fixed unseeded sequence
+
 // ---- derived run constants ----
 extern double hy;          // grid points per unit length (inverse spacing), ny/ly
 extern double wsrc;        // perturbation width in grid spacings, sigma*hy

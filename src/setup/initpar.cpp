@@ -1,4 +1,4 @@
-// initpar: the start banner, the nineteen run parameters of "tavo.inp", the run constants derived
+// initpar: the start banner, the nineteen run parameters of "tavo.inp" and the optional values 20 .. 22, the run constants derived
 // from them, the thread set-up, the emptied time series of a fresh run and the coefficient tables.
 #include <omp.h>
 
@@ -56,6 +56,13 @@ void set_run_constants(const double *v) {
   hysq = hy * hy / 12.0;
   hyd = chat == 0 ? 0.0 : hy * 0.5;
   xyz = 1.0 / static_cast<double>(nx * ny);
+  set_optional_constants(optional_defaults);
+}
+
+void set_optional_constants(const double *opt) {
+  nframe = to_int(opt[0]);
+  nckpt = to_int(opt[1]);
+  iseed = to_int(opt[2]);
 }
 
 void initpar() {
@@ -65,9 +72,11 @@ void initpar() {
   // Steps 2-3: the nineteen values of the parameter file.
   FILE *file = fopen("tavo.inp", "r");
   if (!file) fatal("| cannot read the parameter file \"tavo.inp\": %s", strerror(errno));
-  double values[nvalues] = {};
+  // Values 20 .. 22 are optional: a file that stops after nineteen gets their defaults.
+  double values[nknown] = {};
+  for (int k = 0; k < noptional; k++) values[nvalues + k] = optional_defaults[k];
   bool dangling = false;
-  int found = read_values(file, values, nvalues, &dangling);
+  int found = read_values(file, values, nknown, &dangling);
   // A read error (a directory named "tavo.inp", an I/O failure) looks like an early end of file.
   if (ferror(file)) fatal("| cannot read the parameter file \"tavo.inp\": %s", strerror(errno));
   fclose(file);
@@ -78,6 +87,7 @@ void initpar() {
 
   // Steps 4-5: parameters and derived constants (the species constants are compile-time).
   set_run_constants(values);
+  set_optional_constants(values + nvalues);
 
   // Steps 6-7: threads of the FFT library and of the shared-memory runtime.
   int ith = fftw_init_threads();

@@ -86,6 +86,27 @@ const char *values_problem(const double *v) {
   return message;
 }
 
+const double optional_defaults[noptional] = {1, 10, 0};
+
+const char *optional_problem(const double *opt) {
+  static char message[200];
+  auto whole_in = [](double value, double top) { return value >= 0 && value <= top && value == std::trunc(value); };
+  if (!whole_in(opt[0], 2147483647.0))
+    snprintf(message, sizeof message,
+             "| nframe = %g (value 20) is not a whole number >= 0 (outputs between two history frames, 0 none)", opt[0]);
+  else if (!whole_in(opt[1], 2147483647.0))
+    snprintf(message, sizeof message,
+             "| nckpt = %g (value 21) is not a whole number >= 0 (outputs between two checkpoints, 0 only at the end)",
+             opt[1]);
+  else if (!whole_in(opt[2], 2147483647.0))
+    snprintf(message, sizeof message,
+             "| iseed = %g (value 22) is not a whole number in 0 .. 2147483647 (0 the fixed bath)", opt[2]);
+  else
+    return nullptr;
+  return message;
+}
+
 void check_values(const double *v) {
   if (const char *message = values_problem(v)) fatal("%s", message);
+  if (const char *message = optional_problem(v + nvalues)) fatal("%s", message);
 }

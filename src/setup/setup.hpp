@@ -4,7 +4,12 @@
 
 #include <cstdio>
 
-constexpr int nvalues = 19;  // positional values of "tavo.inp"
+constexpr int nvalues = 19;                   // positional values of "tavo.inp" every file holds
+constexpr int noptional = 3;                  // optional values 20 .. 22 (nframe, nckpt, iseed)
+constexpr int nknown = nvalues + noptional;   // every value the program knows
+
+// Defaults of the optional values 20 .. 22 for a file that stops before them.
+extern const double optional_defaults[noptional];
 
 // Read the values of a parameter file: every token containing '=' marks the next token as the
 // next value (strtod, non-numeric reads as 0). Stores at most maxvalues values into values and
@@ -14,15 +19,25 @@ constexpr int nvalues = 19;  // positional values of "tavo.inp"
 int read_values(FILE *file, double *values, int maxvalues, bool *dangling_marker);
 
 // Stop with a "|" message when the nineteen values cannot make a run (grid outside 1 .. 1026,
-// npar, itstp, itmax, ipade, ly or value 3 out of range). Nothing has been written before.
+// npar, itstp, itmax, ipade, ly or value 3 out of range) or an optional value 20 .. 22 is not a
+// whole number in range. values holds nknown entries. Nothing has been written before.
 void check_values(const double *values);
 
 // The "|" message line (without line end) of the first value that check_values refuses, or
 // nullptr when the nineteen values can make a run; the text stays valid until the next call.
 const char *values_problem(const double *values);
 
-// Set every parameter and derived run constant from the nineteen values as read.
+// The "|" message line of the first optional value (values 20 .. 22, given as optional[0 .. 2])
+// that cannot make a run, or nullptr; the text stays valid until the next call.
+const char *optional_problem(const double *optional);
+
+// Set every parameter and derived run constant from the nineteen values as read; the optional
+// settings nframe, nckpt and iseed get their defaults.
 void set_run_constants(const double *values);
+
+// Set nframe, nckpt and iseed from the optional values 20 .. 22 (optional[0 .. 2]), after
+// set_run_constants.
+void set_optional_constants(const double *optional);
 
 // Print the banner, read "tavo.inp", set the run constants and threads, empty the time series
 // of a fresh run, clear the running spectrum means and build the coefficient tables.
