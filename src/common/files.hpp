@@ -1,20 +1,42 @@
-// Fatal stops and checked output files.
+// Fatal stops, checked output files, small input files read whole, and the run's directory lock.
 //
 // Every fatal condition prints one line beginning with "|" and ends the process with status 1.
 // Output files are opened, written and closed through these helpers so that a failed open, a
-// failed write (a full disk) or a failed close is never taken for success.
+// failed write (a full disk) or a failed close is never taken for success, and so that a stop
+// leaves no temporary file behind.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
+#include <string>
 
-// Print a message line (the format gives the leading "|", the helper adds the line end) and exit(1).
+// Print a message line (the format gives the leading "|", the helper adds the line end), remove
+// the temporary files not yet renamed (open_temporary) and exit(1).
 [[noreturn]] void fatal(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // Open a file; stop with a message naming it when that fails.
 FILE *open_file(const char *name, const char *mode);
+
+// Open a temporary file for writing (mode "w"), the new version of a file that rename_file moves
+// onto its final name once it is complete. Until then a fatal stop removes it.
+FILE *open_temporary(const char *name);
 
 // Close a file written with open_file; stop with a message naming it when any write or the close failed.
 void close_file(FILE *file, const char *name);
 
 // Move a completed temporary file onto its final name; stop with a message when that fails.
 void rename_file(const char *from, const char *to);
+
+// Read the whole file name (what: how messages call it, e.g. "the parameter file") into text, in
+// one pass, refusing more than limit bytes. Works the same on regular files, pipes (a FIFO without
+// a writer reads as empty rather than waiting for one) and devices. Returns nullptr, or the "|"
+// message line (without line end) of the failure; the text stays valid until the next call.
+const char *read_small_file(const char *name, const char *what, size_t limit, std::string &text);
+
+// Hold the lock of the working directory ("tavo.lock", created when missing) until the process
+// ends: one run per directory. The kernel drops the lock when the process dies, however it dies,
+// so no stale lock survives a killed run. Stops with a "|" line when another process holds it.
+void hold_run_lock();
+
+// The name of the lock file.
+extern const char *const lock_name;

@@ -122,8 +122,8 @@ char *put_s(char *p, const char *s) {
   return p + n;
 }
 
-void writer_open(writer &w, const char *name, const char *mode) {
-  w.file = open_file(name, mode);
+// Give w, whose file is open, a fresh buffer.
+static void writer_start(writer &w, const char *name) {
   w.name = name;
   w.final_name = nullptr;
   w.buffer = static_cast<char *>(malloc(writer_size));
@@ -131,10 +131,20 @@ void writer_open(writer &w, const char *name, const char *mode) {
   w.pos = w.buffer;
 }
 
+void writer_open(writer &w, const char *name, const char *mode) {
+  w.file = open_file(name, mode);
+  writer_start(w, name);
+}
+
+void writer_temporary(writer &w, const char *name) {
+  w.file = open_temporary(name);
+  writer_start(w, name);
+}
+
 void writer_replace(writer &w, const char *name) {
   const int length = snprintf(w.temporary, sizeof w.temporary, "%s.tmp", name);
   if (length < 0 || size_t(length) >= sizeof w.temporary) fatal("| output file name \"%s\" is too long", name);
-  writer_open(w, w.temporary, "w");
+  writer_temporary(w, w.temporary);
   w.final_name = name;
 }
 

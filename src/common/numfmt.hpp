@@ -56,6 +56,10 @@ struct writer {
 // Open name with mode (through open_file) and give w a fresh buffer.
 void writer_open(writer &w, const char *name, const char *mode);
 
+// Open name as a temporary file (open_temporary: a fatal stop removes it until it is renamed) and
+// give w a fresh buffer.
+void writer_temporary(writer &w, const char *name);
+
 // Write a new version of name under the temporary name + ".tmp" (mode "w"); writer_close moves it
 // onto name once it is complete, so name always holds a whole file, the old or the new one.
 void writer_replace(writer &w, const char *name);

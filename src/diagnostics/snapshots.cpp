@@ -50,7 +50,7 @@ static void format_row(array2d ne, array2d pe, int x, int r) {
 // ne, pe: the fields of the diagnostics call; lap_pe comes from the same call.
 void write_snapshots(array2d ne, array2d pe) {
   writer w[nfiles];
-  for (int f = 0; f < nfiles; f++) writer_open(w[f], temporary_name[f], "w");
+  for (int f = 0; f < nfiles; f++) writer_temporary(w[f], temporary_name[f]);
   for (int first = 0; first <= nx1; first += block_rows) {
     const int rows = nx1 + 1 - first < block_rows ? nx1 + 1 - first : block_rows;
 #pragma omp parallel for schedule(static)

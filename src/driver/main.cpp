@@ -3,6 +3,7 @@
 // itmax time steps in intervals of itstp steps with a diagnostics call after each interval, and
 // writes its result files into the same directory.
 #include <omp.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,10 +16,16 @@
 #include "initial/initial.hpp"
 #include "setup/setup.hpp"
 
-// A zero-filled probe store of nprobes * maxtrace doubles (none when there are no samples).
+// A zero-filled probe store of nprobes * maxtrace doubles (none when there are no samples). The
+// size is checked against the machine's memory first: an allocator may hand out more than exists
+// (or, under a sanitizer, stop the process) instead of reporting the failure.
 static double *reserve_trace() {
   if (maxtrace <= 0) return nullptr;
-  double *store = static_cast<double *>(calloc(static_cast<size_t>(nprobes) * maxtrace, sizeof(double)));
+  const double bytes = double(nprobes) * double(maxtrace) * double(sizeof(double));
+  const double memory = double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGESIZE));
+  double *store = nullptr;
+  if (memory <= 0 || 2 * bytes < memory)
+    store = static_cast<double *>(calloc(static_cast<size_t>(nprobes) * maxtrace, sizeof(double)));
   if (!store) fatal("| cannot reserve the probe traces: %d samples per probe (itmax/ntrace) is too many", maxtrace);
   return store;
 }
@@ -27,12 +34,15 @@ int main() {
   //--- Step 1. Wall-clock start of the run.
   const double run_start = omp_get_wtime();
 
-  //--- Step 2. Parameters, run constants, threads, emptied time series, coefficient tables.
+  //--- Step 2. Parameters, run constants, threads, coefficient tables: every refusal of the
+  // parameters comes here, before any file is touched.
   initpar();
 
-  //--- Step 3. Probe-trace stores.
+  //--- Step 3. Probe-trace stores (both, the two reserved together); then the directory's lock,
+  // the first file a run touches: one run per directory.
   double *trace_n = reserve_trace();
   double *trace_p = reserve_trace();
+  hold_run_lock();
 
   //--- Steps 4-7. Spectral buffers, the two persistent plans (for npar threads) and the wisdom.
   make_transforms();
@@ -48,8 +58,12 @@ int main() {
     memset(ni[x], 0, sizeof(double) * ny);
   }
 
-  //--- Step 11. Initial state (or the restart file); t0 is the start time.
+  //--- Step 11. Initial state (or the restart file, read and checked); t0 is the start time. Then
+  // the time series: a fresh run empties them, a continued run drops what a killed run appended
+  // after t0.
   const double t0 = initcond();
+  if (incon == 2) drop_records_after(t0);
+  else empty_time_series();
 
   //--- Steps 12-13.
   printf("| start time stepping ...\n");

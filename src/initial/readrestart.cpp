@@ -6,8 +6,10 @@
 // point, so records may come in any order and a repeated point keeps its last record. After the
 // read pi = Gamma pe and ne0 = ne, ni0 = ni restore the rest of the multistep state.
 // Anything the writer cannot have produced stops the run with one "|" line naming the file and
-// the record: a missing or unreadable file, a file ending inside a record, a token that is not a
-// number in full, a point outside the grid of this run. The file is read in large blocks through
+// the record: a missing or unreadable file, a file ending inside a record or without a final line
+// end (cut short inside its last number, which would read as another value), a token that is not
+// a number in full, a start time that no run reaches (not finite, negative or beyond
+// max_start_time), a point outside the grid of this run. The file is read in large blocks through
 // a buffer that grows for long tokens, so a token of any length is read safely.
 #include <cerrno>
 #include <charconv>
@@ -24,6 +26,7 @@
 
 static const char *const restart_name = "restart.dat";
 constexpr int record_length = 14;  // numbers per point record
+constexpr double max_start_time = 1e12;  // beyond any run: 2e13 steps of dt = 0.05
 
 // The block reader: unread text is buffer[first .. last); one byte beyond capacity holds a NUL.
 // A failure of the reader itself (a read error, no memory) is kept in trouble.
@@ -32,6 +35,7 @@ static char *buffer;
 static size_t capacity, first, last;
 static bool exhausted;
 static const char *trouble;
+static char final_byte;  // the last byte of the file read so far
 
 // The message of the current parse, valid until the next one.
 static char message[256];
@@ -74,6 +78,7 @@ static bool refill() {
     return false;
   }
   last += count;
+  final_byte = buffer[last - 1];
   return true;
 }
 
@@ -144,6 +149,9 @@ static const char *parse_records(double *time, long *named_points) {
   if (trouble) return trouble;
   if (!token) return problem("| \"%s\" is empty: the start time is missing", restart_name);
   if (!whole_real(token, length, time)) return not_a_number(0, 1, token, length);
+  if (!(*time >= 0 && *time <= max_start_time))
+    return problem("| \"%s\", header: the start time %g lies outside 0 .. %g: no run reaches it", restart_name, *time,
+                   max_start_time);
 
   for (int x = 0; x <= nx1; x++) memset(named[x], 0, size_t(ny));
   long named_count = 0;
@@ -179,6 +187,12 @@ static const char *parse_records(double *time, long *named_points) {
     seen = 1;
   }
   if (trouble) return trouble;
+  if (final_byte != '\n') {
+    if (record == 0)
+      return problem("| \"%s\" does not end with a line end: the file was cut short inside its header", restart_name);
+    return problem("| \"%s\" does not end with a line end: the file was cut short inside its last line (record %ld)",
+                   restart_name, record);
+  }
   *named_points = named_count;
   return nullptr;
 }
@@ -189,6 +203,7 @@ const char *restart_problem(FILE *file, double *time, long *named_points) {
   first = last = 0;
   exhausted = false;
   trouble = nullptr;
+  final_byte = '\0';
   buffer = static_cast<char *>(malloc(capacity + 1));
   if (!buffer) return problem("| \"%s\": no memory for the read buffer", restart_name);
   const char *result = parse_records(time, named_points);

@@ -20,7 +20,7 @@ static const char *const restart_temp = "restart.dat.tmp";
 // Write the state at simulation time `time` to "restart.dat".
 void writerestart(double time) {
   writer out;
-  writer_open(out, restart_temp, "w");
+  writer_temporary(out, restart_temp);
 
   char *p = writer_room(out);
   p = put_e6(p, time);  // "%5e": the width never pads a six-decimal exponent form

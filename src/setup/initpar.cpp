@@ -1,11 +1,14 @@
-// initpar: the start banner, the nineteen run parameters of "tavo.inp" and the optional values 20 .. 22, the run constants derived
-// from them, the thread set-up, the emptied time series of a fresh run and the coefficient tables.
+// initpar: the start banner, the nineteen run parameters of "tavo.inp" and the optional values
+// 20 .. 22, the run constants derived from them, the thread set-up and the coefficient tables.
+// Every check that can refuse the parameters runs here, before the run touches any file; the
+// driver empties or trims the time series once the rest of the start-up has passed its checks.
 #include <omp.h>
 
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "common/files.hpp"
 #include "common/state.hpp"
@@ -69,25 +72,25 @@ void initpar() {
   // Step 1: banner.
   printf("_________________________________________\n| TAVO start...\n");
 
-  // Steps 2-3: the nineteen values of the parameter file.
-  FILE *file = fopen("tavo.inp", "r");
-  if (!file) fatal("| cannot read the parameter file \"tavo.inp\": %s", strerror(errno));
-  // Values 20 .. 22 are optional: a file that stops after nineteen gets their defaults.
+  // Steps 2-3: the nineteen values of the parameter file, read whole in one pass (so a FIFO or a
+  // device behaves), and the optional values 20 .. 22 with their defaults when the file stops
+  // before them.
+  std::string text;
+  if (const char *message = read_small_file("tavo.inp", "the parameter file", parameter_file_limit, text))
+    fatal("%s", message);
   double values[nknown] = {};
   for (int k = 0; k < noptional; k++) values[nvalues + k] = optional_defaults[k];
-  bool dangling = false;
-  int found = read_values(file, values, nknown, &dangling);
-  // A read error (a directory named "tavo.inp", an I/O failure) looks like an early end of file.
-  if (ferror(file)) fatal("| cannot read the parameter file \"tavo.inp\": %s", strerror(errno));
-  fclose(file);
-  if (found < nvalues)
-    fatal("| \"tavo.inp\" holds %d values%s, expected %d (each after a token containing '=')", found,
-          dangling ? " and a marker without value at its end" : "", nvalues);
+  const value_reading reading = read_values(text, values, nknown);
+  if (const char *message = reading_problem(reading)) fatal("%s", message);
   check_values(values);
+  if (const char *warning = extra_values_warning(reading, nknown)) fprintf(stderr, "%s\n", warning);
 
   // Steps 4-5: parameters and derived constants (the species constants are compile-time).
   set_run_constants(values);
   set_optional_constants(values + nvalues);
+  if (itmax >= 1 && itmax < itstp)
+    fprintf(stderr, "| itmax = %d is below itstp = %d: no step will run; the run writes the initial diagnostics and "
+            "a restart file at its start time\n", itmax, itstp);
 
   // Steps 6-7: threads of the FFT library and of the shared-memory runtime.
   int ith = fftw_init_threads();
@@ -107,12 +110,6 @@ void initpar() {
     printf("%d/", omp_get_thread_num());
   }
   printf(" of %d active.\n", team);
-
-  // Step 10: a fresh run empties its time series; a continued run appends to them.
-  if (incon != 2) {
-    const char *series[] = {"eng.dat", "eng-transfer.dat", "fne.dat", "gamma.dat", "traces.dat", "time.dat", "zfx.dat"};
-    for (const char *name : series) close_file(open_file(name, "w"), name);
-  }
 
   // Step 11: running spectrum means start from zero in every run.
   for (int k = 1; k <= nxh && nx > 1; k++) pkxavg[k] = 0;

@@ -1,9 +1,11 @@
 // The parameter-file reader and the checks that make the nineteen values a runnable set.
 //
-// "tavo.inp" is a sequence of white-space separated tokens. A token containing '=' is a marker;
-// the token after a marker is the next numbered value (strtod: the longest numeric prefix, 0 when
-// there is none). A value token that itself contains '=' is a marker too. Every other token is a
-// name, unit or comment and is ignored; line breaks mean nothing.
+// "tavo.inp" is a sequence of white-space separated words. A word containing '=' is a marker;
+// the word after a marker is the next numbered value. A value word that itself contains '=' is a
+// marker too. Every other word is a name, unit or comment and is ignored; line breaks mean
+// nothing. A value must be a number in full, in a form strtod reads ("0.01", "1e-3", "+16",
+// "0x1p-4", "inf", "nan"), with nothing after it: "0,01" would read as 0 and "256abc" as 256, and
+// a word taken as a value because a comment holds an '=' would shift every later value.
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -15,47 +17,78 @@
 #include "common/state.hpp"
 #include "setup/setup.hpp"
 
-// Read the next token of any length into token; false at end of file.
-static bool next_token(FILE *file, std::string &token) {
-  token.clear();
-  int c;
-  do {
-    c = fgetc(file);
-  } while (c != EOF && isspace(c));
-  while (c != EOF && !isspace(c)) {
-    token.push_back(static_cast<char>(c));
-    c = fgetc(file);
-  }
-  return !token.empty();
+// The next word of text from at (moved past it) into [*word, *word + *length); false at the end.
+static bool next_word(const std::string &text, size_t &at, const char **word, size_t *length) {
+  const size_t size = text.size();
+  while (at < size && isspace(static_cast<unsigned char>(text[at]))) at++;
+  const size_t first = at;
+  while (at < size && !isspace(static_cast<unsigned char>(text[at]))) at++;
+  *word = text.data() + first;
+  *length = at - first;
+  return at > first;
 }
 
-static bool is_marker(const std::string &token) { return token.find('=') != std::string::npos; }
+static bool is_marker(const char *word, size_t length) { return memchr(word, '=', length) != nullptr; }
 
-int read_values(FILE *file, double *values, int maxvalues, bool *dangling_marker) {
-  std::string token;
-  // First pass: count the markers.
-  int markers = 0;
-  while (next_token(file, token))
-    if (is_marker(token)) markers++;
-  rewind(file);
-
-  // Second pass: the token after each marker is the next value.
-  int stored = 0;
-  *dangling_marker = false;
-  bool have = next_token(file, token);
-  while (have && stored < markers) {
-    if (!is_marker(token)) {
-      have = next_token(file, token);
-      continue;
+value_reading read_values(const std::string &text, double *values, int maxvalues) {
+  value_reading reading;
+  size_t at = 0;
+  const char *word;
+  size_t length;
+  std::string value;
+  bool marked = false;  // the previous word was a marker
+  while (next_word(text, at, &word, &length)) {
+    if (marked) {
+      const int number = ++reading.count;
+      value.assign(word, length);
+      if (number <= maxvalues) {
+        char *stop;
+        values[number - 1] = strtod(value.c_str(), &stop);
+        // An embedded NUL also ends strtod short of the word's end.
+        if (stop != value.c_str() + length && reading.bad_value == 0) {
+          reading.bad_value = number;
+          reading.bad_word = value;
+        }
+      } else if (number == maxvalues + 1) {
+        reading.first_extra = value;
+      }
     }
-    if (!next_token(file, token)) {
-      *dangling_marker = true;  // the marker was the last token of the file
-      break;
-    }
-    if (stored < maxvalues) values[stored] = strtod(token.c_str(), nullptr);
-    stored++;
+    marked = is_marker(word, length);
   }
-  return stored;
+  reading.dangling_marker = marked;
+  return reading;
+}
+
+// A word quoted for a message: at most 40 characters, unprintable ones as '?'.
+static std::string quoted(const std::string &word) {
+  std::string text = "\"";
+  for (size_t k = 0; k < word.size() && k < 40; k++)
+    text += isprint(static_cast<unsigned char>(word[k])) ? word[k] : '?';
+  return text + (word.size() > 40 ? "...\"" : "\"");
+}
+
+const char *reading_problem(const value_reading &reading) {
+  static char message[256];
+  if (reading.bad_value > 0)
+    snprintf(message, sizeof message,
+             "| value %d of \"tavo.inp\", %s, is not a number: a value is one word that is a number in full "
+             "(such as 0.01, 1e-3 or 256)", reading.bad_value, quoted(reading.bad_word).c_str());
+  else if (reading.count < nvalues)
+    snprintf(message, sizeof message, "| \"tavo.inp\" holds %d values%s, expected %d (each after a word containing '=')",
+             reading.count, reading.dangling_marker ? " and a marker without value at its end" : "", nvalues);
+  else
+    return nullptr;
+  return message;
+}
+
+const char *extra_values_warning(const value_reading &reading, int known) {
+  static char message[256];
+  if (reading.count <= known) return nullptr;
+  snprintf(message, sizeof message,
+           "| \"tavo.inp\" holds %d values, %d more than the %d the program knows: value %d, %s, and any later are "
+           "ignored (is there an '=' in a comment?)", reading.count, reading.count - known, known, known + 1,
+           quoted(reading.first_extra).c_str());
+  return message;
 }
 
 // The message of the first value that cannot make a run, or nullptr. The text lives in a static

@@ -3,20 +3,39 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 constexpr int nvalues = 19;                   // positional values of "tavo.inp" every file holds
 constexpr int noptional = 3;                  // optional values 20 .. 22 (nframe, nckpt, iseed)
 constexpr int nknown = nvalues + noptional;   // every value the program knows
+constexpr size_t parameter_file_limit = size_t(1) << 20;  // bytes a parameter file may hold
 
 // Defaults of the optional values 20 .. 22 for a file that stops before them.
 extern const double optional_defaults[noptional];
 
-// Read the values of a parameter file: every token containing '=' marks the next token as the
-// next value (strtod, non-numeric reads as 0). Stores at most maxvalues values into values and
-// returns how many markers were followed by a value (the count may exceed maxvalues). A marker
-// that is the last token counts as a marker without value and is reported through
-// dangling_marker. Tokens of any length are read safely.
-int read_values(FILE *file, double *values, int maxvalues, bool *dangling_marker);
+// What read_values found in the text of a parameter file.
+struct value_reading {
+  int count = 0;                 // markers followed by a value (may exceed the values stored)
+  bool dangling_marker = false;  // the last word of the text is a marker
+  int bad_value = 0;             // number (from 1) of the first stored value that is no number in full, 0 none
+  std::string bad_word;          // that value's word
+  std::string first_extra;       // the first value word beyond those stored ("" when there is none)
+};
+
+// Read the values of the text of a parameter file: every word containing '=' marks the next word
+// as the next value, read with strtod. Stores at most maxvalues values into values (a word that
+// is not a number in full stores what strtod makes of it and is reported in bad_value). Words of
+// any length are read safely.
+value_reading read_values(const std::string &text, double *values, int maxvalues);
+
+// The "|" message line (without line end) that refuses a reading of nknown values: a value that
+// is not a number, or fewer than nineteen values; nullptr when it can be used. The text stays
+// valid until the next call.
+const char *reading_problem(const value_reading &reading);
+
+// The "|" warning line for a file with more values than the known ones (usually an '=' in a
+// comment), naming the first extra word; nullptr when there are none. Valid until the next call.
+const char *extra_values_warning(const value_reading &reading, int known);
 
 // Stop with a "|" message when the nineteen values cannot make a run (grid outside 1 .. 1026,
 // npar, itstp, itmax, ipade, ly or value 3 out of range) or an optional value 20 .. 22 is not a
@@ -39,8 +58,10 @@ void set_run_constants(const double *values);
 // set_run_constants.
 void set_optional_constants(const double *optional);
 
-// Print the banner, read "tavo.inp", set the run constants and threads, empty the time series
-// of a fresh run, clear the running spectrum means and build the coefficient tables.
+// Print the banner, read "tavo.inp" (at most parameter_file_limit bytes), stop on values that
+// cannot make a run, warn about extra values and a run too short for one output interval, set the
+// run constants and threads, clear the running spectrum means and build the coefficient tables.
+// Touches no file but reads "tavo.inp".
 void initpar();
 
 // I0(b) exp(-b), approximated to 1 % for b >= 0; gamma0(0) = 1.

@@ -128,8 +128,8 @@ TEST(RunSkeleton, NoStepsEndsAfterTheStartLines) {
   std::string dir = make_temp_dir(), output;
   ASSERT_EQ(run_in(dir, v, &output), 0) << output;
   EXPECT_EQ(output, start_lines);
-  // Only the emptied time series appear: no diagnostics, no restart file.
-  std::set<std::string> want = {"tavo.inp", "stdout.txt", "stderr.txt"};
+  // Only the directory's lock and the emptied time series appear: no diagnostics, no restart file.
+  std::set<std::string> want = {"tavo.inp", "stdout.txt", "stderr.txt", "tavo.lock"};
   for (const char *name : series_files) want.insert(name);
   EXPECT_EQ(entries(dir), want);
   for (const char *name : series_files) EXPECT_EQ(read_text(dir + "/" + name), "") << name;

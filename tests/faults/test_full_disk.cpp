@@ -154,8 +154,9 @@ INSTANTIATE_TEST_SUITE_P(Series, FullDiskAppend,
                          });
 
 // The disk fills up at any point: file-size caps from 2 kB to 2 MB, doubling. Each run ends with
-// status 0 or with status 1 and a "|" line; either way every result file is whole and the restart
-// file is the earlier one or a complete new one. The largest cap lets the run finish.
+// status 0 or with status 1 and a "|" line; either way every result file is whole, no temporary
+// file is left, and the restart file is the earlier one or a complete new one. The largest cap
+// lets the run finish.
 TEST_F(FullDisk, FillingUpAtAnySizeLeavesWholeFiles) {
   int stopped = 0;
   for (long cap = 2048; cap <= 2 * 1024 * 1024; cap *= 2) {
@@ -173,6 +174,9 @@ TEST_F(FullDisk, FillingUpAtAnySizeLeavesWholeFiles) {
     const std::string restart = read_text(dir + "/restart.dat");
     EXPECT_TRUE(restart == first_text("restart.dat") || restart.compare(0, 15, "8.000000e-01  \n") == 0);
     EXPECT_EQ(whole_files_faults(dir, values_), std::vector<std::string>());
+    // No temporary file keeps the space the user needs to recover.
+    EXPECT_EQ(names_ending(dir, ".tmp"), std::vector<std::string>());
+    EXPECT_EQ(names_ending(dir, "0.dat"), std::vector<std::string>()) << "a snapshot's temporary file";
     if (cap == 2 * 1024 * 1024) {
       EXPECT_EQ(status, 0) << "the largest cap holds every file\n" << console;
     }

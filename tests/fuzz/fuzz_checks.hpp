@@ -2,9 +2,10 @@
 // replay of their corpus and crash reproducers in the test suite.
 //
 // Each check feeds the bytes through the code the program runs on "tavo.inp" or "restart.dat"
-// (read_values and values_problem, restart_problem) and compares the outcome with a plain,
-// independent reading of the same bytes: split into tokens at C-locale white space, markers are
-// tokens holding '=', numbers are converted with strtod and strtol over the whole token. The
+// (read_values, reading_problem and values_problem, restart_problem) and compares the outcome with
+// a plain, independent reading of the same bytes: split into tokens at C-locale white space,
+// markers are tokens holding '=', numbers are converted with strtod and strtol over the whole
+// token, and a value or number that strtod does not read in full is refused. The
 // readers must agree with it on every value, refuse exactly the inputs it refuses with one "|"
 // line, and leave the run constants in the ranges the rest of the program indexes with. A check
 // returns "" or a description of the first disagreement; sanitizer findings end the process.
@@ -12,6 +13,7 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -97,41 +99,61 @@ inline std::string message_fault(const char *message, const char *must_name) {
 
 // The parameter-file reader, the value checks and the run constants on the bytes of a "tavo.inp".
 inline std::string check_parameters(const uint8_t *data, size_t size) {
-  std::vector<char> copy;
-  FILE *file = memory_file(data, size, copy);
-  if (!file) return "fmemopen failed";
-  double values[nvalues + 1];
-  for (double &v : values) v = -77.0;  // sentinel: only the first nvalues may be written
-  bool dangling = false;
-  const int found = read_values(file, values, nvalues, &dangling);
-  fclose(file);
-  if (!same(values[nvalues], -77.0)) return "read_values wrote beyond its store";
+  const std::string text(reinterpret_cast<const char *>(data), size);
+  double values[nknown + 1];
+  for (double &v : values) v = -77.0;  // sentinel: only the first nknown may be written
+  const value_reading reading = read_values(text, values, nknown);
+  if (!same(values[nknown], -77.0)) return "read_values wrote beyond its store";
 
   // The plain reading: the token after each marker is the next value, a marker as value marks too.
   const std::vector<std::string> tokens = tokens_of(data, size);
-  int markers = 0;
-  for (const std::string &t : tokens) markers += t.find('=') != std::string::npos;
-  std::vector<double> want;
+  std::vector<std::string> words;
   bool want_dangling = false;
-  for (size_t k = 0; k < tokens.size() && static_cast<int>(want.size()) < markers; k++) {
+  for (size_t k = 0; k < tokens.size(); k++) {
     if (tokens[k].find('=') == std::string::npos) continue;
     if (k + 1 == tokens.size()) {
       want_dangling = true;
       break;
     }
-    want.push_back(strtod(tokens[k + 1].c_str(), nullptr));
+    words.push_back(tokens[k + 1]);
   }
-  if (found != static_cast<int>(want.size()))
-    return "read_values found " + std::to_string(found) + " values, the plain reading " + std::to_string(want.size());
-  if (dangling != want_dangling) return std::string("dangling marker reported as ") + (dangling ? "true" : "false");
-  for (int k = 0; k < found && k < nvalues; k++)
-    if (!same(values[k], want[size_t(k)]))
+  if (reading.count != static_cast<int>(words.size()))
+    return "read_values found " + std::to_string(reading.count) + " values, the plain reading " +
+           std::to_string(words.size());
+  if (reading.dangling_marker != want_dangling)
+    return std::string("dangling marker reported as ") + (reading.dangling_marker ? "true" : "false");
+  int want_bad = 0;
+  for (int k = 0; k < reading.count && k < nknown; k++) {
+    double want;
+    if (!whole_double(words[size_t(k)], &want) && want_bad == 0) want_bad = k + 1;
+    if (!same(values[k], want))
       return "value " + std::to_string(k + 1) + " read as " + number_text(values[k]) + ", expected " +
-             number_text(want[size_t(k)]);
+             number_text(want);
+  }
+  if (reading.bad_value != want_bad)
+    return "first value not a number reported as " + std::to_string(reading.bad_value) + ", expected " +
+           std::to_string(want_bad);
+  if (want_bad > 0 && reading.bad_word != words[size_t(want_bad - 1)])
+    return "the word of value " + std::to_string(want_bad) + " reported as " + shown(reading.bad_word);
+  if (reading.count > nknown && reading.first_extra != words[nknown])
+    return "the first extra value reported as " + shown(reading.first_extra);
 
-  // initpar refuses fewer than nineteen values before it looks at them.
-  if (found < nvalues) return "";
+  // initpar refuses a value that is not a number, and fewer than nineteen values, before it looks
+  // at the values.
+  if (const char *refusal = reading_problem(reading)) {
+    const std::string fault = message_fault(refusal, "\"tavo.inp\"");
+    if (!fault.empty()) return fault + " (reading_problem)";
+    if (want_bad == 0 && reading.count >= nvalues) return std::string("refused a sound reading: ") + refusal;
+    if (want_bad > 0 && !strstr(refusal, ("value " + std::to_string(want_bad) + " ").c_str()))
+      return std::string("refusal does not name the value's number: ") + refusal;
+    return "";
+  }
+  if (want_bad > 0 || reading.count < nvalues) return "accepted a reading that must be refused";
+
+  // A file that stops before the optional values gets their defaults, as in initpar.
+  for (int k = std::max(reading.count, nvalues); k < nknown; k++) values[k] = optional_defaults[k - nvalues];
   const char *message = values_problem(values);
+  if (!message) message = optional_problem(values + nvalues);
   if (message) {
     const std::string fault = message_fault(message, " = ");
     return fault.empty() ? "" : fault + " (values_problem)";
@@ -199,6 +221,8 @@ inline std::string check_restart(const uint8_t *data, size_t size) {
     refusal = "no start time";
   } else if (!whole_double(tokens[0], &want_time)) {
     refusal = "start time " + shown(tokens[0]);
+  } else if (!(want_time >= 0 && want_time <= 1e12)) {
+    refusal = "start time " + number_text(want_time) + " outside 0 .. 1e12";
   } else {
     for (size_t at = 1; at < tokens.size() && refusal.empty(); at += 14) {
       const size_t record = (at - 1) / 14 + 1;
@@ -225,6 +249,9 @@ inline std::string check_restart(const uint8_t *data, size_t size) {
       }
     }
   }
+
+  // A file cut short inside its last line has no line end after its last token.
+  if (refusal.empty() && data[size - 1] != '\n') refusal = "no line end at the end of the file";
 
   if (message) {
     const std::string fault = message_fault(message, "\"restart.dat\"");

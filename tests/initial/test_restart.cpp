@@ -197,7 +197,7 @@ TEST_F(RestartFile, RecordsInAnyOrderAndRepeated) {
   const std::string late = "1\t2\t9.5e-1\t-1 -2 -3 -4 -5 -6 -7 -8 -9 -10 -11";
   std::string repeated = lines[0] + " " + early;
   for (size_t k = 1; k < lines.size(); k++) repeated += "  " + lines[k];
-  repeated += "\t" + late;  // no line end at the end of the file
+  repeated += "\t" + late + "\n";
   write_text("restart.dat", repeated);
   clear_state();
   EXPECT_EQ(read_back(&console), 1.0);
@@ -249,7 +249,8 @@ TEST_F(RestartFile, PartialFilesAreReported) {
       testing::ExitedWithCode(1), pattern)
 
 // Files the writer cannot have produced stop the run with a "|" line naming the file and the
-// record, and exit status 1.
+// record, and exit status 1: a start time no run reaches, a file cut short, a word that is not a
+// number, a point off the grid.
 TEST_F(RestartFile, CorruptFilesStop) {
   const std::string values = "  1 2 3 4 5 6 7 8 9 10 11 12\n";
   const std::string stop = "^\\| continued data set\\.\\.\\. \n\\| \"restart\\.dat\"";  // the two lines' starts
@@ -275,6 +276,13 @@ TEST_F(RestartFile, CorruptFilesStop) {
        stop + ", record 1: point \\(4, 0\\) lies outside the 4 x 4 grid .*written for another grid"},
       {"negative y", "1.0\n0  0" + values + "2  -1" + values, stop + ", record 2: point \\(2, -1\\) lies outside"},
       {"x beyond long", "1.0\n99999999999999999999999  0" + values, stop + ", record 1: point .* lies outside"},
+      {"start time not finite", "nan  \n0  0" + values, stop + ", header: the start time nan lies outside 0 \\.\\. 1e\\+12"},
+      {"start time negative", "-1e300  \n0  0" + values, stop + ", header: the start time -1e\\+300 lies outside"},
+      {"start time beyond any run", "1e300  \n0  0" + values, stop + ", header: the start time 1e\\+300 lies outside"},
+      // Cut inside the last number: "4.276778e-03" would read as 4.276778, a thousand times too large.
+      {"cut inside the last number", "1.0\n0  0  1 2 3 4 5 6 7 8 9 10 11 4.276778",
+       stop + " does not end with a line end: the file was cut short inside its last line \\(record 1\\)"},
+      {"cut inside the header", "1.2", stop + " does not end with a line end: the file was cut short inside its header"},
   };
   for (const bad_file &c : cases) {
     SCOPED_TRACE(c.what);
@@ -286,7 +294,7 @@ TEST_F(RestartFile, CorruptFilesStop) {
 }
 
 // A write that fails (a full disk, an unwritable temporary file) stops with a "|" line and exit
-// status 1 and leaves the previous "restart.dat" as it was.
+// status 1, leaves the previous "restart.dat" as it was and removes the temporary file.
 TEST_F(RestartFile, FailedWriteKeepsThePreviousFile) {
   fill_state(1.0);
   const std::string previous = "5.000000e+00  \n0  0  1 2 3 4 5 6 7 8 9 10 11 12\n";
@@ -301,6 +309,7 @@ TEST_F(RestartFile, FailedWriteKeepsThePreviousFile) {
   ASSERT_EQ(symlink("/dev/full", "restart.dat.tmp"), 0);
   EXPECT_STOP(writerestart(9.0), "^\\| writing \"restart\\.dat\\.tmp\" failed");
   EXPECT_EQ(read_text("restart.dat"), previous);
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status("restart.dat.tmp"))) << "temporary file left";
 }
 
 }  // namespace

@@ -1,13 +1,15 @@
 // The run constants derived from the nineteen values (signs, truncation toward zero, the probe
 // sample count from the values as read, the exact-one plan switch), initpar on a parameter file
-// written in every marker form, and the start-up refusals of the program: each bad input ends
-// with status 1 and one "|" line naming the value, before any output file is created or emptied.
+// written in every marker form, the start-up refusals of the program (each bad input ends with
+// status 1 and one "|" line naming the value or word, before any file is created or emptied) and
+// its warnings on standard error.
 #include <gtest/gtest.h>
 
 #include <omp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -170,7 +172,7 @@ const char *const mixed_parameter_file =
     "npar = 1\n"
     "extra = 99\n";
 
-TEST(Initpar, ReadsEveryMarkerFormAndEmptiesTheSeries) {
+TEST(Initpar, ReadsEveryMarkerFormAndTouchesNoFile) {
   char old_dir[4096];
   ASSERT_NE(getcwd(old_dir, sizeof old_dir), nullptr);
   std::string dir = make_temp_dir();
@@ -199,11 +201,8 @@ TEST(Initpar, ReadsEveryMarkerFormAndEmptiesTheSeries) {
   EXPECT_TRUE(b_plan);
   EXPECT_EQ(npar, 1);
   EXPECT_EQ(omp_get_max_threads(), 1);
-  for (const char *name : series_files) {
-    struct stat info;
-    EXPECT_EQ(stat((dir + "/" + name).c_str(), &info), 0) << name << " was not created";
-    EXPECT_EQ(read_text(dir + "/" + name), "") << name << " was not emptied";
-  }
+  // The time series are emptied by the driver once every start-up check has passed.
+  for (const char *name : series_files) EXPECT_EQ(read_text(dir + "/" + name), "earlier run\n") << name;
   // Running spectrum means: entries 1 .. nxh (nyh) cleared, entry 0 and the rest untouched.
   for (int k = 0; k <= nxh + 1; k++) EXPECT_EQ(pkxavg[k], k >= 1 && k <= nxh ? 0.0 : 7.0) << "pkxavg[" << k << "]";
   for (int k = 0; k <= nyh + 1; k++) {
@@ -254,10 +253,15 @@ TEST(InitparRun, BadInputStopsBeforeAnyFileIsTouched) {
   snprintf(npar_message, sizeof npar_message, "| npar = %d > %d max. available threads ... exiting\n",
            maxthreads + 1, maxthreads);
 
+  values19 many_samples = good;
+  many_samples[v_itmax] = 2147483648.0;  // saturates to the largest int: a terabyte of probe samples
+  many_samples[v_ntrace] = 1;
+  const std::string oversized = complete + std::string(size_t(1) << 20, 'c') + "\n";
+
   struct bad_case {
     const char *what;
     std::string text;                 // contents of "tavo.inp"
-    int kind;                         // 0 file, 1 no file, 2 a directory named "tavo.inp"
+    int kind;                         // 0 file, 1 no file, 2 a directory, 3 a FIFO, 4 a link to /dev/zero
     std::vector<std::string> naming;  // the message line must contain each of these
   };
   const std::vector<bad_case> cases = {
@@ -281,6 +285,14 @@ TEST(InitparRun, BadInputStopsBeforeAnyFileIsTouched) {
       {"ly not a number", with_text("ly", "nan"), 0, {"ly = nan"}},
       {"value 3 zero", with(v_delta, 0), 0, {"delta = 0"}},
       {"more threads than available", with(v_npar, maxthreads + 1), 0, {npar_message}},
+      {"decimal comma", with_text("dt", "0,01"), 0, {"value 12 ", "\"0,01\""}},
+      {"thousands separator", with_text("itmax", "1,000"), 0, {"value 14 ", "\"1,000\""}},
+      {"letters after the number", with_text("nx", "256abc"), 0, {"value 10 ", "\"256abc\""}},
+      {"an '=' in a comment", with_text("ihype", "2   # k^4 (p=2)"), 0, {"value 18 ", "\"b_plan\""}},
+      {"probe samples beyond memory", parameter_file(many_samples), 0, {"cannot reserve the probe traces"}},
+      {"parameter file above 1 MB", oversized, 0, {"tavo.inp", std::to_string(oversized.size()) + " bytes"}},
+      {"parameter file a FIFO without writer", "", 3, {"tavo.inp", " 0 values"}},
+      {"parameter file a link to /dev/zero", "", 4, {"tavo.inp", "more than the 1048576 bytes"}},
   };
   const std::vector<std::string> kept = {"eng.dat", "eng-transfer.dat", "fne.dat",    "gamma.dat",
                                          "traces.dat", "time.dat",     "zfx.dat",    "restart.dat",
@@ -292,15 +304,23 @@ TEST(InitparRun, BadInputStopsBeforeAnyFileIsTouched) {
     if (c.kind == 2) {
       ASSERT_EQ(mkdir((dir + "/tavo.inp").c_str(), 0755), 0);
     }
+    if (c.kind == 3) {
+      ASSERT_EQ(mkfifo((dir + "/tavo.inp").c_str(), 0644), 0);
+    }
+    if (c.kind == 4) {
+      ASSERT_EQ(symlink("/dev/zero", (dir + "/tavo.inp").c_str()), 0);
+    }
     for (const std::string &name : kept) write_text(dir + "/" + name, "kept: " + name + "\n");
     std::set<std::string> before = entries(dir);
 
     std::string output;
     int status = run_tavo(dir, &output);
     EXPECT_EQ(status, 1) << output;
-    // The banner, then exactly one message line.
+    // The banner, the thread line when the refusal comes after the thread set-up, then exactly one
+    // message line.
     ASSERT_EQ(output.compare(0, banner.size(), banner), 0) << output;
     std::string message = output.substr(banner.size());
+    if (message.rfind("| parallel threads ", 0) == 0) message = message.substr(message.find('\n') + 1);
     EXPECT_EQ(message.rfind("| ", 0), 0u) << "message: " << message;
     EXPECT_EQ(message.find('\n'), message.size() - 1) << "message: " << message;
     for (const std::string &part : c.naming) EXPECT_NE(message.find(part), std::string::npos) << "message: " << message << "lacks: " << part;
@@ -310,6 +330,36 @@ TEST(InitparRun, BadInputStopsBeforeAnyFileIsTouched) {
     after.erase("stderr.txt");
     EXPECT_EQ(after, before) << "files were created";
     for (const std::string &name : kept) EXPECT_EQ(read_text(dir + "/" + name), "kept: " + name + "\n") << name;
+    remove_test_dir(dir);
+  }
+}
+
+// Runs that go ahead with a warning on standard error: values beyond the known ones (an '=' in
+// the comment of the last value), and a run too short for one output interval.
+TEST(InitparRun, WarningsOnStandardError) {
+  values19 v = test_values();
+  v[v_itmax] = 0;
+  const std::string extra = parameter_file(v) + "nframe = 1 nckpt = 10 iseed = 0   # seed (0=fixed) of the bath\n";
+  v[v_itmax] = 1;
+  v[v_itstp] = 2;
+  struct warning_case {
+    const char *what;
+    std::string text;
+    std::string warning;
+  };
+  const warning_case cases[] = {
+      {"an extra value", extra, "| \"tavo.inp\" holds 23 values, 1 more than the 22 the program knows: value 23, "
+                                "\"of\", and any later are ignored"},
+      {"no complete interval", parameter_file(v), "| itmax = 1 is below itstp = 2: no step will run"},
+  };
+  for (const warning_case &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string dir = make_temp_dir(), output;
+    write_text(dir + "/tavo.inp", c.text);
+    EXPECT_EQ(run_tavo(dir, &output), 0) << output;
+    const std::string errors = read_text(dir + "/stderr.txt");
+    EXPECT_EQ(errors.rfind(c.warning, 0), 0u) << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
     remove_test_dir(dir);
   }
 }

@@ -1,0 +1,83 @@
+// The start of the time series: a fresh run empties them, a continued run cuts the records that a
+// killed run left beyond its restart time.
+//
+// A continued run appends to the series from its start time t0 on. A run killed after some output
+// intervals has appended records later than the time of the restart file it never replaced, so the
+// next continuation from that file would append those times a second time. drop_records_after
+// keeps of every appended series the lines before the first record later than t0 (and before a
+// last line without line end, a record cut short), so each time appears once and the times
+// increase. A record is the line's first word read as a time; lines that begin with no number,
+// such as the empty line after each block of "zfx.dat", stay with the lines before them.
+//
+// The times of the files and of the restart header are rounded: a record counts as later when its
+// time exceeds t0 by more than half a unit of its last printed decimal plus the rounding of the
+// header's seven significant digits (5e-7 |t0|). A record at t0 itself is therefore kept, and
+// intervals shorter than that resolution cannot be told apart (the files do not tell them apart
+// either).
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/files.hpp"
+#include "diagnostics/diagnostics.hpp"
+
+const char *const appended_series[nappended] = {"eng.dat", "eng-transfer.dat", "fne.dat", "gamma.dat", "zfx.dat"};
+
+void empty_time_series() {
+  const char *series[] = {"eng.dat", "eng-transfer.dat", "fne.dat", "gamma.dat", "traces.dat", "time.dat", "zfx.dat"};
+  for (const char *name : series) close_file(open_file(name, "w"), name);
+}
+
+// Whether the line (a NUL-terminated copy) is a record later than t0.
+static bool later_record(const char *line, double t0) {
+  const char *start = line;
+  while (*start == ' ' || *start == '\t') start++;
+  char *stop;
+  const double time = strtod(start, &stop);
+  if (stop == start) return false;
+  // Decimals printed after the point, when the word is written without an exponent.
+  int decimals = -1;
+  const char *point = static_cast<const char *>(memchr(start, '.', size_t(stop - start)));
+  if (point && !memchr(start, 'e', size_t(stop - start)) && !memchr(start, 'E', size_t(stop - start)))
+    decimals = int(stop - point - 1);
+  const double resolution = decimals >= 0 ? 0.5 * std::pow(10.0, -decimals) : 0.0;
+  return time > t0 + resolution + 5e-7 * std::fabs(t0);
+}
+
+// Keep the lines of name before its first record later than t0; a missing file or one that is not
+// a regular file (a device, a pipe) is left alone.
+static void drop_records_of(const char *name, double t0) {
+  FILE *file = fopen(name, "r");
+  if (!file) {
+    if (errno == ENOENT) return;
+    fatal("| cannot read \"%s\" to drop its records after t = %g: %s", name, t0, strerror(errno));
+  }
+  struct stat status;
+  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) {
+    fclose(file);
+    return;
+  }
+  char *line = nullptr;
+  size_t room = 0;
+  off_t kept = 0;  // length of the lines kept so far
+  ssize_t length;
+  while ((length = getline(&line, &room, file)) > 0) {
+    if (line[length - 1] != '\n' || later_record(line, t0)) break;
+    kept += length;
+  }
+  const bool failed = ferror(file) != 0;
+  free(line);
+  fclose(file);
+  if (failed) fatal("| cannot read \"%s\" to drop its records after t = %g", name, t0);
+  if (kept < status.st_size && truncate(name, kept) != 0)
+    fatal("| cannot drop the records after t = %g from \"%s\": %s", t0, name, strerror(errno));
+}
+
+void drop_records_after(double t0) {
+  for (const char *name : appended_series) drop_records_of(name, t0);
+}
