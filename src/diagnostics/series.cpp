@@ -7,7 +7,10 @@
 // keeps of every appended series the lines before the first record later than t0 (and before a
 // last line without line end, a record cut short), so each time appears once and the times
 // increase. A record is the line's first word read as a time; lines that begin with no number,
-// such as the empty line after each block of "zfx.dat", stay with the lines before them.
+// such as the empty line after each block of "zfx.dat", stay with the lines before them. Every run
+// starts "zfx.dat" with an empty line of its own (the call at t = 0), so of the empty lines right
+// before the cut only the first stays, the end of the last block kept: the file is then exactly
+// what the run that wrote the restart file left.
 //
 // The times of the files and of the restart header are rounded: a record counts as later when its
 // time exceeds t0 by more than half a unit of its last printed decimal plus the rounding of the
@@ -64,12 +67,16 @@ static void drop_records_of(const char *name, double t0) {
   }
   char *line = nullptr;
   size_t room = 0;
-  off_t kept = 0;  // length of the lines kept so far
+  off_t kept = 0;          // length of the lines kept so far
+  off_t empty_from = -1;   // where the empty lines at the end of the kept ones begin, -1 none
   ssize_t length;
   while ((length = getline(&line, &room, file)) > 0) {
     if (line[length - 1] != '\n' || later_record(line, t0)) break;
+    if (length == 1 && empty_from < 0) empty_from = kept;
+    if (length > 1) empty_from = -1;
     kept += length;
   }
+  if (empty_from >= 0 && kept > empty_from + 1) kept = empty_from + 1;
   const bool failed = ferror(file) != 0;
   free(line);
   fclose(file);

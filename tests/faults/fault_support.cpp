@@ -29,8 +29,8 @@ values19 fault_values() {
   return v;
 }
 
-pid_t start_tavo(const std::string &dir, long file_limit) {
-  const std::string out = dir + "/stdout.txt", err = dir + "/stderr.txt";
+pid_t start_tavo(const std::string &dir, long file_limit, const std::string &console_prefix) {
+  const std::string out = dir + "/" + console_prefix + "stdout.txt", err = dir + "/" + console_prefix + "stderr.txt";
   const pid_t pid = fork();
   if (pid != 0) return pid;
   // The child: only calls that are safe after fork, then the program.
@@ -204,6 +204,12 @@ std::vector<std::string> names_ending(const std::string &dir, const std::string 
       names.push_back(name);
   }
   return names;
+}
+
+int progress_lines(const std::string &console) {
+  int count = 0;
+  for (size_t at = console.find("|t="); at != std::string::npos; at = console.find("|t=", at + 1)) count++;
+  return count;
 }
 
 void remove_dir(const std::string &dir) {

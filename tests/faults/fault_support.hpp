@@ -14,10 +14,11 @@
 // the smallest pipe buffer (4096 bytes), so a reader of a pipe can hold the program inside them.
 values19 fault_values();
 
-// Start build's tavo in dir (standard output into dir/stdout.txt). A file_limit above 0 caps the
-// size of every file the program writes (RLIMIT_FSIZE): a write beyond it writes what fits and
-// then fails, as on a disk that fills up.
-pid_t start_tavo(const std::string &dir, long file_limit = 0);
+// Start build's tavo in dir (standard output into dir/stdout.txt, standard error into
+// dir/stderr.txt, both names after the given prefix). A file_limit above 0 caps the size of every
+// file the program writes (RLIMIT_FSIZE): a write beyond it writes what fits and then fails, as on
+// a disk that fills up.
+pid_t start_tavo(const std::string &dir, long file_limit = 0, const std::string &console_prefix = "");
 
 // Wait for the child; its exit status, or -(signal number) when a signal ended it.
 int finish_tavo(pid_t pid);
@@ -38,6 +39,9 @@ std::vector<std::string> whole_files_faults(const std::string &dir, const values
 
 // The names in dir that end with the suffix.
 std::vector<std::string> names_ending(const std::string &dir, const std::string &suffix);
+
+// The number of progress lines ("|t=") in a console text.
+int progress_lines(const std::string &console);
 
 // Remove dir and everything in it.
 void remove_dir(const std::string &dir);

@@ -1,6 +1,7 @@
 // A run killed with SIGKILL loses nothing that was complete: the restart file and the snapshots
 // of the run before stay whole and readable, no result file is left cut short under its final
-// name, and a run continued from what the kill left starts and ends normally.
+// name, and a run continued from what the kill left starts and ends normally, with every time of
+// its time series once (the kill leaves no lock and no records beyond the restart time behind).
 //
 // The kill is placed two ways. A pipe (FIFO) put where the program writes a file holds it inside
 // that write once the pipe's 4096-byte buffer is full, so the kill lands in the middle of a
@@ -16,12 +17,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <random>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "faults/fault_support.hpp"
+#include "support/dirs.hpp"
 
 namespace {
 
@@ -160,6 +164,93 @@ TEST_F(KilledRun, AnywhereInALongRunLeavesWholeFiles) {
   }
   write_text(dir_ + "/tavo.inp", parameter_file(values_));
   expect_continued_run_from_first_restart();
+}
+
+// The times of a series, in file order: the first number of every record of "eng.dat",
+// "eng-transfer.dat", "fne.dat" and "gamma.dat"; of "zfx.dat" one time per block (a block is the
+// run of lines between empty lines, all of one time; "" returned when a block mixes times).
+std::vector<double> series_times(const std::string &text, bool blocks, std::string *fault) {
+  std::vector<double> times;
+  bool in_block = false;
+  for (const std::vector<double> &row : rows_of(text)) {
+    if (row.empty()) {
+      in_block = false;
+      continue;
+    }
+    if (!blocks || !in_block) times.push_back(row[0]);
+    else if (row[0] != times.back()) *fault = "a block of " + std::to_string(times.back()) + " holds another time";
+    in_block = true;
+  }
+  return times;
+}
+
+// "" when every time of the series in dir appears once and the times increase, else the fault.
+std::string series_order_fault(const std::string &dir) {
+  for (const char *name : {"eng.dat", "eng-transfer.dat", "fne.dat", "gamma.dat", "zfx.dat"}) {
+    std::string fault;
+    const std::vector<double> times = series_times(read_text(dir + "/" + name), std::string(name) == "zfx.dat", &fault);
+    if (!fault.empty()) return std::string(name) + ": " + fault;
+    if (times.size() < 2) return std::string(name) + ": fewer than two records";
+    for (size_t k = 1; k < times.size(); k++)
+      if (!(times[k] > times[k - 1]))
+        return std::string(name) + ": record " + std::to_string(k + 1) + " at t = " + std::to_string(times[k]) +
+               " follows t = " + std::to_string(times[k - 1]);
+  }
+  return "";
+}
+
+// A continued run killed four times at random moments, then run to its end: every series holds
+// each time once, in increasing order. While the kills cannot have replaced the restart file (no
+// checkpoints during the run), the series are byte for byte those of a continuation never killed.
+TEST_F(KilledRun, KilledContinuationsLeaveEachTimeOnce) {
+  // Values after the nineteen, such as "nckpt = 1" for a checkpoint of the restart file at every
+  // output, so that a kill leaves a restart file of its own.
+  const std::string optional_values = "";
+  values19 longer = values_;
+  longer[v_itmax] = 100;  // 20 outputs after t = 0.4
+  const std::string input = parameter_file(longer) + optional_values;
+  write_text(dir_ + "/tavo.inp", input);
+
+  // The same continuation, never killed, in a copy of the directory.
+  const std::string reference = make_temp_dir();
+  std::filesystem::copy(dir_, reference, std::filesystem::copy_options::recursive |
+                                             std::filesystem::copy_options::overwrite_existing);
+  ASSERT_EQ(finish_tavo(start_tavo(reference)), 0) << read_text(reference + "/stdout.txt");
+
+  std::mt19937 random(20261210);
+  for (int kill_number = 1; kill_number <= 4; kill_number++) {
+    const int after = std::uniform_int_distribution<int>(2, 15)(random);
+    const int delay_ms = std::uniform_int_distribution<int>(0, 15)(random);
+    SCOPED_TRACE("kill " + std::to_string(kill_number) + ", " + std::to_string(delay_ms) + " ms after progress line " +
+                 std::to_string(after));
+    const double t0 = strtod(read_text(dir_ + "/restart.dat").c_str(), nullptr);
+    const pid_t pid = start_tavo(dir_);
+    std::string console;
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(240);
+    // The initial call prints a progress line too.
+    while (progress_lines(console) < after + 1 && std::chrono::steady_clock::now() < give_up) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      console = read_text(dir_ + "/stdout.txt");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+    kill(pid, SIGKILL);
+    ASSERT_EQ(finish_tavo(pid), -SIGKILL) << read_text(dir_ + "/stdout.txt");
+    // The killed run appended beyond the restart time: what the next continuation must drop.
+    const std::vector<std::vector<double>> rows = rows_of(read_text(dir_ + "/eng.dat"));
+    ASSERT_FALSE(rows.empty());
+    EXPECT_GT(rows.back()[0], t0) << "no record beyond the restart time";
+  }
+  const std::string restart = read_text(dir_ + "/restart.dat");
+  std::string console;
+  ASSERT_EQ(finish_tavo(start_tavo(dir_)), 0) << read_text(dir_ + "/stdout.txt");
+  EXPECT_EQ(series_order_fault(dir_), "");
+  EXPECT_EQ(whole_files_faults(dir_, longer), std::vector<std::string>());
+  EXPECT_EQ(series_order_fault(reference), "") << "the run never killed";
+  if (restart == first_restart_) {
+    for (const char *name : {"eng.dat", "eng-transfer.dat", "fne.dat", "gamma.dat", "zfx.dat", "restart.dat"})
+      EXPECT_TRUE(read_text(dir_ + "/" + name) == read_text(reference + "/" + name)) << name;
+  }
+  remove_dir(reference);
 }
 
 }  // namespace
