@@ -24,7 +24,7 @@ static double *reserve_trace() {
   const double bytes = double(nprobes) * double(maxtrace) * double(sizeof(double));
   const double memory = double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGESIZE));
   double *store = nullptr;
-  if (memory <= 0 || 2 * bytes < memory)
+  if (memory <= 0 || 2 * bytes < memory)  // the two stores together
     store = static_cast<double *>(calloc(static_cast<size_t>(nprobes) * maxtrace, sizeof(double)));
   if (!store) fatal("| cannot reserve the probe traces: %d samples per probe (itmax/ntrace) is too many", maxtrace);
   return store;
@@ -38,8 +38,8 @@ int main() {
   // parameters comes here, before any file is touched.
   initpar();
 
-  //--- Step 3. Probe-trace stores (both, the two reserved together); then the directory's lock,
-  // the first file a run touches: one run per directory.
+  //--- Step 3. Probe-trace stores; then the directory's lock, the first file a run touches (one
+  // run per directory).
   double *trace_n = reserve_trace();
   double *trace_p = reserve_trace();
   hold_run_lock();
