@@ -59,6 +59,8 @@ void set_run_constants(const double *v) {
   set_optional_constants(optional_defaults);
 }
 
+double values_read[nknown];
+
 void set_optional_constants(const double *opt) {
   nframe = to_int(opt[0]);
   nckpt = to_int(opt[1]);
@@ -88,6 +90,7 @@ void initpar() {
   // Steps 4-5: parameters and derived constants (the species constants are compile-time).
   set_run_constants(values);
   set_optional_constants(values + nvalues);
+  for (int k = 0; k < nknown; k++) values_read[k] = values[k];
 
   // Steps 6-7: threads of the FFT library and of the shared-memory runtime.
   int ith = fftw_init_threads();

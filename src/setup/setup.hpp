@@ -11,6 +11,13 @@ constexpr int nknown = nvalues + noptional;   // every value the program knows
 // Defaults of the optional values 20 .. 22 for a file that stops before them.
 extern const double optional_defaults[noptional];
 
+// The names of the values in the order of "tavo.inp" (chat, taui, delta, ... nframe, nckpt, iseed).
+extern const char *const value_names[nknown];
+
+// The values of "tavo.inp" as read, the optional ones with their defaults when left out; set by
+// initpar, kept for the records of the run (the field history's attributes).
+extern double values_read[nknown];
+
 // Read the values of a parameter file: every token containing '=' marks the next token as the
 // next value (strtod, non-numeric reads as 0). Stores at most maxvalues values into values and
 // returns how many markers were followed by a value (the count may exceed maxvalues). A marker
