@@ -137,7 +137,8 @@ TEST_F(KilledRun, InsideAProfileKeepsThePreviousProfile) {
 TEST_F(KilledRun, AnywhereInALongRunLeavesWholeFiles) {
   values19 long_run = values_;
   long_run[v_itmax] = 1000000;
-  write_text(dir_ + "/tavo.inp", parameter_file(long_run));
+  // no checkpoint during the run: the restart file stays the one of the run before
+  write_text(dir_ + "/tavo.inp", parameter_file(long_run, 1, 0));
   for (int delay_ms : {0, 3, 7, 12, 19}) {
     SCOPED_TRACE("killed " + std::to_string(delay_ms) + " ms after the third progress line");
     const pid_t pid = start_tavo(dir_);
