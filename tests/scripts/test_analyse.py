@@ -24,8 +24,8 @@ TAVO = None
 def load_script(name):
     path = os.path.join(TOP, "scripts", name)
     loader = importlib.machinery.SourceFileLoader(name, path)
-    spec = importlib.util.spec_from_loader(name, loader)
-    module = importlib.util.module_from_spec(spec)
+    found = importlib.util.spec_from_loader(name, loader)
+    module = importlib.util.module_from_spec(found)
     loader.exec_module(module)
     return module
 
