@@ -3,11 +3,13 @@
 #   make test   install what is missing, build, run the test suite (also under the sanitizers)
 #   make bench  micro-benchmarks and the whole-step table
 #   make plot RUN=dir   draw the plots of a finished run into dir/plots/
+#   make analyse RUN=dir   time averages with error bars and spectra of a run (dir/summary.json)
+#   make movie RUN=dir     film of ne and phi from the run's field history (dir/movie.mp4)
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 EXAMPLE ?= default
 
-.PHONY: deps build run test test-release test-asan bench plot fuzz clean
+.PHONY: deps build run test test-release test-asan bench plot analyse movie fuzz clean
 
 deps:
 	@bash scripts/install-deps
@@ -38,6 +40,12 @@ bench: deps
 
 plot:
 	@bash scripts/plot $(RUN)
+
+analyse:
+	@/usr/bin/python3 scripts/analyse $(RUN)
+
+movie:
+	@/usr/bin/python3 scripts/movie $(RUN)
 
 # make fuzz   (not part of make test) builds the libFuzzer targets of the parameter and restart
 # readers with clang and the sanitizers and runs each for FUZZ_SECONDS. Inputs that find new paths

@@ -1,7 +1,8 @@
 // Micro-benchmarks of the time step: whole steps as the driver runs them (warm ions, so three
 // spectral filters, the plain Laplacian dissipation ihype = -1, measured plans), the same with the
 // spectral k^4 dissipation ihype = 2 (five filters), the Arakawa bracket, the fourth-order
-// Laplacian, one spectral filter and one diagnostics call with all its files, each at 64^2, 256^2,
+// Laplacian, one spectral filter, one diagnostics call with all its files, one frame of the field
+// history and one checkpoint (restart file), each at 64^2, 256^2,
 // 512^2 and 1024^2 grid points with 1 and 2 threads; and the steps' own FFT work alone: the six
 // (ten) complex transforms that one step executes, on the buffers it runs them on. Reported: time
 // per call and grid points per second;
@@ -31,6 +32,7 @@
 
 #include "diagnostics/diagnostics.hpp"
 #include "driver/driver.hpp"
+#include "initial/initial.hpp"
 #include "operators/operators.hpp"
 #include "setup/setup.hpp"
 
@@ -210,6 +212,28 @@ void BM_diagnose(benchmark::State &state) {
   finish(state, seconds, &diag_times);
 }
 
+// One frame of the field history "tavo.nc" (ne, ni, pe, lap_pe in single precision, its series
+// entry and the flush), in the scratch directory; the file is removed after the case.
+void BM_frame(benchmark::State &state) {
+  prepare(state);
+  nframe = 1;
+  history_start(0.0, 1000);
+  output_scalars scalars = {};
+  int call = 1;
+  for (auto _ : state) history_output(1.0 * call, call, scalars, ne, ni, pe), call++;
+  history_end();
+  remove("tavo.nc");
+  finish(state, 0.0, nullptr);
+}
+
+// One checkpoint: the restart file written through its temporary name.
+void BM_checkpoint(benchmark::State &state) {
+  prepare(state);
+  for (auto _ : state) writerestart(1.0);
+  remove("restart.dat");
+  finish(state, 0.0, nullptr);
+}
+
 // The Arakawa bracket {ne, pe}.
 void BM_bracket(benchmark::State &state) {
   prepare(state);
@@ -239,10 +263,13 @@ void register_cases() {
     void (*run)(benchmark::State &);
   } cases[] = {{"fft6", BM_fft},         {"step", BM_step},         {"fft10", BM_fft10},
                {"step_hype2", BM_step_hype2}, {"diagnose", BM_diagnose}, {"bracket", BM_bracket},
-               {"laplace", BM_laplace},   {"filter", BM_filter}};
+               {"laplace", BM_laplace},   {"filter", BM_filter}, {"frame", BM_frame},
+               {"checkpoint", BM_checkpoint}};
   for (const named &c : cases) {
     benchmark::internal::Benchmark *b = benchmark::RegisterBenchmark(c.name, c.run);
     b->ArgNames({"n", "threads"})->UseRealTime()->Unit(benchmark::kMillisecond);
+    // a frame or checkpoint writes a file: a bounded count keeps the scratch directory small
+    if (c.run == BM_frame || c.run == BM_checkpoint) b->Iterations(20);
     for (int n : sizes)
       for (int threads : thread_counts) b->Args({n, threads});
   }

@@ -63,7 +63,7 @@ FILE *open_file(const char *name, const char *mode) {
   return file;
 }
 
-FILE *open_temporary(const char *name) {
+void list_temporary(const char *name) {
   char *slot = nullptr;
   for (char *entry : temporaries)
     if (!entry[0]) {
@@ -71,8 +71,12 @@ FILE *open_temporary(const char *name) {
       break;
     }
   if (!slot || strlen(name) >= temporary_room) fatal("| too many or too long temporary file names at \"%s\"", name);
-  // Listed before the open: a failed open may still have created the file.
   strcpy(slot, name);
+}
+
+FILE *open_temporary(const char *name) {
+  // Listed before the open: a failed open may still have created the file.
+  list_temporary(name);
   return open_file(name, "w");
 }
 

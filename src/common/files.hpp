@@ -21,6 +21,10 @@ FILE *open_file(const char *name, const char *mode);
 // onto its final name once it is complete. Until then a fatal stop removes it.
 FILE *open_temporary(const char *name);
 
+// List a temporary file that another library writes (the netCDF history), so that a fatal stop
+// removes it until rename_file moves it onto its final name.
+void list_temporary(const char *name);
+
 // Close a file written with open_file; stop with a message naming it when any write or the close failed.
 void close_file(FILE *file, const char *name);
 

@@ -110,7 +110,7 @@ static void write_zonal_flow(double t, array2d pe) {
 // 1e-12 in place of an exact zero, so that ratios and logarithms of the energies stay finite.
 static double clamp(double v) { return v == 0.0 ? 1e-12 : v; }
 
-void diagnose(double t, double t0, int iout, int itmax, array2d ne, array2d ni, array2d pe, array2d gni) {
+output_scalars diagnose(double t, double t0, int iout, int itmax, array2d ne, array2d ni, array2d pe, array2d gni) {
   // Step 1. Radial profiles, the y-averages of ne and pe.
 #pragma omp parallel for schedule(static)
   for (int x = 0; x <= nx1; x++) {
@@ -135,10 +135,6 @@ void diagnose(double t, double t0, int iout, int itmax, array2d ne, array2d ni, 
   const double enn = delinv * (h * sum[s_n]);
   const double enk = d2 * clamp(h * sum[s_k]);
   const double enz = d2 * clamp(h * sum[s_z]);
-  const double drive = xyz * sum[s_g];
-  const double coupling = xyz * sum[s_c];
-  const double dissipation = xyz * sum[s_d];
-  const double flux = xyz * delinv * delinv * sum[s_f];
   const double t_end = static_cast<double>(itmax) * dt + t0;
 
   // Step 5. Crash stop, before any file of this call is opened.
@@ -152,15 +148,26 @@ void diagnose(double t, double t0, int iout, int itmax, array2d ne, array2d ni, 
   eno = enn;
 
   // Step 6. Energies, transfer rates and flux.
+  output_scalars out;
+  out.enn = enn;
+  out.enk = enk;
+  out.enz = enz;
+  out.energy = enk + enn;
+  out.zonal_share = enz / enk;
+  out.drive = xyz * sum[s_g];
+  out.coupling = xyz * sum[s_c];
+  out.dissipation = xyz * sum[s_d];
+  out.rate_sum = (out.drive + out.coupling) + out.dissipation;
+  out.flux = xyz * delinv * delinv * sum[s_f];
   FILE *file = open_file("eng.dat", "a");
-  if (t > 0) fprintf(file, "%.8f  %.6e  %.6e  %.6e  %.6e  %.6e\n", t, enn, enk, enz, enk + enn, enz / enk);
+  if (t > 0) fprintf(file, "%.8f  %.6e  %.6e  %.6e  %.6e  %.6e\n", t, enn, enk, enz, out.energy, out.zonal_share);
   close_file(file, "eng.dat");
   file = open_file("eng-transfer.dat", "a");
   if (t > 0)
-    fprintf(file, "%.8f  %.6e  %.6e  %.6e  %.6e\n", t, drive, coupling, dissipation, (drive + coupling) + dissipation);
+    fprintf(file, "%.8f  %.6e  %.6e  %.6e  %.6e\n", t, out.drive, out.coupling, out.dissipation, out.rate_sum);
   close_file(file, "eng-transfer.dat");
   file = open_file("fne.dat", "a");
-  if (t > 0) fprintf(file, "%.8f  %.6e\n", t, flux);
+  if (t > 0) fprintf(file, "%.8f  %.6e\n", t, out.flux);
   close_file(file, "fne.dat");
 
   // Step 7. Phase speed of the single ky mode from the drift of a zero crossing along y; a
@@ -195,4 +202,5 @@ void diagnose(double t, double t0, int iout, int itmax, array2d ne, array2d ni, 
   // Step 11. Progress line.
   printf("|t=%.3f (%.3f): enn=%.3e\n", t, t_end, enn);
   fflush(stdout);
+  return out;
 }

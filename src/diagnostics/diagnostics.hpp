@@ -4,9 +4,37 @@
 
 #include "common/state.hpp"
 
+// The scalars of one diagnostics call, the columns of "eng.dat", "eng-transfer.dat" and "fne.dat".
+struct output_scalars {
+  double enn;          // density energy
+  double enk;          // kinetic energy E_K
+  double enz;          // zonal-flow energy E_Z
+  double energy;       // E_K + enn
+  double zonal_share;  // E_Z / E_K
+  double drive;        // drive rate
+  double coupling;     // parallel coupling rate
+  double dissipation;  // dissipation rate
+  double rate_sum;     // drive + coupling + dissipation
+  double flux;         // radial particle flux Gamma_n
+};
+
 // Reduce the state to energies, fluxes and rates, stop on a collapsed energy, append to the time
-// series and rewrite profiles, cuts, snapshots and spectra; ends with the progress line.
-void diagnose(double t, double t0, int iout, int itmax, array2d ne, array2d ni, array2d pe, array2d gni);
+// series and rewrite profiles, cuts, snapshots and spectra; ends with the progress line. Returns
+// the scalars it wrote (also at t = 0, when the series get no line).
+output_scalars diagnose(double t, double t0, int iout, int itmax, array2d ne, array2d ni, array2d pe, array2d gni);
+
+// The field history "tavo.nc" (history.cpp). Open it for a run that starts at t0 and makes
+// `outputs` diagnostics calls after the one at t0: a fresh run (incon other than 2) starts a new
+// file, a continued run keeps the frames and series entries before t0 of a file of its grid. Does
+// nothing when nframe is 0.
+void history_start(double t0, int outputs);
+
+// Record output number `output` (0 the call at t0) at time t: its series entry (output > 0) and,
+// every nframe outputs, a frame of ne, ni, pe and lap_pe; then flush the file.
+void history_output(double t, int output, const output_scalars &s, array2d ne, array2d ni, array2d pe);
+
+// Close the field history.
+void history_end();
 
 // The time series a run appends to, one record (or block of records) per output.
 constexpr int nappended = 5;

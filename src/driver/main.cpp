@@ -79,8 +79,9 @@ int main() {
     return 0;
   }
 
-  //--- Steps 15-17. Initial diagnostics, the start-up time, the stage timers.
-  diagnose(0.0, 0.0, 0, itmax, ne, ni, pe, gni);
+  //--- Steps 15-17. Field history, initial diagnostics, the start-up time, the stage timers.
+  history_start(t0, intervals);
+  history_output(t0, 0, diagnose(0.0, 0.0, 0, itmax, ne, ni, pe, gni), ne, ni, pe);
   stage_time[t_ini] = omp_get_wtime() - run_start;
   for (int s = 0; s < nstages; s++)
     if (s != t_ini) stage_time[s] = 0.0;
@@ -98,12 +99,15 @@ int main() {
     }
     t = (t0 + k * ddtt) + itstp * dt;
     double start = omp_get_wtime();
-    diagnose(t, t0, k, itmax, ne, ni, pe, gni);
+    history_output(t, k + 1, diagnose(t, t0, k, itmax, ne, ni, pe, gni), ne, ni, pe);
+    // a checkpoint only after this output passed its crash check (the end writes its own)
+    if (nckpt > 0 && (k + 1) % nckpt == 0 && k + 1 < intervals) writerestart(t);
     stage_time[t_out] += omp_get_wtime() - start;
   }
 
-  //--- Step 19. End stage: restart file and probe analysis.
+  //--- Step 19. End stage: field history closed, restart file and probe analysis.
   double end_start = omp_get_wtime();
+  history_end();
   writerestart(t);
   if (printtraces) trace_analysis(t0, trace_n, trace_p);
   stage_time[t_out] += omp_get_wtime() - end_start;

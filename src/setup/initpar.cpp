@@ -62,6 +62,8 @@ void set_run_constants(const double *v) {
   set_optional_constants(optional_defaults);
 }
 
+double values_read[nknown];
+
 void set_optional_constants(const double *opt) {
   nframe = to_int(opt[0]);
   nckpt = to_int(opt[1]);
@@ -91,6 +93,7 @@ void initpar() {
   if (itmax >= 1 && itmax < itstp)
     fprintf(stderr, "| itmax = %d is below itstp = %d: no step will run; the run writes the initial diagnostics and "
             "a restart file at its start time\n", itmax, itstp);
+  for (int k = 0; k < nknown; k++) values_read[k] = values[k];
 
   // Steps 6-7: threads of the FFT library and of the shared-memory runtime.
   int ith = fftw_init_threads();

@@ -121,6 +121,10 @@ const char *values_problem(const double *v) {
 
 const double optional_defaults[noptional] = {1, 10, 0};
 
+const char *const value_names[nknown] = {"chat",  "taui",  "delta", "diff",   "incon",  "sigma",  "amp",   "vorfree",
+                                         "ly",    "nx",    "ny",    "dt",     "itstp",  "itmax",  "ntrace", "ipade",
+                                         "ihype", "b_plan", "npar", "nframe", "nckpt", "iseed"};
+
 const char *optional_problem(const double *opt) {
   static char message[200];
   auto whole_in = [](double value, double top) { return value >= 0 && value <= top && value == std::trunc(value); };

@@ -37,6 +37,14 @@ const char *reading_problem(const value_reading &reading);
 // comment), naming the first extra word; nullptr when there are none. Valid until the next call.
 const char *extra_values_warning(const value_reading &reading, int known);
 
+// The names of the values in the order of "tavo.inp" (chat, taui, delta, ... nframe, nckpt, iseed).
+extern const char *const value_names[nknown];
+
+// The values of "tavo.inp" as read, the optional ones with their defaults when left out; set by
+// initpar, kept for the records of the run (the field history's attributes).
+extern double values_read[nknown];
+
+
 // Stop with a "|" message when the nineteen values cannot make a run (grid outside 1 .. 1026,
 // npar, itstp, itmax, ipade, ly or value 3 out of range) or an optional value 20 .. 22 is not a
 // whole number in range. values holds nknown entries. Nothing has been written before.

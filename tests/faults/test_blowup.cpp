@@ -60,4 +60,33 @@ TEST(BlowUp, CrashStopAddsNothingToAnyFile) {
   remove_dir(cut);
 }
 
+// With a checkpoint after every output, a run that blows up keeps the restart file of its last
+// output that passed the crash check: the same bytes as the end of the run cut off there.
+TEST(BlowUp, CheckpointKeepsTheLastStateThatPassed) {
+  values19 v = fault_values();
+  v[v_dt] = 0.5;
+  v[v_itmax] = 100;
+  const std::string crashed = make_temp_dir(), cut = make_temp_dir();
+  write_text(crashed + "/tavo.inp", parameter_file(v, 1, 1));
+  ASSERT_EQ(finish_tavo(start_tavo(crashed)), 1) << read_text(crashed + "/stdout.txt");
+  const std::string checkpoint = read_text(crashed + "/restart.dat");
+  double last_good = -1;
+  ASSERT_EQ(sscanf(checkpoint.c_str(), "%lf", &last_good), 1) << "a checkpoint was written";
+  EXPECT_EQ(checkpoint.find("nan"), std::string::npos);
+  EXPECT_EQ(names_ending(crashed, ".tmp"), std::vector<std::string>()) << "no temporary file is left";
+
+  values19 shorter = v;
+  shorter[v_itmax] = static_cast<int>(last_good / 2.5 + 0.5) * 5;
+  std::string console;
+  ASSERT_EQ(run_values(cut, shorter, &console), 0) << console;
+  EXPECT_NE(console.find("|t=" + std::to_string(last_good).substr(0, 5)), std::string::npos) << console;
+  EXPECT_TRUE(read_text(cut + "/restart.dat") == checkpoint) << "the checkpoint at t = " << last_good;
+  // the run cut off there makes one more call: the crashed run's next output is the crash
+  values19 one_more = shorter;
+  one_more[v_itmax] += 5;
+  EXPECT_EQ(run_values(cut, one_more, &console), 1) << console;
+  remove_dir(crashed);
+  remove_dir(cut);
+}
+
 }  // namespace

@@ -141,7 +141,8 @@ TEST_F(KilledRun, InsideAProfileKeepsThePreviousProfile) {
 TEST_F(KilledRun, AnywhereInALongRunLeavesWholeFiles) {
   values19 long_run = values_;
   long_run[v_itmax] = 1000000;
-  write_text(dir_ + "/tavo.inp", parameter_file(long_run));
+  // no checkpoint during the run: the restart file stays the one of the run before
+  write_text(dir_ + "/tavo.inp", parameter_file(long_run, 1, 0));
   for (int delay_ms : {0, 3, 7, 12, 19}) {
     SCOPED_TRACE("killed " + std::to_string(delay_ms) + " ms after the third progress line");
     const pid_t pid = start_tavo(dir_);
@@ -200,57 +201,62 @@ std::string series_order_fault(const std::string &dir) {
 }
 
 // A continued run killed four times at random moments, then run to its end: every series holds
-// each time once, in increasing order. While the kills cannot have replaced the restart file (no
-// checkpoints during the run), the series are byte for byte those of a continuation never killed.
+// each time once, in increasing order. First without checkpoints, where the kills cannot have
+// replaced the restart file and the series are byte for byte those of a continuation never
+// killed; then with a checkpoint at every output, so that each kill leaves a restart file of its
+// own and the next continuation starts from there.
 TEST_F(KilledRun, KilledContinuationsLeaveEachTimeOnce) {
-  // Values after the nineteen, such as "nckpt = 1" for a checkpoint of the restart file at every
-  // output, so that a kill leaves a restart file of its own.
-  const std::string optional_values = "";
   values19 longer = values_;
   longer[v_itmax] = 100;  // 20 outputs after t = 0.4
-  const std::string input = parameter_file(longer) + optional_values;
-  write_text(dir_ + "/tavo.inp", input);
-
-  // The same continuation, never killed, in a copy of the directory.
-  const std::string reference = make_temp_dir();
-  std::filesystem::copy(dir_, reference, std::filesystem::copy_options::recursive |
-                                             std::filesystem::copy_options::overwrite_existing);
-  ASSERT_EQ(finish_tavo(start_tavo(reference)), 0) << read_text(reference + "/stdout.txt");
-
   std::mt19937 random(20261210);
-  for (int kill_number = 1; kill_number <= 4; kill_number++) {
-    const int after = std::uniform_int_distribution<int>(2, 15)(random);
-    const int delay_ms = std::uniform_int_distribution<int>(0, 15)(random);
-    SCOPED_TRACE("kill " + std::to_string(kill_number) + ", " + std::to_string(delay_ms) + " ms after progress line " +
-                 std::to_string(after));
-    const double t0 = strtod(read_text(dir_ + "/restart.dat").c_str(), nullptr);
-    const pid_t pid = start_tavo(dir_);
-    std::string console;
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(240);
-    // The initial call prints a progress line too.
-    while (progress_lines(console) < after + 1 && std::chrono::steady_clock::now() < give_up) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      console = read_text(dir_ + "/stdout.txt");
+  for (const int nckpt : {0, 1}) {
+    SCOPED_TRACE("nckpt = " + std::to_string(nckpt));
+    const std::string restart_before = read_text(dir_ + "/restart.dat");
+    write_text(dir_ + "/tavo.inp", parameter_file(longer, 1, nckpt));
+
+    // The same continuation, never killed, in a copy of the directory.
+    const std::string reference = make_temp_dir();
+    std::filesystem::copy(dir_, reference, std::filesystem::copy_options::recursive |
+                                               std::filesystem::copy_options::overwrite_existing);
+    ASSERT_EQ(finish_tavo(start_tavo(reference)), 0) << read_text(reference + "/stdout.txt");
+
+    for (int kill_number = 1; kill_number <= 4; kill_number++) {
+      const int after = std::uniform_int_distribution<int>(2, 15)(random);
+      const int delay_ms = std::uniform_int_distribution<int>(0, 15)(random);
+      SCOPED_TRACE("kill " + std::to_string(kill_number) + ", " + std::to_string(delay_ms) +
+                   " ms after progress line " + std::to_string(after));
+      const double t0 = strtod(read_text(dir_ + "/restart.dat").c_str(), nullptr);
+      const pid_t pid = start_tavo(dir_);
+      std::string console;
+      const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(240);
+      // The initial call prints a progress line too.
+      while (progress_lines(console) < after + 1 && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        console = read_text(dir_ + "/stdout.txt");
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+      kill(pid, SIGKILL);
+      ASSERT_EQ(finish_tavo(pid), -SIGKILL) << read_text(dir_ + "/stdout.txt");
+      // Without checkpoints the killed run appended beyond the restart time: what the next
+      // continuation must drop. With a checkpoint at every output it may have died just after one.
+      const std::vector<std::vector<double>> rows = rows_of(read_text(dir_ + "/eng.dat"));
+      ASSERT_FALSE(rows.empty());
+      if (nckpt == 0) {
+        EXPECT_GT(rows.back()[0], t0) << "no record beyond the restart time";
+      }
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
-    kill(pid, SIGKILL);
-    ASSERT_EQ(finish_tavo(pid), -SIGKILL) << read_text(dir_ + "/stdout.txt");
-    // The killed run appended beyond the restart time: what the next continuation must drop.
-    const std::vector<std::vector<double>> rows = rows_of(read_text(dir_ + "/eng.dat"));
-    ASSERT_FALSE(rows.empty());
-    EXPECT_GT(rows.back()[0], t0) << "no record beyond the restart time";
+    const std::string restart = read_text(dir_ + "/restart.dat");
+    ASSERT_EQ(finish_tavo(start_tavo(dir_)), 0) << read_text(dir_ + "/stdout.txt");
+    EXPECT_EQ(series_order_fault(dir_), "");
+    EXPECT_EQ(whole_files_faults(dir_, longer), std::vector<std::string>());
+    EXPECT_EQ(series_order_fault(reference), "") << "the run never killed";
+    if (nckpt == 0) {
+      EXPECT_EQ(restart, restart_before) << "a kill replaced the restart file without checkpoints";
+      for (const char *name : {"eng.dat", "eng-transfer.dat", "fne.dat", "gamma.dat", "zfx.dat", "restart.dat"})
+        EXPECT_TRUE(read_text(dir_ + "/" + name) == read_text(reference + "/" + name)) << name;
+    }
+    remove_dir(reference);
   }
-  const std::string restart = read_text(dir_ + "/restart.dat");
-  std::string console;
-  ASSERT_EQ(finish_tavo(start_tavo(dir_)), 0) << read_text(dir_ + "/stdout.txt");
-  EXPECT_EQ(series_order_fault(dir_), "");
-  EXPECT_EQ(whole_files_faults(dir_, longer), std::vector<std::string>());
-  EXPECT_EQ(series_order_fault(reference), "") << "the run never killed";
-  if (restart == first_restart_) {
-    for (const char *name : {"eng.dat", "eng-transfer.dat", "fne.dat", "gamma.dat", "zfx.dat", "restart.dat"})
-      EXPECT_TRUE(read_text(dir_ + "/" + name) == read_text(reference + "/" + name)) << name;
-  }
-  remove_dir(reference);
 }
 
 }  // namespace

@@ -82,6 +82,10 @@ std::string parameter_file(const values19 &v) {
   return text;
 }
 
+std::string parameter_file(const values19 &v, int nframe, int nckpt) {
+  return parameter_file(v) + "nframe = " + std::to_string(nframe) + "\nnckpt = " + std::to_string(nckpt) + "\n";
+}
+
 std::string make_temp_dir() {
   const char *base = getenv("TMPDIR");
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/tavo-test-XXXXXX";

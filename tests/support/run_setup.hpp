@@ -33,6 +33,9 @@ std::string read_text(const std::string &path);
 // A parameter file holding the nineteen values with their names.
 std::string parameter_file(const values19 &v);
 
+// The same followed by the optional values 20 and 21, nframe and nckpt.
+std::string parameter_file(const values19 &v, int nframe, int nckpt);
+
 // A fresh empty directory under the system's temporary directory.
 std::string make_temp_dir();
 

@@ -1,0 +1,348 @@
+// The field history "tavo.nc": the fields of the run over time and its scalar time series in one
+// self-describing netCDF file (CF conventions) that xarray.open_dataset opens as it is.
+//
+// Contents:
+//   time (record dimension)       frame times in L_perp/c_s (the call at t0 and every nframe-th
+//                                 output after it)
+//   x, y                          positions index/hy in rho_s
+//   ne, ni, phi, vorticity        (time, x, y), single precision: ne, ni, pe and lap_pe (the
+//                                 snapshots' nabla^2 pe) of the output
+//   series_time                   output times of the scalar series (fixed dimension)
+//   enn, E_K, E_Z, E, EZ_over_EK  the columns of "eng.dat",
+//   drive, coupling, dissipation, rate_sum     of "eng-transfer.dat",
+//   flux                          of "fne.dat", in double precision over series_time
+//   global attributes             program, version, every value of "tavo.inp" under its name
+//
+// Format and a kill at any moment: the file is the classic 64-bit-offset format, not netCDF-4.
+// Its frames are records of the one unlimited dimension, appended one after the other; the
+// record count in the header is written only when the file is flushed (nc_sync), which happens
+// after every output, once the output's frame and series entry are complete. A process killed
+// while it writes a frame leaves the header counting only the frames before it, so the file
+// opens and holds every frame up to the last flush, which precedes every checkpoint. The classic
+// format allows one unlimited dimension, so the series (one entry per output, on their own time)
+// live on a fixed dimension sized at the start of a run for the entries kept plus the outputs
+// the run will make, filled with NaN (the _FillValue) until written: a killed run leaves NaN
+// entries at the end.
+//
+// Start of a run: the file is first built under "tavo.nc.tmp" and renamed onto "tavo.nc" once its
+// definitions and copied contents are flushed, so a kill during the start leaves the old file. A
+// fresh run starts an empty history. A continued run (incon 2) copies the old file's frames
+// before t0 and series entries up to t0 (a killed run leaves entries past its last checkpoint,
+// which the continued run computes again) into the new file, which is sized for the new outputs;
+// its own frame at t0 follows. When the old file holds another grid or cannot be read, it is kept
+// under "tavo.nc.old" (or .old2, ...) with a "|" line on standard error and a new history starts.
+// The copy costs one read and write of the old file per continuation.
+#include <netcdf.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/files.hpp"
+#include "common/version.hpp"
+#include "diagnostics/diagnostics.hpp"
+#include "diagnostics/writers.hpp"
+#include "setup/setup.hpp"
+
+static const char *const history_name = "tavo.nc";
+static const char *const history_temp = "tavo.nc.tmp";
+
+// The four fields of a frame.
+enum { f_ne, f_ni, f_phi, f_vorticity, nfields };
+static const char *const field_name[nfields] = {"ne", "ni", "phi", "vorticity"};
+static const char *const field_long_name[nfields] = {"electron density fluctuation n_e",
+                                                     "ion gyrocentre density fluctuation N_i",
+                                                     "electrostatic potential phi", "vorticity nabla^2 phi"};
+static const char *const field_units[nfields] = {"n0 rho_s/L_perp", "n0 rho_s/L_perp", "T_e rho_s/(e L_perp)",
+                                                 "T_e/(e rho_s L_perp)"};
+
+// The scalar series, in the order of the columns of "eng.dat", "eng-transfer.dat", "fne.dat".
+enum { s_enn, s_ek, s_ez, s_e, s_ratio, s_drive, s_coupling, s_dissipation, s_rate_sum, s_flux, nseries };
+static const char *const series_name[nseries] = {"enn",   "E_K",         "E_Z",      "E",    "EZ_over_EK",
+                                                 "drive", "coupling", "dissipation", "rate_sum", "flux"};
+static const char *const series_long_name[nseries] = {
+    "density energy enn (eng.dat column 2)",
+    "kinetic energy E_K (eng.dat column 3)",
+    "zonal-flow energy E_Z (eng.dat column 4)",
+    "total energy E_K + enn (eng.dat column 5)",
+    "zonal share of the kinetic energy E_Z/E_K (eng.dat column 6)",
+    "drive rate (eng-transfer.dat column 2)",
+    "parallel coupling rate (eng-transfer.dat column 3)",
+    "dissipation rate (eng-transfer.dat column 4)",
+    "drive + coupling + dissipation (eng-transfer.dat column 5)",
+    "radial particle flux Gamma_n (fne.dat column 2)"};
+static const char *const energy_units = "n0 T_e rho_s^2/L_perp^2";
+static const char *const rate_units = "n0 T_e c_s rho_s^2/L_perp^3";
+static const char *const series_units[nseries] = {energy_units, energy_units, energy_units, energy_units, "1",
+                                                  rate_units,   rate_units,   rate_units,   rate_units,
+                                                  "n0 c_s rho_s^2/L_perp^2"};
+
+// The open history: its netCDF id (-1 none) and the ids of its dimensions and variables.
+struct history_ids {
+  int file = -1;
+  int time_dim, x_dim, y_dim, series_dim;
+  int time_var, x_var, y_var, series_time_var;
+  int field_var[nfields];
+  int series_var[nseries];
+};
+static history_ids history;
+static size_t frames;       // frames in the file
+static size_t entries;      // series entries written
+static size_t series_room;  // length of the series dimension
+static float *frame_buffer; // one field of nx*ny values in single precision
+
+// Stop with a "|" line when a netCDF call failed.
+static void check(int status, const char *what, const char *name) {
+  if (status != NC_NOERR) fatal("| field history \"%s\": %s failed: %s", name, what, nc_strerror(status));
+}
+
+static void put_text(int file, int var, const char *attribute, const char *text, const char *name) {
+  check(nc_put_att_text(file, var, attribute, strlen(text), text), "writing an attribute", name);
+}
+
+// Create the file `name` for the current grid with room for `room` series entries; the history
+// text `lines` becomes its history attribute. Leaves the ids in ids, the file in data mode.
+static void create_file(const char *name, size_t room, const std::string &lines, history_ids &ids) {
+  int f = -1;
+  check(nc_create(name, NC_CLOBBER | NC_64BIT_OFFSET, &f), "creating the file", name);
+  ids.file = f;
+  check(nc_def_dim(f, "time", NC_UNLIMITED, &ids.time_dim), "defining time", name);
+  check(nc_def_dim(f, "x", size_t(nx), &ids.x_dim), "defining x", name);
+  check(nc_def_dim(f, "y", size_t(ny), &ids.y_dim), "defining y", name);
+  check(nc_def_dim(f, "series_time", room > 0 ? room : 1, &ids.series_dim), "defining series_time", name);
+
+  check(nc_def_var(f, "time", NC_DOUBLE, 1, &ids.time_dim, &ids.time_var), "defining time", name);
+  put_text(f, ids.time_var, "long_name", "time t of the frame", name);
+  put_text(f, ids.time_var, "units", "L_perp/c_s", name);
+  put_text(f, ids.time_var, "axis", "T", name);
+  check(nc_def_var(f, "x", NC_DOUBLE, 1, &ids.x_dim, &ids.x_var), "defining x", name);
+  put_text(f, ids.x_var, "long_name", "radial position x (grid index/hy)", name);
+  put_text(f, ids.x_var, "units", "rho_s", name);
+  put_text(f, ids.x_var, "axis", "X", name);
+  check(nc_def_var(f, "y", NC_DOUBLE, 1, &ids.y_dim, &ids.y_var), "defining y", name);
+  put_text(f, ids.y_var, "long_name", "poloidal position y (grid index/hy)", name);
+  put_text(f, ids.y_var, "units", "rho_s", name);
+  put_text(f, ids.y_var, "axis", "Y", name);
+
+  const int field_dims[3] = {ids.time_dim, ids.x_dim, ids.y_dim};
+  for (int v = 0; v < nfields; v++) {
+    check(nc_def_var(f, field_name[v], NC_FLOAT, 3, field_dims, &ids.field_var[v]), "defining a field", name);
+    put_text(f, ids.field_var[v], "long_name", field_long_name[v], name);
+    put_text(f, ids.field_var[v], "units", field_units[v], name);
+  }
+
+  const double nan = std::nan("");
+  check(nc_def_var(f, "series_time", NC_DOUBLE, 1, &ids.series_dim, &ids.series_time_var), "defining series_time",
+        name);
+  put_text(f, ids.series_time_var, "long_name", "time t of the output (eng.dat column 1)", name);
+  put_text(f, ids.series_time_var, "units", "L_perp/c_s", name);
+  check(nc_put_att_double(f, ids.series_time_var, "_FillValue", NC_DOUBLE, 1, &nan), "writing _FillValue", name);
+  for (int v = 0; v < nseries; v++) {
+    check(nc_def_var(f, series_name[v], NC_DOUBLE, 1, &ids.series_dim, &ids.series_var[v]), "defining a series",
+          name);
+    put_text(f, ids.series_var[v], "long_name", series_long_name[v], name);
+    put_text(f, ids.series_var[v], "units", series_units[v], name);
+    check(nc_put_att_double(f, ids.series_var[v], "_FillValue", NC_DOUBLE, 1, &nan), "writing _FillValue", name);
+  }
+
+  put_text(f, NC_GLOBAL, "Conventions", "CF-1.8", name);
+  put_text(f, NC_GLOBAL, "title", "tavo: two-dimensional drift-wave turbulence, field history", name);
+  put_text(f, NC_GLOBAL, "program", "tavo", name);
+  put_text(f, NC_GLOBAL, "version", tavo_version, name);
+  put_text(f, NC_GLOBAL, "history", lines.c_str(), name);
+  for (int k = 0; k < nknown; k++)
+    check(nc_put_att_double(f, NC_GLOBAL, value_names[k], NC_DOUBLE, 1, &values_read[k]), "writing a parameter",
+          name);
+
+  // Every record is written whole, so netCDF need not pre-fill it; the series get their NaN below.
+  int old_mode = 0;
+  check(nc_set_fill(f, NC_NOFILL, &old_mode), "setting the fill mode", name);
+  check(nc_enddef(f), "ending the definitions", name);
+
+  std::vector<double> coordinate(size_t(nx > ny ? nx : ny));
+  for (int i = 0; i < nx; i++) coordinate[size_t(i)] = i / hy;
+  check(nc_put_var_double(f, ids.x_var, coordinate.data()), "writing x", name);
+  for (int j = 0; j < ny; j++) coordinate[size_t(j)] = j / hy;
+  check(nc_put_var_double(f, ids.y_var, coordinate.data()), "writing y", name);
+  std::vector<double> empty(room > 0 ? room : 1, nan);
+  check(nc_put_var_double(f, ids.series_time_var, empty.data()), "writing series_time", name);
+  for (int v = 0; v < nseries; v++) check(nc_put_var_double(f, ids.series_var[v], empty.data()), "writing a series", name);
+}
+
+// The ids of an existing history in ids (opened read-only) and its frame and series counts;
+// nullptr when it is a history of the current grid, else why it cannot be continued.
+static const char *open_old(const char *name, history_ids &ids, size_t *old_frames, size_t *old_room) {
+  static char reason[200];
+  int f = -1;
+  int status = nc_open(name, NC_NOWRITE, &f);
+  if (status != NC_NOERR) {
+    snprintf(reason, sizeof reason, "cannot be read (%s)", nc_strerror(status));
+    return reason;
+  }
+  ids.file = f;
+  size_t lx = 0, ly_points = 0;
+  bool found = nc_inq_dimid(f, "time", &ids.time_dim) == NC_NOERR && nc_inq_dimid(f, "x", &ids.x_dim) == NC_NOERR &&
+               nc_inq_dimid(f, "y", &ids.y_dim) == NC_NOERR &&
+               nc_inq_dimid(f, "series_time", &ids.series_dim) == NC_NOERR &&
+               nc_inq_dimlen(f, ids.time_dim, old_frames) == NC_NOERR &&
+               nc_inq_dimlen(f, ids.x_dim, &lx) == NC_NOERR && nc_inq_dimlen(f, ids.y_dim, &ly_points) == NC_NOERR &&
+               nc_inq_dimlen(f, ids.series_dim, old_room) == NC_NOERR &&
+               nc_inq_varid(f, "time", &ids.time_var) == NC_NOERR && nc_inq_varid(f, "y", &ids.y_var) == NC_NOERR &&
+               nc_inq_varid(f, "series_time", &ids.series_time_var) == NC_NOERR;
+  for (int v = 0; v < nfields && found; v++) found = nc_inq_varid(f, field_name[v], &ids.field_var[v]) == NC_NOERR;
+  for (int v = 0; v < nseries && found; v++) found = nc_inq_varid(f, series_name[v], &ids.series_var[v]) == NC_NOERR;
+  if (!found) {
+    snprintf(reason, sizeof reason, "is not a tavo field history");
+    return reason;
+  }
+  // The grid: its size and its spacing (the second y position, 1/hy).
+  double spacing = 0.0;
+  const size_t second = 1;
+  if (ny > 1 && nc_get_var1_double(f, ids.y_var, &second, &spacing) != NC_NOERR) spacing = std::nan("");
+  if (lx != size_t(nx) || ly_points != size_t(ny) || (ny > 1 && !(std::fabs(spacing * hy - 1.0) < 1e-9))) {
+    snprintf(reason, sizeof reason, "holds a %zu x %zu grid of spacing %g rho_s, this run %d x %d of spacing %g", lx,
+             ly_points, spacing, nx, ny, 1.0 / hy);
+    return reason;
+  }
+  return nullptr;
+}
+
+// The text of the old file's history attribute ("" when it has none).
+static std::string old_history_text(int file) {
+  size_t length = 0;
+  if (nc_inq_attlen(file, NC_GLOBAL, "history", &length) != NC_NOERR) return "";
+  std::string text(length, '\0');
+  if (length > 0 && nc_get_att_text(file, NC_GLOBAL, "history", &text[0]) != NC_NOERR) return "";
+  return text;
+}
+
+// Copy the first `keep_frames` frames and `keep_entries` series entries of the old history into
+// the new one.
+static void copy_old(const history_ids &old, size_t keep_frames, size_t keep_entries, const history_ids &now) {
+  std::vector<double> values(keep_frames > keep_entries ? keep_frames : keep_entries);
+  if (keep_frames > 0) {
+    const size_t start = 0;
+    check(nc_get_vara_double(old.file, old.time_var, &start, &keep_frames, values.data()), "reading time", history_name);
+    check(nc_put_vara_double(now.file, now.time_var, &start, &keep_frames, values.data()), "writing time", history_temp);
+  }
+  for (size_t r = 0; r < keep_frames; r++)
+    for (int v = 0; v < nfields; v++) {
+      const size_t start[3] = {r, 0, 0}, count[3] = {1, size_t(nx), size_t(ny)};
+      check(nc_get_vara_float(old.file, old.field_var[v], start, count, frame_buffer), "reading a frame", history_name);
+      check(nc_put_vara_float(now.file, now.field_var[v], start, count, frame_buffer), "copying a frame", history_temp);
+    }
+  if (keep_entries == 0) return;
+  const size_t start = 0;
+  check(nc_get_vara_double(old.file, old.series_time_var, &start, &keep_entries, values.data()), "reading series_time",
+        history_name);
+  check(nc_put_vara_double(now.file, now.series_time_var, &start, &keep_entries, values.data()), "copying series_time",
+        history_temp);
+  for (int v = 0; v < nseries; v++) {
+    check(nc_get_vara_double(old.file, old.series_var[v], &start, &keep_entries, values.data()), "reading a series",
+          history_name);
+    check(nc_put_vara_double(now.file, now.series_var[v], &start, &keep_entries, values.data()), "copying a series",
+          history_temp);
+  }
+}
+
+// The leading entries of a time variable of n values that lie before `limit` (NaN ends them).
+static size_t leading_before(int file, int var, size_t n, double limit) {
+  if (n == 0) return 0;
+  std::vector<double> times(n);
+  const size_t start = 0;
+  check(nc_get_vara_double(file, var, &start, &n, times.data()), "reading times", history_name);
+  size_t kept = 0;
+  while (kept < n && times[kept] < limit) kept++;  // NaN compares false
+  return kept;
+}
+
+// A free name for a history that cannot be continued: "tavo.nc.old", "tavo.nc.old2", ...
+static std::string free_old_name() {
+  std::string name = std::string(history_name) + ".old";
+  for (int k = 2; access(name.c_str(), F_OK) == 0; k++) name = std::string(history_name) + ".old" + std::to_string(k);
+  return name;
+}
+
+void history_start(double t0, int outputs) {
+  if (nframe <= 0) return;
+  frame_buffer = static_cast<float *>(malloc(sizeof(float) * size_t(nx) * size_t(ny)));
+  if (!frame_buffer) fatal("| cannot reserve the frame buffer of the field history (%d x %d values)", nx, ny);
+
+  char line[160];
+  snprintf(line, sizeof line, "tavo %s: %s at t = %.8g, %d outputs of %d steps", tavo_version,
+           incon == 2 ? "continued" : "started", t0, outputs, itstp);
+  history_ids old;
+  size_t keep_frames = 0, keep_entries = 0;
+  std::string lines = line;
+  if (incon == 2 && access(history_name, F_OK) == 0) {
+    size_t old_frames = 0, old_room = 0;
+    if (const char *reason = open_old(history_name, old, &old_frames, &old_room)) {
+      if (old.file >= 0) nc_close(old.file);
+      old.file = -1;
+      const std::string kept = free_old_name();
+      rename_file(history_name, kept.c_str());
+      fprintf(stderr, "| \"%s\" %s: kept as \"%s\", a new field history starts at t = %.8g\n", history_name, reason,
+              kept.c_str(), t0);
+    } else {
+      // Restart times carry seven digits: what lies within a millionth of t0 counts as t0.
+      const double tolerance = 1e-6 * (std::fabs(t0) > 1.0 ? std::fabs(t0) : 1.0);
+      keep_frames = leading_before(old.file, old.time_var, old_frames, t0 - tolerance);
+      keep_entries = leading_before(old.file, old.series_time_var, old_room, t0 + tolerance);
+      const std::string before = old_history_text(old.file);
+      if (!before.empty()) lines = before + "\n" + line;
+    }
+  }
+
+  series_room = keep_entries + size_t(outputs > 0 ? outputs : 0);
+  list_temporary(history_temp);
+  create_file(history_temp, series_room, lines, history);
+  if (old.file >= 0) {
+    copy_old(old, keep_frames, keep_entries, history);
+    check(nc_close(old.file), "closing", history_name);
+  }
+  frames = keep_frames;
+  entries = keep_entries;
+  check(nc_sync(history.file), "flushing", history_temp);
+  rename_file(history_temp, history_name);
+}
+
+void history_output(double t, int output, const output_scalars &s, array2d ne, array2d ni, array2d pe) {
+  if (history.file < 0) return;
+  const int f = history.file;
+  if (output > 0 && t > 0 && entries < series_room) {
+    const double values[nseries] = {s.enn,   s.enk,      s.enz,         s.energy,   s.zonal_share,
+                                    s.drive, s.coupling, s.dissipation, s.rate_sum, s.flux};
+    check(nc_put_var1_double(f, history.series_time_var, &entries, &t), "writing series_time", history_name);
+    for (int v = 0; v < nseries; v++)
+      check(nc_put_var1_double(f, history.series_var[v], &entries, &values[v]), "writing a series", history_name);
+    entries++;
+  }
+  if (output % nframe == 0) {
+    // Frame r: the fields in single precision, then its time (the record is whole before the flush).
+    const double *field[nfields] = {&ne[0][0], &ni[0][0], &pe[0][0], &lap_pe[0][0]};
+    const size_t start[3] = {frames, 0, 0}, count[3] = {1, size_t(nx), size_t(ny)};
+    for (int v = 0; v < nfields; v++) {
+      for (int x = 0; x <= nx1; x++) {
+        const double *row = field[v] + size_t(x) * nmax;
+        float *out = frame_buffer + size_t(x) * size_t(ny);
+        for (int y = 0; y <= ny1; y++) out[y] = static_cast<float>(row[y]);
+      }
+      check(nc_put_vara_float(f, history.field_var[v], start, count, frame_buffer), "writing a frame", history_name);
+    }
+    check(nc_put_var1_double(f, history.time_var, &frames, &t), "writing time", history_name);
+    frames++;
+  }
+  check(nc_sync(f), "flushing", history_name);
+}
+
+void history_end() {
+  if (history.file >= 0) check(nc_close(history.file), "closing", history_name);
+  history.file = -1;
+  free(frame_buffer);
+  frame_buffer = nullptr;
+}
