@@ -34,7 +34,7 @@ int main() {
   double *trace_n = reserve_trace();
   double *trace_p = reserve_trace();
 
-  //--- Steps 4-7. Spectral buffers, the two persistent plans (for npar threads) and the wisdom.
+  //--- Steps 4-7. The step's transforms (buffers, plans for npar threads, half tables) and the wisdom.
   make_transforms();
 
   //--- Step 8.
@@ -48,8 +48,10 @@ int main() {
     memset(ni[x], 0, sizeof(double) * ny);
   }
 
-  //--- Step 11. Initial state (or the restart file); t0 is the start time.
+  //--- Step 11. Initial state (or the restart file); t0 is the start time. The spectral
+  // dissipation of the initial densities, which the first step applies.
   const double t0 = initcond();
+  derive_dissipation();
 
   //--- Steps 12-13.
   printf("| start time stepping ...\n");
@@ -77,13 +79,14 @@ int main() {
   if (printtraces) record_probes(trace_n, trace_p, 0);
   for (int k = 0; k < intervals; k++) {
     for (int it = 0; it < itstp; it++) {
-      timestep(it + 1 < itstp);  // the history is settled in its arrays for the diagnostics
+      timestep();
       steps++;
       if (printtraces && steps % ntrace == 0 && steps / ntrace < maxtrace)
         record_probes(trace_n, trace_p, static_cast<int>(steps / ntrace));
     }
     t = (t0 + k * ddtt) + itstp * dt;
     double start = omp_get_wtime();
+    derive_output_fields();
     diagnose(t, t0, k, itmax, ne, ni, pe, gni);
     stage_time[t_out] += omp_get_wtime() - start;
   }
