@@ -10,8 +10,9 @@
 //     first step (the step leaves them so for its new densities);
 //   - with the edge damping (vorfree = 2), gni is the damped gyro-average of the undamped new ion
 //     density (it cannot be formed from the damped ni afterwards, so the step stores it).
-// gni (without the edge damping), ww, hyve, hyvi, vis_e and vis_i are read only by the output;
-// the step neither reads nor writes them, and derive_output_fields() makes them.
+// gni (without the edge damping), ww, hyve and hyvi are read only by the output; the step neither
+// reads nor writes them, and derive_output_fields() makes them. (vis_e and vis_i are the
+// biharmonic branch's first Laplacians of the densities a step starts from, its own work.)
 #pragma once
 
 #include "common/state.hpp"

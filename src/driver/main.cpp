@@ -86,7 +86,7 @@ int main() {
     }
     t = (t0 + k * ddtt) + itstp * dt;
     double start = omp_get_wtime();
-    derive_output_fields();
+    derive_output_fields();  // gni, ww, hyve, hyvi of this state, also for the end stage
     diagnose(t, t0, k, itmax, ne, ni, pe, gni);
     stage_time[t_out] += omp_get_wtime() - start;
   }

@@ -13,17 +13,19 @@
 // How a step runs, and what the stages of the timing report hold:
 //   upd   one sweep over the rows: both brackets, the dissipation rows, the update, the history
 //         shift into the named levels and the new densities written as the transforms' input;
-//   poi1  the forward transforms of the new ne and ni (one batched r2c pair); with the edge
-//         damping the forward transform of ni and gni's backward transform;
-//   bnd   with the edge damping: the damping pass, which stores gni and forms the vorticity, and
-//         the forward transforms of the vorticity (and of the damped densities for ihype > 0);
+//   poi1  the forward transforms of the new ne and ni (one batched r2c pair);
+//   bnd   instead of poi1 with the edge damping (vorfree = 2): the forward transform of ni and
+//         gni's backward transform (warm ions), the damping pass, which stores gni and forms the
+//         vorticity, and the forward transforms of the vorticity (and of the damped densities for
+//         ihype > 0);
 //   pol   one pass over the half spectrum forming the spectra of pe, pi (and of D(ne), D(ni));
 //   poi2  the backward transforms (pe and pi as one batched pair, one alone for cold ions, the
 //         dissipation as a second pair) and the pass that stores them;
 //   mem   nothing (the history moves on inside the sweep); kept for the report's format.
 // Transforms per step, in complex-transform equivalents (an r2c or c2r is about half a complex
 // one): warm ions with ihype 2: 2 r2c + 4 c2r = 3; cold ions with ihype 2: 2.5; warm ions without
-// a spectral dissipation: 2. The edge damping adds one r2c and, for warm ions, one c2r.
+// a spectral dissipation: 2. The edge damping adds gni's c2r (warm ions) and, with a spectral
+// dissipation, the r2c pair of the damped densities.
 //
 // The sweep. One pass over the rows computes, row by row, both brackets and the Laplacian
 // dissipation (kept in row buffers, never stored), the update and the history shift, while the rows
