@@ -1,15 +1,14 @@
-// Micro-benchmarks of the time step: whole steps as the driver runs them (warm ions, so three
-// spectral filters, the plain Laplacian dissipation ihype = -1, measured plans), the same with the
-// spectral k^4 dissipation ihype = 2 (five filters), the Arakawa bracket, the fourth-order
-// Laplacian, one spectral filter, one diagnostics call with all its files, one frame of the field
-// history and one checkpoint (restart file), each at 64^2, 256^2,
-// 512^2 and 1024^2 grid points with 1 and 2 threads; and the steps' own FFT work alone: the six
-// (ten) complex transforms that one step executes, on the buffers it runs them on. Reported: time
-// per call and grid points per second;
-// the step's time as a multiple of its FFT work ("step/fft"), and a summary table at the end with
-// the median over the repetitions and the spread (lowest and highest). For that table the step and
-// its transforms are timed once more in interleaved blocks, so that each repetition's ratio
-// compares two measurements taken a fraction of a second apart.
+// Micro-benchmarks of the time step: whole steps as the driver runs them (warm ions, measured
+// plans) with the plain Laplacian dissipation ihype = -1 and with the spectral k^4 dissipation
+// ihype = 2, the Arakawa bracket, the fourth-order Laplacian, one real filter, one diagnostics
+// call with all its files, one frame of the field history and one checkpoint (restart file), each
+// at 64^2, 256^2, 512^2 and 1024^2 grid points with 1 and 2 threads; and the steps' own transforms alone (for ihype = -1 one batched r2c pair and one
+// batched c2r pair, for ihype = 2 a second c2r pair), on the buffers the step runs them on.
+// Reported: time per call and grid points per second; the step's time as a multiple of its
+// transforms ("step/fft"), and a summary table at the end with the median over the repetitions and
+// the spread (lowest and highest). For that table the step and its transforms are timed once more
+// in interleaved blocks, so that each repetition's ratio compares two measurements taken a fraction
+// of a second apart.
 //
 // All fields are globals, so every case sets up its grid (run constants, tables, plans, a smooth
 // initial state) before its timed loop; plans are measured once per size and thread count, later
@@ -44,7 +43,7 @@ const int thread_counts[] = {1, 2};
 typedef std::pair<int, int> shape;  // (grid size, threads)
 typedef std::map<shape, std::vector<double>> timings;
 // Seconds per call of every timed repetition.
-timings step_times, fft_times, step2_times, fft10_times, diag_times;
+timings step_times, fft_times, step2_times, fft2_times, diag_times;
 
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -86,9 +85,12 @@ void reset_state() {
       ne[x][y] = 0.1 * row_a[x] * col_a[y] + 0.02 * row_b[x] * col_b[y];
       ni[x][y] = 0.1 * row_a[x] * col_a[y] - 0.03 * row_b[x] * col_b[y];
     }
-  stage_poi1();
-  stage_pol();
-  stage_poi2();
+  poisson(ni, cpoti, gni);
+  for (int x = 0; x <= nx1; x++)
+    for (int y = 0; y <= ny1; y++) ww[x][y] = -(zze * ne[x][y] + zzi * gni[x][y]);
+  poisson(ww, cvort, pe);
+  poisson(pe, cpoti, pi);
+  derive_dissipation();
   for (array2d *level : {&ne0, &ne1, &ne2}) f_copy2darray(ne, *level, nx1, ny1);
   for (array2d *level : {&ni0, &ni1, &ni2}) f_copy2darray(ni, *level, nx1, ny1);
 #pragma omp parallel for schedule(static)
@@ -116,80 +118,55 @@ void ratio_counter(benchmark::State &state, double seconds, const timings &ffts)
   if (fft != ffts.end() && state.iterations() > 0) state.counters["step/fft"] = seconds / state.iterations() / median(fft->second);
 }
 
-// Steps are timed as the driver runs them: in output intervals of this many steps, each told that
-// more steps follow except the last, which puts the history back into its arrays for the
-// diagnostics. A step that ends an interval costs a few per cent more (the summary shows it alone).
-constexpr int interval_steps = 10;
-
-// The `count` steps that follow `done` steps of a run in intervals of interval_steps.
-void run_steps(long done, long count) {
-  for (long c = done + 1; c <= done + count; c++) timestep(c % interval_steps != 0);
-}
-
-// Whole time steps as the driver runs them; step/fft is their time over that of their transforms.
+// Whole time steps; step/fft is their time over that of their transforms.
 void time_steps(benchmark::State &state, timings *record, const timings &ffts) {
-  long done = 0;
   double start = omp_get_wtime();
-  for (auto _ : state) run_steps(done++, 1);
+  for (auto _ : state) timestep();
   double seconds = omp_get_wtime() - start;
-  if (done % interval_steps) timestep();  // end the interval (untimed)
   finish(state, seconds, record);
   ratio_counter(state, seconds, ffts);
 }
 
-// Time steps with ihype = -1 (six transforms).
+// Time steps with ihype = -1.
 void BM_step(benchmark::State &state) {
   prepare(state);
   time_steps(state, &step_times, fft_times);
 }
 
-// Time steps with the spectral dissipation ihype = 2 (ten transforms).
+// Time steps with the spectral dissipation ihype = 2.
 void BM_step_hype2(benchmark::State &state) {
   prepare(state, 2);
-  time_steps(state, &step2_times, fft10_times);
+  time_steps(state, &step2_times, fft2_times);
 }
 
 // Clear the transform inputs for a block of transforms alone. They run on zeros: a transform's
 // time does not depend on the values, and a forward and backward pair multiplies its input by
-// nx*ny (the step's tables undo that), so any other field would overflow within a block.
+// nx*ny, so any other field would overflow within a block.
 void clear_transform_input() {
-  memset(fw_in, 0, sizeof(cplx) * nx * ny);
-  memset(bw_in, 0, sizeof(cplx) * nx * ny);
+  memset(real_in, 0, sizeof(double) * 2 * real_slot);
+  memset(spec_out, 0, sizeof(cplx) * 2 * spectrum_slot);
 }
 
-// The complex transforms that one step executes, `filters` forward and backward pairs, on the
-// buffers it runs them on: the forward plan from fw_in into fw_out, the backward plan from fw_out
-// back into fw_in, for the last pair (the gyro-average of the potential) into bw_out.
-void transforms(int filters) {
-  for (int filter = 0; filter < filters; filter++) {
-    fftw_execute(plan_fw);
-    fftw_execute_dft(plan_bw, fw_out, filter + 1 < filters ? fw_in : bw_out);
-  }
+// The transforms of a step of warm ions without edge damping, on the buffers it runs them on: the
+// two densities forward, pe and pi back, and with `dissipation` the two dissipation terms back
+// (the c2r transforms destroy their input; on zeros that does not change their cost).
+void transforms(bool dissipation) {
+  fftw_execute(plan_r2c2);
+  fftw_execute(plan_c2r2);
+  if (dissipation) fftw_execute_dft_c2r(plan_c2r2, spec_in, real_in);
 }
 
-// The same pairs on the plans' own buffers (fw_in into fw_out, bw_in into bw_out). Four buffers
-// instead of two: at 1024^2 this takes about a quarter longer than the transforms as the step runs
-// them.
-void transforms_on_own_buffers(int filters) {
-  for (int filter = 0; filter < filters; filter++) {
-    fftw_execute(plan_fw);
-    fftw_execute(plan_bw);
-  }
-}
-
-void run_transforms(benchmark::State &state, int filters, timings *record) {
+void run_transforms(benchmark::State &state, bool dissipation, timings *record) {
   prepare(state);
   clear_transform_input();
   double start = omp_get_wtime();
-  for (auto _ : state) transforms(filters);
+  for (auto _ : state) transforms(dissipation);
   finish(state, omp_get_wtime() - start, record);
 }
 
-// The six transforms of a step with warm ions and ihype = -1.
-void BM_fft(benchmark::State &state) { run_transforms(state, 3, &fft_times); }
-
-// The ten transforms of a step with warm ions and ihype = 2.
-void BM_fft10(benchmark::State &state) { run_transforms(state, 5, &fft10_times); }
+// The transforms of a step with ihype = -1 (two r2c, two c2r) and with ihype = 2 (two more c2r).
+void BM_fft(benchmark::State &state) { run_transforms(state, false, &fft_times); }
+void BM_fft2(benchmark::State &state) { run_transforms(state, true, &fft2_times); }
 
 // One diagnostics call with every file it writes (in a scratch directory); its progress lines
 // go to /dev/null so that they do not mix with the report.
@@ -236,8 +213,9 @@ void BM_checkpoint(benchmark::State &state) {
 
 // The Arakawa bracket {ne, pe}.
 void BM_bracket(benchmark::State &state) {
+  static array2d bracket;
   prepare(state);
-  for (auto _ : state) arakawa(ne, pe, brack_e);
+  for (auto _ : state) arakawa(ne, pe, bracket);
   finish(state, 0.0, nullptr);
 }
 
@@ -248,10 +226,10 @@ void BM_laplace(benchmark::State &state) {
   finish(state, 0.0, nullptr);
 }
 
-// One spectral filter: the gyro-average of ni on the persistent plans.
+// One real filter: the gyro-average of ni on the step's plans.
 void BM_filter(benchmark::State &state) {
   prepare(state);
-  for (auto _ : state) spectral_filter(ni, cpoti, gni);
+  for (auto _ : state) real_filter(ni, cpoti_half, gni);
   finish(state, 0.0, nullptr);
 }
 
@@ -261,7 +239,7 @@ void register_cases() {
   struct named {
     const char *name;
     void (*run)(benchmark::State &);
-  } cases[] = {{"fft6", BM_fft},         {"step", BM_step},         {"fft10", BM_fft10},
+  } cases[] = {{"fft", BM_fft},          {"step", BM_step},         {"fft2", BM_fft2},
                {"step_hype2", BM_step_hype2}, {"diagnose", BM_diagnose}, {"bracket", BM_bracket},
                {"laplace", BM_laplace},   {"filter", BM_filter}, {"frame", BM_frame},
                {"checkpoint", BM_checkpoint}};
@@ -277,57 +255,36 @@ void register_cases() {
 
 // ---- The whole-step table ----
 // The step and its transforms are timed again outside Google Benchmark, finely interleaved: each
-// repetition runs output intervals of steps as the driver runs them, and before each step of an
-// interval it times the step's transforms alone (as the step runs them, then on the plans' own
-// buffers) and after it, for ihype = -1, a single step that ends an interval. A repetition lasts
-// about a second; its ratios are those of its summed times, so that the drift of a shared
-// machine, which here changes within a second, touches both sides of a ratio alike. The tables
-// show the median over the repetitions and the lowest and highest repetition.
-timings pair_step, pair_fft, pair_ratio, pair_ratio_own, pair_ratio_single, pair2_ratio, pair2_ratio_own;
+// repetition alternates the step's transforms alone and a step, so that the drift of a shared
+// machine, which here changes within a second, touches both sides of a ratio alike. A repetition
+// lasts about a quarter of a second; its ratio is that of its summed times. The tables show the
+// median over the repetitions and the lowest and highest repetition.
+timings pair_step, pair_fft, pair_ratio, pair2_step, pair2_ratio;
 
 void measure_interleaved(int n, int threads, int hype, int repetitions) {
   use_grid(n, threads, hype);
   reset_state();
-  const int filters = hype == -1 ? 3 : 5;
   double start = omp_get_wtime();
   timestep();
-  // Intervals per repetition.
-  const int intervals = std::max(1, static_cast<int>(0.25 / interval_steps / std::max(omp_get_wtime() - start, 1e-6)));
+  const int calls = std::max(1, static_cast<int>(0.25 / std::max(omp_get_wtime() - start, 1e-6)));
   shape key(n, threads);
   for (int r = 0; r < repetitions; r++) {
     reset_state();
-    clear_transform_input();
-    double fft = 0, fft_own = 0, step = 0, single = 0;
+    double fft = 0, step = 0;
     auto timed = [](double &sum, auto &&work) {
       double begin = omp_get_wtime();
       work();
       sum += omp_get_wtime() - begin;
     };
-    // The transforms run on what the last step left in fw_in: at most five unnormalised pairs
-    // scale it by at most 1026^10, far from overflow, and the next step writes fw_in afresh. They
-    // also overwrite bw_out, where a step that more steps follow leaves the gyro-averaged potential
-    // for the next: the transforms on the plans' own buffers run last and leave there the
-    // transform of the zero bw_in, so the next step reads a zero potential, which costs the same
-    // and grows nothing. A single step may follow a step that more steps follow: it puts the
-    // history back, as the last step of an interval does.
-    for (int interval = 0; interval < intervals; interval++)
-      for (int c = 0; c < interval_steps; c++) {
-        timed(fft, [&] { transforms(filters); });
-        timed(fft_own, [&] { transforms_on_own_buffers(filters); });
-        timed(step, [&] { run_steps(c, 1); });
-        if (hype == -1) timed(single, [&] { timestep(); });
-      }
-    const double calls = static_cast<double>(intervals) * interval_steps;
-    if (hype == -1) {
-      pair_step[key].push_back(step / calls);
-      pair_fft[key].push_back(fft / calls);
-      pair_ratio[key].push_back(step / fft);
-      pair_ratio_own[key].push_back(step / fft_own);
-      pair_ratio_single[key].push_back(single / fft);
-    } else {
-      pair2_ratio[key].push_back(step / fft);
-      pair2_ratio_own[key].push_back(step / fft_own);
+    // The transforms run on what the last step left in the buffers: at most two unnormalised
+    // pairs scale it by at most 1026^4, and the next step writes its transform input afresh.
+    for (int c = 0; c < calls; c++) {
+      timed(fft, [&] { transforms(hype > 0); });
+      timed(step, [&] { timestep(); });
     }
+    (hype == -1 ? pair_step : pair2_step)[key].push_back(step / calls);
+    if (hype == -1) pair_fft[key].push_back(fft / calls);
+    (hype == -1 ? pair_ratio : pair2_ratio)[key].push_back(step / fft);
   }
 }
 
@@ -343,20 +300,19 @@ std::string spread(const timings &t, shape key, double scale, int digits) {
   return text;
 }
 
-// The whole-step tables. Times: per size and thread count the median time per step (with its
-// spread) and of its six transforms as the step runs them, grid points advanced per second, and
-// one diagnostics call in milliseconds and in steps. Ratios: the step as a multiple of its
-// transforms, run on the step's buffers and on the plans' own, for ihype = -1 and 2.
+// The whole-step table: per size and thread count the median time per step (with its spread) for
+// ihype = -1 and 2, the transforms of the ihype = -1 step, grid points advanced per second, one
+// diagnostics call in milliseconds and in steps, and the steps as multiples of their transforms.
 void print_summary(int repetitions) {
   if (step_times.empty() && step2_times.empty() && diag_times.empty()) return;
   for (const auto &ran : step_times) measure_interleaved(ran.first.first, ran.first.second, -1, repetitions);
   for (const auto &ran : step2_times) measure_interleaved(ran.first.first, ran.first.second, 2, repetitions);
-  auto shown = [](shape key) { return pair_step.count(key) || pair2_ratio.count(key) || diag_times.count(key); };
+  auto shown = [](shape key) { return pair_step.count(key) || pair2_step.count(key) || diag_times.count(key); };
   printf("\n| step and transforms in interleaved blocks, %d repetitions: medians, (lowest-highest) in brackets;"
-         " times in ms; steps in output intervals of %d\n",
-         repetitions, interval_steps);
-  printf("| %5s %3s  %-24s %-24s %9s  %-27s %6s\n", "size", "thr", "step, ihype=-1", "its 6 FFTs", "Mpoints/s",
-         "one diagnostics call", "steps");
+         " times in ms\n",
+         repetitions);
+  printf("| %5s %3s  %-24s %-24s %-24s %9s  %-27s %6s\n", "size", "thr", "step, ihype=-1", "its transforms",
+         "step, ihype=2", "Mpoints/s", "one diagnostics call", "steps");
   for (int n : sizes)
     for (int threads : thread_counts) {
       shape key(n, threads);
@@ -371,30 +327,26 @@ void print_summary(int repetitions) {
           steps = text;
         }
       }
-      printf("| %5d %3d  %-24s %-24s %9s  %-27s %6s\n", n, threads, spread(pair_step, key, 1e3, 3).c_str(),
-             spread(pair_fft, key, 1e3, 3).c_str(), mpoints.c_str(), spread(diag_times, key, 1e3, 3).c_str(),
-             steps.c_str());
+      printf("| %5d %3d  %-24s %-24s %-24s %9s  %-27s %6s\n", n, threads, spread(pair_step, key, 1e3, 3).c_str(),
+             spread(pair_fft, key, 1e3, 3).c_str(), spread(pair2_step, key, 1e3, 3).c_str(), mpoints.c_str(),
+             spread(diag_times, key, 1e3, 3).c_str(), steps.c_str());
     }
-  printf("\n| the step as a multiple of its transforms alone: on the step's buffers (fw_in -> fw_out -> fw_in,"
-         " the last into bw_out)"
-         " and on the plans' own (fw_in -> fw_out, bw_in -> bw_out); single steps each end an interval\n");
-  printf("| %5s %3s  %-17s %-17s %-17s %-17s %s\n", "size", "thr", "ihype=-1", "-1, own buffers", "-1, single steps",
-         "ihype=2", "2, own buffers");
+  printf("\n| the step as a multiple of its transforms alone, on the buffers the step runs them on\n");
+  printf("| %5s %3s  %-17s %s\n", "size", "thr", "ihype=-1", "ihype=2");
   for (int n : sizes)
     for (int threads : thread_counts) {
       shape key(n, threads);
-      if (!pair_step.count(key) && !pair2_ratio.count(key)) continue;
-      printf("| %5d %3d  %-17s %-17s %-17s %-17s %s\n", n, threads, spread(pair_ratio, key, 1, 2).c_str(),
-             spread(pair_ratio_own, key, 1, 2).c_str(), spread(pair_ratio_single, key, 1, 2).c_str(),
-             spread(pair2_ratio, key, 1, 2).c_str(), spread(pair2_ratio_own, key, 1, 2).c_str());
+      if (!pair_step.count(key) && !pair2_step.count(key)) continue;
+      printf("| %5d %3d  %-17s %s\n", n, threads, spread(pair_ratio, key, 1, 2).c_str(),
+             spread(pair2_ratio, key, 1, 2).c_str());
     }
 }
 
-// Start-up cost of the measured plans: the two FFTW_MEASURE plans of the driver at every size
-// and thread count, planned from no wisdom (as in a fresh run), next to the same two plans with
-// FFTW_ESTIMATE.
+// Start-up cost of the measured plans: the plans of the driver (the step's four and the two complex
+// plans of the one-shot solves) at every size and thread count, planned from no wisdom (as in a
+// fresh run), next to the same plans with FFTW_ESTIMATE.
 void print_plan_times() {
-  printf("\n| planning the two plans of the driver (seconds, from no wisdom)\n");
+  printf("\n| planning the plans of the driver (seconds, from no wisdom)\n");
   printf("| %5s %3s %10s %10s\n", "size", "thr", "measured", "estimated");
   for (int n : sizes)
     for (int threads : thread_counts) {

@@ -13,9 +13,8 @@ bool printtraces;
 array2d ne, ni, pe, pi, gni, ww;
 array2d ne0, ne1, ne2, ni0, ni1, ni2;
 array2d fne0, fne1, fne2, fni0, fni1, fni2;
-array2d hyve, hyvi, vis_e, vis_i;
+array2d hyve, hyvi, vis_e, vis_i, dis_e, dis_i;
 array2d cvfis, cpoti, cvort, clap, chyv;
-array2d brack_e, brack_i;
 
 double pkxavg[nspec], pkyavg[nspec], pkyavgn[nspec], pkyavgw[nspec], pkyavge[nspec];
 

@@ -75,8 +75,9 @@ extern array2d ne0, ne1, ne2, ni0, ni1, ni2;
 extern array2d fne0, fne1, fne2, fni0, fni1, fni2;
 
 // ---- dissipation terms ----
-extern array2d hyve, hyvi;    // D(ne), D(ni) of the current step
+extern array2d hyve, hyvi;    // D(ne1), D(ni1): the dissipation of the last step (output only)
 extern array2d vis_e, vis_i;  // first Laplacian of the biharmonic branch
+extern array2d dis_e, dis_i;  // spectral dissipation D(ne), D(ni) that the next step applies (ihype > 0)
 
 // ---- Fourier-space coefficient tables (include 1/(nx*ny)) ----
 extern array2d cvfis;  // N/G: inverse gyro-average
@@ -84,10 +85,6 @@ extern array2d cpoti;  // N*G: gyro-average
 extern array2d cvort;  // -N/P: potential from vorticity (0 at k = 0)
 extern array2d clap;   // -k^2 N: Laplacian
 extern array2d chyv;   // (k^2)^p N: hyper-dissipation
-
-// ---- bracket work arrays of the separate update stage (timestep() keeps its bracket rows in row
-// buffers of its update sweep) ----
-extern array2d brack_e, brack_i;
 
 // ---- running means of the wavenumber spectra (514 entries: k up to 513 for a 1026 grid) ----
 constexpr int nspec = nmax / 2 + 1;

@@ -1,26 +1,67 @@
-// The time step and its field solves, on the driver's persistent transform plans and buffers.
+// The time step, its transforms and the fields derived from the state for the output.
+//
+// State contract. After the set-up and after every step:
+//   - ne, ni are the densities, ne0 = ne and ni0 = ni, ne1, ne2, ni1, ni2 the two older levels,
+//     fne0 = fne1 and fni0 = fni1 the right-hand sides of the last step, fne2, fni2 the ones before;
+//   - pe and pi are the potential and the gyro-averaged potential of the densities (after the
+//     set-up: what the initial state or the restart read made them);
+//   - with a spectral dissipation (ihype > 0), dis_e and dis_i are its terms of ne and ni, which the
+//     next step applies; a set-up that writes the densities calls derive_dissipation() before the
+//     first step (the step leaves them so for its new densities);
+//   - with the edge damping (vorfree = 2), gni is the damped gyro-average of the undamped new ion
+//     density (it cannot be formed from the damped ni afterwards, so the step stores it).
+// gni (without the edge damping), ww, hyve and hyvi are read only by the output; the step neither
+// reads nor writes them, and derive_output_fields() makes them. (vis_e and vis_i are the
+// biharmonic branch's first Laplacians of the densities a step starts from, its own work.)
 #pragma once
 
 #include "common/state.hpp"
 
-// Persistent spectral buffers and plans of the time step (nx*ny complex values each).
-extern cplx *fw_in, *fw_out, *bw_in, *bw_out;
-extern fftw_plan plan_fw, plan_bw;
 extern double xmask[nmax];  // radial damping profile used when vorfree = 2
 
 // Stage accumulators of the timing report, in the report's order.
 enum { t_ini, t_upd, t_poi1, t_poi2, t_pol, t_bnd, t_out, t_mem, nstages };
 extern double stage_time[nstages];
 
-// Create the four buffers and the two plans (measured when b_plan) for npar threads and export
-// the wisdom into wisdom_sf.
+// ---- Transforms of the step (transforms.cpp) ----
+// Real-to-complex (r2c) and complex-to-real (c2r) two-dimensional transforms of size nx by ny,
+// unnormalised; a half spectrum holds the nx by (ny/2 + 1) coefficients with ky >= 0, element
+// x * spectrum_row() + y. Each buffer holds two fields (slots 0 and 1) at real_slot or
+// spectrum_slot elements from each other; every slot has the alignment of the first, so any plan
+// may run on any slot of a buffer of its kind.
+extern double *real_in;    // r2c input (the new densities), c2r output of the dissipation
+extern cplx *spec_in;      // r2c output (spectra of the densities), c2r input of the dissipation
+extern cplx *spec_out;     // c2r input of the potentials and of the gyro-averaged ion density
+extern double *real_out;   // c2r output of the potentials; r2c input of the damped vorticity
+extern size_t real_slot, spectrum_slot;
+extern fftw_plan plan_r2c2, plan_c2r2;  // both slots at once: real_in -> spec_in, spec_out -> real_out
+extern fftw_plan plan_r2c1, plan_c2r1;  // slot 0 alone, same buffers
+// Symmetric parts (c(k) + c(-k))/2 of cpoti, cvort and chyv on the half spectrum. For odd sizes
+// the full tables differ between k and -k (index i >= nxh stands for i - nx); the real part of a
+// complex filter applies the symmetric part, so the real transforms multiply by it. gamma_half is
+// cpoti_half without the normalisation 1/(nx ny), for a product that follows another table's
+// within one pair of transforms.
+extern double *cpoti_half, *cvort_half, *chyv_half, *gamma_half;
+
+inline int spectrum_row() { return ny / 2 + 1; }
+
+// Create the buffers, the four plans (measured when b_plan) for npar threads and the half tables
+// from the full ones (build_tables comes first), the update sweep's row buffers, and export the
+// wisdom into wisdom_sf. The complex plans of the one-shot solves are measured here too, so that
+// the wisdom carries them.
 void make_transforms();
 
-// Release the buffers and plans made by make_transforms.
+// Release what make_transforms made.
 void free_transforms();
 
-// Per-thread row buffers of the time step's update sweep, for up to `threads` threads (made and
-// released with the transforms).
+// g = Re B(c F(f)) by real transforms on the step's slot-0 plans, with half the symmetric part of
+// table c (one of cpoti_half, cvort_half, chyv_half); f and g may coincide. Not for the step.
+void real_filter(array2d f, const double *half_table, array2d g);
+
+// ---- The step (timestep.cpp, field_solves.cpp) ----
+
+// Per-thread row buffers of the update sweep, for up to `threads` threads (made and released with
+// the transforms).
 void make_sweep_rows(int threads);
 void free_sweep_rows();
 
@@ -30,48 +71,25 @@ void compute_xmask();
 // to[x][y] = from[x][y] for x = 0 .. lastx, y = 0 .. lasty.
 void f_copy2darray(array2d from, array2d to, int lastx, int lasty);
 
-// g = Re B(c * F(f)) on the persistent plans (f and g may coincide).
-void spectral_filter(array2d f, array2d c, array2d g);
+// One whole time step; adds its stage times to stage_time. Leaves the state of the contract above.
+void timestep();
 
-// The stages of one step, in their order: brackets, dissipation and update; gni; edge damping;
-// ww and pe; pi; history shift.
-void stage_upd();
-void stage_poi1();
-void stage_bnd();
-void stage_pol();
-void stage_poi2();
-void stage_mem();
+// dis_e, dis_i = the spectral dissipation of ne, ni (ihype > 0; nothing otherwise).
+void derive_dissipation();
 
-// Row of transform input: dst[y] = (src[y], 0) for y = 0 .. count-1 (by default the whole row).
-inline void input_row(cplx *dst, const double *src, int count = ny) {
-  for (int y = 0; y < count; y++) {
-    dst[y][0] = src[y];
-    dst[y][1] = 0.0;
-  }
-}
+// The fields that only the output reads, from the state the last step left: gni = Gamma ni (a copy
+// for cold ions; with the edge damping the step's own gni is kept), ww = -(zze ne + zzi gni), and
+// hyve, hyvi the dissipation of the last step, D(ne1) and D(ni1) (with vis_e, vis_i for ihype 0;
+// left alone for ihype < -1). Called after the steps of an interval, before the diagnostics.
+void derive_output_fields();
 
-// Real parts of a row of transform output: dst[y] = Re src[y] for y = 0 .. count-1.
-inline void real_row(double *dst, const cplx *src, int count = ny) {
-  for (int y = 0; y < count; y++) dst[y] = src[y][0];
-}
-
-// The field solves of timestep(), fused: gni (left in fw_in for warm ions); edge damping, ww and
-// pe (left in fw_in); pe stored and pi. Together they equal stages poi1, bnd, pol and poi2 after
-// an update that has already moved the history on (ne0, ni0 equal to ne and ni; the edge damping
-// acts on them too) and, for warm ions, written the new ni into fw_in as the transform input.
-// Without `settle` (within a run of steps) ne0, ni0, gni and ww are left alone, and pi is not
-// stored: for warm ions it is the real part of bw_out, for cold ions equal to pe.
-void gyro_average_density();
-void vorticity_and_potential(bool settle);
-void gyro_average_potential(bool settle);
-
-// One whole time step; adds its stage times to stage_time. Afterwards every field is exactly what
-// the separate stages leave. A caller that runs another step straight after this one may set
-// more_steps_follow: the step then leaves the history levels (ne0 .. ni2, fne0 .. fni2) turned
-// round among their arrays instead of copying them on, hyve, hyvi unwritten for ihype = -1, gni, ww
-// and pi unwritten, and the gyro-averaged potential in bw_out, which spares the passes over the grid
-// ten of the fields they store and one whole pass. Until the next step without it, which puts every
-// level back into its own array and stores every field, only ne, ni and pe may be read, and nothing
-// but timestep may write any field or bw_out. A step reads history level 0 from ne and ni, which
-// every set-up and step leaves equal to ne0 and ni0.
-void timestep(bool more_steps_follow = false);
+// The field passes between the transforms of a step (field_solves.cpp).
+// Edge damping: gyro-average of the new ni, damping of ne, ni, their level 0 and gni, and the
+// damped vorticity's spectrum in spec_out slot 1 (and the damped densities' in spec_in).
+void damped_vorticity();
+// The spectra of pe and pi into spec_out, from the spectra of ne and ni in spec_in (slots 0, 1)
+// or, when `damped`, from the damped vorticity's spectrum in spec_out slot 1; with a spectral
+// dissipation also its spectra, in place of the densities' in spec_in.
+void potential_spectra(bool damped);
+// The backward transforms and the stores of pe, pi (and dis_e, dis_i).
+void store_potentials();

@@ -1,10 +1,23 @@
-// Field solves of the time step on the persistent plans: the spectral filter, the gyro-averages
-// gni = Gamma ni and pi = Gamma pe (stages poi1, poi2), the radial edge damping with xmask
-// (stage bnd) and the vorticity ww = ne - gni with the potential pe = -P^-1 ww (stage pol).
+// Field solves of the time step on real transforms, each spectrum computed once per step.
+//
+// The model's field solves are gni = Gamma ni, the radial edge damping with xmask (vorfree = 2),
+// the vorticity ww = -(zze ne + zzi gni) and the potentials pe = -P^-1 ww, pi = Gamma pe; with a
+// spectral dissipation the next step needs D(ne), D(ni) of the new densities too. Gamma, -P^-1 and
+// D are the tables cpoti, cvort and chyv (half tables: their symmetric parts, see driver.hpp), so
+// without the edge damping everything follows from the spectra Ne, Ni of the two new densities:
+//   W = -(zze Ne + zzi G Ni),  Pe = cvort W,  Pi = G Pe,  De = chyv Ne,  Di = chyv Ni
+// with G = nx ny cpoti (gamma_half): within one pair of transforms only one table carries the
+// normalisation.
+// (for cold ions Gamma is the identity: gni = ni and pi = pe exactly). A step then runs two r2c
+// transforms and the c2r transforms of what it stores: pe, pi (warm ions) and De, Di (ihype > 0).
+// The edge damping multiplies ne, ni and gni by xmask[x] in real space, after gni is formed and
+// before the vorticity: then gni needs its own backward transform, the damped vorticity its own
+// forward transform, and the damped densities theirs for the dissipation.
 // Since cvort vanishes at k = 0, the potential has zero mean.
 #include <cmath>
 
 #include "driver/driver.hpp"
+#include "operators/operators.hpp"
 
 double xmask[nmax];
 
@@ -22,182 +35,168 @@ void f_copy2darray(array2d from, array2d to, int lastx, int lasty) {
     for (int y = 0; y <= lasty; y++) to[x][y] = from[x][y];
 }
 
-// The spectrum in fw_out times table c, in place (pass 3 of a filter).
-static void multiply(array2d c) {
-  const int n = ny;
+// One pass over the half spectrum. Without `damped`: W from Ne, Ni (slots 0, 1 of spec_in);
+// with it: W from slot 1 of spec_out, where the damped vorticity's transform left it. Pe goes to
+// slot 0 of spec_out, Pi (warm ions) to slot 1; with `dissipate`, De and Di replace Ne and Ni.
+template <bool warm, bool damped, bool dissipate>
+static void spectral_products() {
+  const int m = spectrum_row();
+  const size_t second = spectrum_slot;
 #pragma omp parallel for schedule(static)
   for (int x = 0; x <= nx1; x++) {
-    cplx *row = fw_out + static_cast<size_t>(x) * n;
-    const double *cx = c[x];
-    for (int y = 0; y < n; y++) {
-      row[y][0] *= cx[y];
-      row[y][1] *= cx[y];
-    }
-  }
-}
-
-// Multiply the spectrum in fw_out by table c and transform back (passes 3 and 4 of a filter).
-// The backward plan runs through FFTW's new-array execute from fw_out into fw_in, whose input the
-// forward transform has already consumed (same sizes, alignment and out-of-place placement as
-// bw_in and bw_out): the same transform of the same numbers, without writing two more buffers.
-// The filtered field is the real part of fw_in, and the pass that reads it can write the next
-// transform input over it in place.
-static void multiply_and_back(array2d c) {
-  multiply(c);
-  fftw_execute_dft(plan_bw, fw_out, fw_in);
-}
-
-// g = real part of the backward transform in src (fw_in by default).
-static void take_real(array2d g, const cplx *src_buffer = fw_in) {
-  const int n = ny;
-#pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) real_row(g[x], src_buffer + static_cast<size_t>(x) * n);
-}
-
-// Forward transform of f, product with c and backward transform: fw_in holds the filtered f.
-static void filter_to_spectral_output(array2d f, array2d c) {
-  const int n = ny;
-#pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) input_row(fw_in + static_cast<size_t>(x) * n, f[x]);
-  fftw_execute(plan_fw);
-  multiply_and_back(c);
-}
-
-void spectral_filter(array2d f, array2d c, array2d g) {
-  filter_to_spectral_output(f, c);
-  take_real(g);
-}
-
-// Stage poi1: gni from ni (a copy for cold ions).
-void stage_poi1() {
-  if (taui > 0)
-    spectral_filter(ni, cpoti, gni);
-  else
-    f_copy2darray(ni, gni, nx1, ny1);
-}
-
-// Stage bnd: damp ne, ni and gni towards the radial edges when vorfree is 2.
-void stage_bnd() {
-  if (vorfree != 2) return;
-  const int n = ny;
-#pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) {
-    const double m = xmask[x];
-    for (int y = 0; y < n; y++) {
-      ne[x][y] *= m;
-      ni[x][y] *= m;
-      gni[x][y] *= m;
-    }
-  }
-}
-
-// Stage pol: ww and the filter input in one pass, then pe = Re B(cvort F(ww)).
-// Row x of the vorticity v = -(zze ne + zzi gni), stored in ww and as the transform input (v, 0).
-static inline void vorticity_row(int x) {
-  const int n = ny;
-  const double *nex = ne[x], *gnix = gni[x];
-  double *wwx = ww[x];
-  for (int y = 0; y < n; y++) wwx[y] = -(zze * nex[y] + zzi * gnix[y]);
-  input_row(fw_in + static_cast<size_t>(x) * n, wwx);
-}
-
-void stage_pol() {
-#pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) vorticity_row(x);
-  fftw_execute(plan_fw);
-  multiply_and_back(cvort);
-  take_real(pe);
-}
-
-// Stage poi2: pi from pe (a copy for cold ions).
-void stage_poi2() {
-  if (taui > 0)
-    spectral_filter(pe, cpoti, pi);
-  else
-    f_copy2darray(pe, pi, nx1, ny1);
-}
-
-// ---- The field solves of timestep(), with the passes between transforms fused ----
-// Each produces exactly the fields of the separate stages above, in fewer sweeps over the grid.
-
-void gyro_average_density() {
-  // fw_in holds the new ni, written by the update sweep. For warm ions fw_in then holds gni; the
-  // vorticity pass reads it from there.
-  if (taui <= 0) return;
-  fftw_execute(plan_fw);
-  multiply_and_back(cpoti);
-}
-
-// Row x of the vorticity pass: gni from the gyro-average in fw_in (warm ions) or from ni, the edge
-// damping of ne, ni and gni (and of ne0, ni0 when `settle`), the vorticity -(zze ne + zzi gni) as
-// the transform input in fw_in, and gni and ww stored when `settle`.
-template <bool warm, bool damp, bool settle>
-static void vorticity_pass_row(int x) {
-  const int n = ny;
-  cplx *const io = fw_in + static_cast<size_t>(x) * n;  // gyro-average in, vorticity out
-  double *__restrict nex = ne[x], *__restrict nix = ni[x], *__restrict gnix = gni[x], *__restrict wwx = ww[x];
-  double *__restrict e0 = ne0[x], *__restrict i0 = ni0[x];
-  const double m = xmask[x];
-  for (int y = 0; y < n; y++) {
-    double g = warm ? io[y][0] : nix[y];
-    if (damp) {
-      nex[y] *= m;
-      nix[y] *= m;
-      if (settle) {
-        e0[y] *= m;
-        i0[y] *= m;
+    const size_t row = static_cast<size_t>(x) * m;
+    cplx *__restrict se = spec_in + row, *__restrict si = spec_in + second + row;
+    cplx *__restrict pe_out = spec_out + row, *__restrict pi_out = spec_out + second + row;
+    const double *__restrict g = gamma_half + row, *__restrict v = cvort_half + row, *__restrict h = chyv_half + row;
+    for (int y = 0; y < m; y++) {
+      for (int part = 0; part < 2; part++) {
+        double w;
+        if (damped) {
+          w = pi_out[y][part];
+        } else {
+          const double gi = warm ? g[y] * si[y][part] : si[y][part];
+          w = -(zze * se[y][part] + zzi * gi);
+        }
+        const double p = v[y] * w;
+        pe_out[y][part] = p;
+        if (warm) pi_out[y][part] = g[y] * p;
+        if (dissipate) {
+          se[y][part] = h[y] * se[y][part];
+          si[y][part] = h[y] * si[y][part];
+        }
       }
-      g = g * m;
     }
-    const double v = -(zze * nex[y] + zzi * g);
-    if (settle) {
-      gnix[y] = g;
-      wwx[y] = v;
-    }
-    io[y][0] = v;
-    io[y][1] = 0.0;
   }
 }
 
-template <bool warm, bool damp, bool settle>
-static void vorticity_pass() {
-#pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) vorticity_pass_row<warm, damp, settle>(x);
+template <bool warm>
+static void spectral_products(bool damped, bool dissipate) {
+  if (damped && dissipate) spectral_products<warm, true, true>();
+  else if (damped) spectral_products<warm, true, false>();
+  else if (dissipate) spectral_products<warm, false, true>();
+  else spectral_products<warm, false, false>();
 }
 
-void vorticity_and_potential(bool settle) {
-  const bool warm = taui > 0, damp = vorfree == 2;
-  typedef void (*pass)();
-  static const pass passes[2][2][2] = {
-      {{vorticity_pass<false, false, false>, vorticity_pass<false, false, true>},
-       {vorticity_pass<false, true, false>, vorticity_pass<false, true, true>}},
-      {{vorticity_pass<true, false, false>, vorticity_pass<true, false, true>},
-       {vorticity_pass<true, true, false>, vorticity_pass<true, true, true>}}};
-  passes[warm][damp][settle]();
-  fftw_execute(plan_fw);
-  multiply_and_back(cvort);
+void potential_spectra(bool damped) {
+  if (taui > 0)
+    spectral_products<true>(damped, ihype > 0);
+  else
+    spectral_products<false>(damped, ihype > 0);
 }
 
-void gyro_average_potential(bool settle) {
+// Row pass of the edge damping. The update left the new densities in ne, ni (and ni in slot 1 of
+// real_in); for warm ions gni's backward transform is in slot 0 of real_out. Damps ne, ni, their
+// level 0 and gni, stores gni, writes the vorticity into slot 1 of real_out and, with `dissipate`,
+// the damped densities into real_in.
+template <bool warm, bool dissipate>
+static void damping_pass() {
   const int n = ny;
-  const bool warm = taui > 0;
 #pragma omp parallel for schedule(static)
   for (int x = 0; x <= nx1; x++) {
-    cplx *const io = fw_in + static_cast<size_t>(x) * n;
-    double *pex = pe[x], *pix = pi[x];
-    if (warm) {
-      real_row(pex, io);
-      input_row(io, pex);
-    } else if (settle) {
-      for (int y = 0; y < n; y++) pex[y] = pix[y] = io[y][0];
-    } else {
-      real_row(pex, io);
+    const size_t row = static_cast<size_t>(x) * n;
+    double *__restrict nex = ne[x], *__restrict nix = ni[x], *__restrict e0 = ne0[x], *__restrict i0 = ni0[x];
+    double *__restrict gnix = gni[x];
+    const double *__restrict gyro = real_out + row;
+    double *__restrict vort = real_out + real_slot + row;
+    double *__restrict de = real_in + row, *__restrict di = real_in + real_slot + row;
+    const double mask = xmask[x];
+    for (int y = 0; y < n; y++) {
+      const double g = (warm ? gyro[y] : nix[y]) * mask;
+      const double e = nex[y] * mask, i = nix[y] * mask;
+      nex[y] = e0[y] = e;
+      nix[y] = i0[y] = i;
+      gnix[y] = g;
+      vort[y] = -(zze * e + zzi * g);
+      if (dissipate) {
+        de[y] = e;
+        di[y] = i;
+      }
     }
   }
-  if (!warm) return;
-  // Forward from fw_in, backward into bw_out: the same plans on buffers of the same alignment.
-  fftw_execute(plan_fw);
-  multiply(cpoti);
-  fftw_execute_dft(plan_bw, fw_out, bw_out);
-  if (settle) take_real(pi, bw_out);
+}
+
+void damped_vorticity() {
+  const bool warm = taui > 0, dissipate = ihype > 0;
+  if (warm) {
+    // gni of the undamped new ni: its spectrum, the product with cpoti, back into real_out slot 0.
+    const int m = spectrum_row();
+    cplx *const ni_spectrum = spec_in + spectrum_slot;
+    fftw_execute_dft_r2c(plan_r2c1, real_in + real_slot, ni_spectrum);
+#pragma omp parallel for schedule(static)
+    for (int x = 0; x <= nx1; x++) {
+      const size_t row = static_cast<size_t>(x) * m;
+      for (int y = 0; y < m; y++) {
+        spec_out[row + y][0] = cpoti_half[row + y] * ni_spectrum[row + y][0];
+        spec_out[row + y][1] = cpoti_half[row + y] * ni_spectrum[row + y][1];
+      }
+    }
+    fftw_execute(plan_c2r1);
+  }
+  if (warm && dissipate) damping_pass<true, true>();
+  else if (warm) damping_pass<true, false>();
+  else if (dissipate) damping_pass<false, true>();
+  else damping_pass<false, false>();
+  fftw_execute_dft_r2c(plan_r2c1, real_out + real_slot, spec_out + spectrum_slot);
+  if (dissipate) fftw_execute(plan_r2c2);
+}
+
+void store_potentials() {
+  const bool warm = taui > 0, dissipate = ihype > 0;
+  if (warm)
+    fftw_execute(plan_c2r2);
+  else
+    fftw_execute(plan_c2r1);
+  if (dissipate) fftw_execute_dft_c2r(plan_c2r2, spec_in, real_in);
+  const int n = ny;
+  const double *const pi_source = warm ? real_out + real_slot : real_out;
+#pragma omp parallel for schedule(static)
+  for (int x = 0; x <= nx1; x++) {
+    const size_t row = static_cast<size_t>(x) * n;
+    double *__restrict pex = pe[x], *__restrict pix = pi[x];
+    const double *__restrict p = real_out + row, *__restrict q = pi_source + row;
+    for (int y = 0; y < n; y++) {
+      pex[y] = p[y];
+      pix[y] = q[y];
+    }
+    if (dissipate) {
+      double *__restrict dex = dis_e[x], *__restrict dix = dis_i[x];
+      const double *__restrict a = real_in + row, *__restrict b = real_in + real_slot + row;
+      for (int y = 0; y < n; y++) {
+        dex[y] = a[y];
+        dix[y] = b[y];
+      }
+    }
+  }
+}
+
+void derive_dissipation() {
+  if (ihype <= 0) return;
+  real_filter(ne, chyv_half, dis_e);
+  real_filter(ni, chyv_half, dis_i);
+}
+
+// D(f) of the chosen ihype into out (vis the first Laplacian of the biharmonic branch).
+static void dissipation_of(array2d f, array2d vis, array2d out) {
+  if (ihype == -1) {
+    laplace(out, f);
+  } else if (ihype == 0) {
+    laplace(vis, f);
+    laplace(out, vis);
+  } else if (ihype > 0) {
+    real_filter(f, chyv_half, out);
+  }
+}
+
+void derive_output_fields() {
+  if (vorfree != 2) {
+    if (taui > 0)
+      real_filter(ni, cpoti_half, gni);
+    else
+      f_copy2darray(ni, gni, nx1, ny1);
+  }
+#pragma omp parallel for schedule(static)
+  for (int x = 0; x <= nx1; x++)
+    for (int y = 0; y <= ny1; y++) ww[x][y] = -(zze * ne[x][y] + zzi * gni[x][y]);
+  dissipation_of(ne1, vis_e, hyve);
+  dissipation_of(ni1, vis_i, hyvi);
 }

@@ -44,7 +44,7 @@ int main() {
   double *trace_p = reserve_trace();
   hold_run_lock();
 
-  //--- Steps 4-7. Spectral buffers, the two persistent plans (for npar threads) and the wisdom.
+  //--- Steps 4-7. The step's transforms (buffers, plans for npar threads, half tables) and the wisdom.
   make_transforms();
 
   //--- Step 8.
@@ -58,10 +58,11 @@ int main() {
     memset(ni[x], 0, sizeof(double) * ny);
   }
 
-  //--- Step 11. Initial state (or the restart file, read and checked); t0 is the start time. Then
-  // the time series: a fresh run empties them, a continued run drops what a killed run appended
-  // after t0.
+  //--- Step 11. Initial state (or the restart file, read and checked); t0 is the start time, and
+  // the spectral dissipation of the initial densities, which the first step applies. Then the time
+  // series: a fresh run empties them, a continued run drops what a killed run appended after t0.
   const double t0 = initcond();
+  derive_dissipation();
   if (incon == 2) drop_records_after(t0);
   else empty_time_series();
 
@@ -92,13 +93,14 @@ int main() {
   if (printtraces) record_probes(trace_n, trace_p, 0);
   for (int k = 0; k < intervals; k++) {
     for (int it = 0; it < itstp; it++) {
-      timestep(it + 1 < itstp);  // the history is settled in its arrays for the diagnostics
+      timestep();
       steps++;
       if (printtraces && steps % ntrace == 0 && steps / ntrace < maxtrace)
         record_probes(trace_n, trace_p, static_cast<int>(steps / ntrace));
     }
     t = (t0 + k * ddtt) + itstp * dt;
     double start = omp_get_wtime();
+    derive_output_fields();  // gni, ww, hyve, hyvi of this state, also for the end stage
     history_output(t, k + 1, diagnose(t, t0, k, itmax, ne, ni, pe, gni), ne, ni, pe);
     // a checkpoint only after this output passed its crash check (the end writes its own)
     if (nckpt > 0 && (k + 1) % nckpt == 0 && k + 1 < intervals) writerestart(t);

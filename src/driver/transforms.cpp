@@ -1,41 +1,120 @@
-// The driver's persistent transform plans and spectral buffers, made once per run.
-#include <cstdio>
-#include <cstdlib>
-
+// The step's transforms: buffers, plans and half tables, made once per run, and the real filter.
+//
+// Every field of the model is real, so the step runs real-to-complex and complex-to-real
+// transforms, each about half the work of a complex one. Two transforms that share a plan run
+// batched (FFTW's howmany = 2). The c2r transforms destroy their input, which the step never needs
+// again.
 #include <omp.h>
+
+#include <cstdlib>
+#include <initializer_list>
 
 #include "driver/driver.hpp"
 
-cplx *fw_in, *fw_out, *bw_in, *bw_out;
-fftw_plan plan_fw, plan_bw;
+double *real_in, *real_out;
+cplx *spec_in, *spec_out;
+size_t real_slot, spectrum_slot;
+fftw_plan plan_r2c2, plan_c2r2, plan_r2c1, plan_c2r1;
+double *cpoti_half, *cvort_half, *chyv_half, *gamma_half;
+
+// n rounded up to a multiple of m.
+static size_t round_up(size_t n, size_t m) { return (n + m - 1) / m * m; }
+
+// Symmetric part of the full table c on the half spectrum, times scale.
+static void fill_half_table(array2d c, double *half, double scale = 1.0) {
+  const int m = spectrum_row();
+  for (int x = 0; x <= nx1; x++) {
+    const int xr = x == 0 ? 0 : nx - x;
+    for (int y = 0; y < m; y++) {
+      const int yr = y == 0 ? 0 : ny - y;
+      half[static_cast<size_t>(x) * m + y] = scale * (0.5 * (c[x][y] + c[xr][yr]));
+    }
+  }
+}
+
+// The complex plans of the one-shot solves, measured on scratch buffers only for the wisdom.
+static void measure_complex_plans(unsigned flags) {
+  const size_t count = static_cast<size_t>(nx) * ny;
+  cplx *a = fftw_alloc_complex(count), *b = fftw_alloc_complex(count);
+  fftw_destroy_plan(fftw_plan_dft_2d(nx, ny, a, b, FFTW_FORWARD, flags));
+  fftw_destroy_plan(fftw_plan_dft_2d(nx, ny, a, b, FFTW_BACKWARD, flags));
+  fftw_free(a);
+  fftw_free(b);
+}
 
 void make_transforms() {
   free_transforms();
-  const size_t count = static_cast<size_t>(nx) * ny;
-  fw_in = fftw_alloc_complex(count);
-  fw_out = fftw_alloc_complex(count);
-  bw_in = fftw_alloc_complex(count);
-  bw_out = fftw_alloc_complex(count);
+  const int m = spectrum_row();
+  const size_t half = static_cast<size_t>(nx) * m;
+  // Whole 64-byte lines per slot: every slot keeps the buffer's alignment.
+  real_slot = round_up(static_cast<size_t>(nx) * ny, 8);
+  spectrum_slot = round_up(half, 4);
+  real_in = fftw_alloc_real(2 * real_slot);
+  real_out = fftw_alloc_real(2 * real_slot);
+  spec_in = fftw_alloc_complex(2 * spectrum_slot);
+  spec_out = fftw_alloc_complex(2 * spectrum_slot);
+  cpoti_half = fftw_alloc_real(half);
+  cvort_half = fftw_alloc_real(half);
+  chyv_half = fftw_alloc_real(half);
+  gamma_half = fftw_alloc_real(half);
+  fill_half_table(cpoti, cpoti_half);
+  fill_half_table(cpoti, gamma_half, static_cast<double>(nx) * ny);
+  fill_half_table(cvort, cvort_half);
+  fill_half_table(chyv, chyv_half);
+
   fftw_plan_with_nthreads(npar);
   // Measured planning may overwrite the buffers; nothing in them is needed yet.
   const unsigned flags = b_plan ? FFTW_MEASURE : FFTW_ESTIMATE;
-  plan_fw = fftw_plan_dft_2d(nx, ny, fw_in, fw_out, FFTW_FORWARD, flags);
-  plan_bw = fftw_plan_dft_2d(nx, ny, bw_in, bw_out, FFTW_BACKWARD, flags);
-  // The wisdom lets every one-shot solve reuse these plans' measurements; kept for the whole run.
+  const int n[2] = {nx, ny};
+  const int rd = static_cast<int>(real_slot), sd = static_cast<int>(spectrum_slot);
+  plan_r2c2 = fftw_plan_many_dft_r2c(2, n, 2, real_in, nullptr, 1, rd, spec_in, nullptr, 1, sd, flags);
+  plan_c2r2 = fftw_plan_many_dft_c2r(2, n, 2, spec_out, nullptr, 1, sd, real_out, nullptr, 1, rd, flags);
+  plan_r2c1 = fftw_plan_dft_r2c_2d(nx, ny, real_in, spec_in, flags);
+  plan_c2r1 = fftw_plan_dft_c2r_2d(nx, ny, spec_out, real_out, flags);
+  measure_complex_plans(flags);
+  // The wisdom lets every one-shot solve reuse these measurements; kept for the whole run.
   wisdom_sf = fftw_export_wisdom_to_string();
   make_sweep_rows(omp_get_max_threads());
 }
 
 void free_transforms() {
-  if (plan_fw) fftw_destroy_plan(plan_fw);
-  if (plan_bw) fftw_destroy_plan(plan_bw);
-  fftw_free(fw_in);
-  fftw_free(fw_out);
-  fftw_free(bw_in);
-  fftw_free(bw_out);
+  for (fftw_plan *plan : {&plan_r2c2, &plan_c2r2, &plan_r2c1, &plan_c2r1}) {
+    if (*plan) fftw_destroy_plan(*plan);
+    *plan = nullptr;
+  }
+  for (double **buffer : {&real_in, &real_out, &cpoti_half, &cvort_half, &chyv_half, &gamma_half}) {
+    fftw_free(*buffer);
+    *buffer = nullptr;
+  }
+  for (cplx **buffer : {&spec_in, &spec_out}) {
+    fftw_free(*buffer);
+    *buffer = nullptr;
+  }
   free(wisdom_sf);
-  plan_fw = plan_bw = nullptr;
-  fw_in = fw_out = bw_in = bw_out = nullptr;
   wisdom_sf = nullptr;
   free_sweep_rows();
+}
+
+void real_filter(array2d f, const double *half_table, array2d g) {
+  const int n = ny, m = spectrum_row();
+#pragma omp parallel for schedule(static)
+  for (int x = 0; x <= nx1; x++) {
+    double *row = real_in + static_cast<size_t>(x) * n;
+    for (int y = 0; y < n; y++) row[y] = f[x][y];
+  }
+  fftw_execute(plan_r2c1);
+#pragma omp parallel for schedule(static)
+  for (int x = 0; x <= nx1; x++) {
+    const size_t k = static_cast<size_t>(x) * m;
+    for (int y = 0; y < m; y++) {
+      spec_out[k + y][0] = spec_in[k + y][0] * half_table[k + y];
+      spec_out[k + y][1] = spec_in[k + y][1] * half_table[k + y];
+    }
+  }
+  fftw_execute(plan_c2r1);
+#pragma omp parallel for schedule(static)
+  for (int x = 0; x <= nx1; x++) {
+    const double *row = real_out + static_cast<size_t>(x) * n;
+    for (int y = 0; y < n; y++) g[x][y] = row[y];
+  }
 }

@@ -71,6 +71,7 @@ void bracket_only_drift(double dt_value, int steps, double *drift_n, double *dri
   *drift_n = *drift_w = 0.0;
   for (int step = 1; step <= steps; step++) {
     timestep();
+    derive_output_fields();
     double n_now, w_now;
     squared_sums(ne, gni, &n_now, &w_now);
     *drift_n = fmax(*drift_n, fabs(n_now / n_start - 1));

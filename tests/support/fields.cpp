@@ -11,6 +11,7 @@
 
 #include "driver/driver.hpp"
 #include "setup/setup.hpp"
+#include "support/reference_step.hpp"
 
 namespace {
 const double twopi = 6.283185307179586;
@@ -90,9 +91,8 @@ void start_step(const values19 &v) {
 }
 
 void fresh_history() {
-  stage_poi1();
-  stage_pol();
-  stage_poi2();
+  reference_fields();
+  derive_dissipation();
   for (array2d *level : {&ne0, &ne1, &ne2}) memcpy(*level, ne, sizeof(array2d));
   for (array2d *level : {&ni0, &ni1, &ni2}) memcpy(*level, ni, sizeof(array2d));
   for (array2d *rhs : {&fne1, &fne2, &fni1, &fni2}) memset(*rhs, 0, sizeof(array2d));

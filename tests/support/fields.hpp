@@ -34,6 +34,6 @@ void start_grid(const values19 &v);
 // start_grid, then the step sizes dtt and ddtt as the driver sets them.
 void start_step(const values19 &v);
 
-// The state of a fresh run from the densities: derived fields, three equal history levels and
-// zero old right-hand sides.
+// The state of a fresh run from the densities: the reference's derived fields, the program's
+// dissipation terms of the densities, three equal history levels and zero old right-hand sides.
 void fresh_history();

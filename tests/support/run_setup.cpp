@@ -53,7 +53,7 @@ void setup_run(const values19 &v) {
 void clear_state() {
   array2d *fields[] = {&ne,   &ni,   &pe,   &pi,   &gni,  &ww,    &ne0,   &ne1,  &ne2,
                        &ni0,  &ni1,  &ni2,  &fne0, &fne1, &fne2,  &fni0,  &fni1, &fni2,
-                       &hyve, &hyvi, &vis_e, &vis_i, &brack_e, &brack_i};
+                       &hyve, &hyvi, &vis_e, &vis_i, &dis_e, &dis_i};
   for (array2d *f : fields) memset(*f, 0, sizeof(array2d));
 }
 

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# A/B timing of this build against an earlier commit: both programs run the same cases in turn
+# (A B A B ...), so that the drift of a shared machine touches both alike, and one table gives per
+# case the median time per step and per run of each build, the lowest and highest in brackets, and
+# the median of the per-pair ratios new/old with its spread.
+#   bench/ab_step.sh c096500                 the three step cases and the four examples, 5 pairs each
+#   AB_REPEATS=7 bench/ab_step.sh c096500    pairs per case
+#   AB_CASES="default-256 hw-512" bench/ab_step.sh c096500   a choice of cases
+# Cases: default-256, default-1024 (the default example's physics: warm ions, ihype 2, on a short
+# run of that grid), hw-512 (cold-ion Hasegawa-Wakatani: chat -1, taui 0, ihype 2, box 2 pi/0.15),
+# and example:NAME (the whole example run of examples/NAME). The time per step is the sum of the
+# step stages of the program's own timing report over the steps; "run" is the wall clock of the
+# whole run. 2 threads, measured plans. The earlier commit is built once into
+# build-bench/ab-<commit>/ (Release); this build is build/tavo (built when missing).
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+base=${1:?"| which commit to compare with (for example c096500)"}
+repeats=${AB_REPEATS:-5}
+cases=${AB_CASES:-"default-256 default-1024 hw-512 example:default example:hasegawa-wakatani example:bath example:shearflow"}
+
+new_exe="$top/build/tavo"
+if [ ! -x "$new_exe" ]; then
+  cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$top/build" -j 2 --target tavo >/dev/null
+fi
+old_dir="$top/build-bench/ab-$base"
+old_exe="$old_dir/build/tavo"
+if [ ! -x "$old_exe" ]; then
+  rm -rf "$old_dir/src" && mkdir -p "$old_dir/src"
+  git -C "$top" archive "$base" | tar -x -C "$old_dir/src"
+  cmake -S "$old_dir/src" -B "$old_dir/build" -DCMAKE_BUILD_TYPE=Release -DTAVO_TESTS=OFF >/dev/null
+  cmake --build "$old_dir/build" -j 2 --target tavo >/dev/null
+fi
+
+# The nineteen values of a synthetic case: a blob start (its cost does not depend on the values).
+# Arguments: chat taui diff ly n dt itstp itmax.
+values() {
+  printf 'chat = %s\ntaui = %s\ndelta = 1\ndiff = %s\nincon = 0\nsigma = 2\namp = 0.5\nvorfree = 0\n' "$1" "$2" "$3"
+  printf 'ly = %s\nnx = %s\nny = %s\ndt = %s\nitstp = %s\nitmax = %s\nntrace = 0\nipade = 0\nihype = 2\n' \
+    "$4" "$5" "$5" "$6" "$7" "$8"
+  printf 'b_plan = 1\nnpar = 2\n'
+}
+
+parameters() {
+  case "$1" in
+    default-256) values 0.5 1.0 5e-4 64 256 0.01 100 100 ;;
+    default-1024) values 0.5 1.0 5e-4 1024 1024 0.01 20 20 ;;
+    hw-512) values -1.0 0.0 5e-5 41.88790204786391 512 0.01 40 40 ;;
+    example:*) cat "$top/examples/${1#example:}/tavo.inp" ;;
+    *) echo "| unknown case \"$1\"" >&2; exit 1 ;;
+  esac
+}
+
+# One run of exe on the parameter text in $input: prints "wall seconds, step seconds".
+run_dir=""
+trap '[ -z "$run_dir" ] || rm -rf "$run_dir"' EXIT
+run_once() {
+  local exe=$1 dir
+  dir=$(mktemp -d)
+  run_dir=$dir
+  printf '%s\n' "$input" >"$dir/tavo.inp"
+  local start end
+  start=$(date +%s.%N)
+  if ! (cd "$dir" && "$exe" >log 2>&1); then
+    echo "| $exe failed on case $name; its last lines:" >&2
+    tail -5 "$dir/log" >&2
+    rm -rf "$dir"
+    exit 1
+  fi
+  end=$(date +%s.%N)
+  grep '| total times:' "$dir/log" | sed 's/mem:/mem: /' | awk -v a="$start" -v b="$end" '{
+      for (i = 1; i < NF; i++) t[$i] = $(i + 1)
+      printf "%.4f %.6f\n", b - a, t["upd:"] + t["poi1:"] + t["poi2:"] + t["pol:"] + t["bnd:"] + t["mem:"] }'
+  rm -rf "$dir"
+}
+
+# "median (lowest-highest)" of the numbers on standard input, times scale, with digits.
+spread() {
+  sort -g | awk -v s="$1" -v d="$2" '{ v[NR] = $1 * s } END {
+      m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+      printf "%.*f (%.*f-%.*f)", d, m, d, v[1], d, v[NR] }'
+}
+
+printf '| A/B against %s, %s pairs per case, %s cores, 2 threads, measured plans; %s\n' "$base" "$repeats" \
+  "$(nproc)" "$(date -u '+%Y-%m-%d %H:%M UTC')"
+printf '| %-26s %-10s %6s  %-22s %-22s %-18s  %-20s %-20s %s\n' case grid steps "new ms/step" "old ms/step" \
+  "step new/old" "new run (s)" "old run (s)" "run new/old"
+for name in $cases; do
+  input=$(parameters "$name")
+  n=$(echo "$input" | awk '$1 == "nx" { print $3 }')
+  m=$(echo "$input" | awk '$1 == "ny" { print $3 }')
+  steps=$(echo "$input" | awk '$1 == "itmax" { i = $3 } $1 == "itstp" { s = $3 } END { print int(i / s) * s }')
+  rows=""
+  for ((r = 0; r < repeats; r++)); do
+    read -r new_wall new_step < <(run_once "$new_exe")
+    read -r old_wall old_step < <(run_once "$old_exe")
+    rows+="$new_wall $new_step $old_wall $old_step"$'\n'
+  done
+  column() { echo -n "$rows" | awk -v c="$1" 'NF { print $c }'; }
+  ratio() { echo -n "$rows" | awk -v a="$1" -v b="$2" 'NF && $b > 0 { print $a / $b }'; }
+  printf '| %-26s %-10s %6s  %-22s %-22s %-18s  %-20s %-20s %s\n' "$name" "${n}x${m}" "$steps" \
+    "$(column 2 | awk -v s="$steps" '{ print $1 / s }' | spread 1000 3)" \
+    "$(column 4 | awk -v s="$steps" '{ print $1 / s }' | spread 1000 3)" \
+    "$(ratio 2 4 | spread 1 3)" "$(column 1 | spread 1 2)" "$(column 3 | spread 1 2)" "$(ratio 1 3 | spread 1 3)"
+done
