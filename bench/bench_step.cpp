@@ -64,6 +64,7 @@ void use_grid(int n, int threads, int hype = -1) {
                                   static_cast<double>(n), 1e-3, 1, 1, 0, 0, static_cast<double>(hype), 1,
                                   static_cast<double>(threads)};
   set_run_constants(values);
+  allocate_fields();
   omp_set_num_threads(npar);
   build_tables();
   make_transforms();
@@ -74,7 +75,7 @@ void use_grid(int n, int threads, int hype = -1) {
 
 // A smooth separable state with fresh history: ne, ni from a few modes, the fields derived from them.
 void reset_state() {
-  static double row_a[nmax], row_b[nmax], col_a[nmax], col_b[nmax];
+  std::vector<double> row_a(nx), row_b(nx), col_a(ny), col_b(ny);
   const double twopi = 6.283185307179586;
   for (int x = 0; x <= nx1; x++) row_a[x] = sin(twopi * 3 * x / nx), row_b[x] = cos(twopi * 5 * x / nx);
   for (int y = 0; y <= ny1; y++) col_a[y] = cos(twopi * 2 * y / ny), col_b[y] = sin(twopi * 7 * y / ny);

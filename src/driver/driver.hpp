@@ -6,7 +6,6 @@
 // Persistent spectral buffers and plans of the time step (nx*ny complex values each).
 extern cplx *fw_in, *fw_out, *bw_in, *bw_out;
 extern fftw_plan plan_fw, plan_bw;
-extern double xmask[nmax];  // radial damping profile used when vorfree = 2
 
 // Stage accumulators of the timing report, in the report's order.
 enum { t_ini, t_upd, t_poi1, t_poi2, t_pol, t_bnd, t_out, t_mem, nstages };

@@ -6,8 +6,6 @@
 
 #include "driver/driver.hpp"
 
-double xmask[nmax];
-
 void compute_xmask() {
   for (int x = 0; x <= nx1; x++) {
     // Both squares in integer arithmetic, then converted.

@@ -57,12 +57,12 @@ static void row_averages(int x, double &avg_n, double &avg_p) {
 // named arrays; a step that more steps follow (see timestep()) moves the levels on by turning these
 // pointers round instead of copying the fields, and the next step that ends a run of steps puts
 // every level back into its own named array, ne0 and ni0 included.
-typedef double (*field)[nmax];
+typedef array2d field;
 struct history_arrays {
   field e[2], i[2], fe[2], fi[2];
 };
-static const history_arrays named_history = {{ne1, ne2}, {ni1, ni2}, {fne1, fne2}, {fni1, fni2}};
-static history_arrays history = named_history;
+static history_arrays named_history() { return {{ne1, ne2}, {ni1, ni2}, {fne1, fne2}, {fni1, fni2}}; }
+static history_arrays history;
 
 // Where the sweep of the next step finds the gyro-averaged potential: in pi; or, after a step that
 // more steps follow, in pe for cold ions (pi = pe) and as the real part of bw_out for warm ions (the
@@ -140,11 +140,12 @@ static void update_row(int x, const history_arrays &h, const double *__restrict 
 
 // The update from the stored brackets and dissipation terms.
 static void update() {
+  const history_arrays named = named_history();
 #pragma omp parallel for schedule(static)
   for (int x = 0; x <= nx1; x++) {
     double avg_n, avg_p;
     row_averages(x, avg_n, avg_p);
-    update_row<shift::none>(x, named_history, brack_e[x], brack_i[x], hyve[x], hyvi[x], pi[x], avg_n, avg_p, 0, ny);
+    update_row<shift::none>(x, named, brack_e[x], brack_i[x], hyve[x], hyvi[x], pi[x], avg_n, avg_p, 0, ny);
   }
 }
 
@@ -167,16 +168,17 @@ static void update() {
 // in the ion density's part also the ring of three rows of the gyro-averaged potential.
 enum { row_before, row_after = 2, row_ring = 4, row_bracket = 7, row_dissipation, row_potential,
        rows_per_density = row_potential + 3 };
-constexpr int row_stride = 1032;  // nmax rounded up to whole cache lines
+static std::ptrdiff_t row_stride;  // a field's row stride for this grid
 constexpr int sweep_columns = 64;
 static double *sweep_rows;
 static int sweep_threads;
 
 void make_sweep_rows(int threads) {
   free_sweep_rows();
-  history = named_history;  // a run starts with every level in its own array
+  history = named_history();  // a run starts with every level in its own array
   potential = potential_at::pi;
   sweep_threads = threads;
+  row_stride = field_stride(ny);
   sweep_rows = fftw_alloc_real(static_cast<size_t>(threads) * 2 * rows_per_density * row_stride);
 }
 
@@ -317,7 +319,7 @@ void timestep(bool more_steps_follow) {
     history = {{history.e[1], history.e[0]}, {history.i[1], history.i[0]}, {history.fe[1], history.fe[0]},
                {history.fi[1], history.fi[0]}};
   } else {
-    history = named_history;
+    history = named_history();
   }
   lap(t_upd);
   gyro_average_density();

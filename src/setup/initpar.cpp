@@ -55,7 +55,7 @@ void set_run_constants(const double *v) {
   ny1 = ny - 1;
   hysq = hy * hy / 12.0;
   hyd = chat == 0 ? 0.0 : hy * 0.5;
-  xyz = 1.0 / static_cast<double>(nx * ny);
+  xyz = 1.0 / (static_cast<double>(nx) * static_cast<double>(ny));
   set_optional_constants(optional_defaults);
 }
 
@@ -88,6 +88,10 @@ void initpar() {
   // Steps 4-5: parameters and derived constants (the species constants are compile-time).
   set_run_constants(values);
   set_optional_constants(values + nvalues);
+
+  // Step 5a: the fields of this grid (a grid the memory cannot hold stops here, before any file
+  // is touched).
+  allocate_fields();
 
   // Steps 6-7: threads of the FFT library and of the shared-memory runtime.
   int ith = fftw_init_threads();

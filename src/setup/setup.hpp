@@ -18,8 +18,8 @@ extern const double optional_defaults[noptional];
 // dangling_marker. Tokens of any length are read safely.
 int read_values(FILE *file, double *values, int maxvalues, bool *dangling_marker);
 
-// Stop with a "|" message when the nineteen values cannot make a run (grid outside 1 .. 1026,
-// npar, itstp, itmax, ipade, ly or value 3 out of range) or an optional value 20 .. 22 is not a
+// Stop with a "|" message when the nineteen values cannot make a run (grid below 1, or beyond
+// what this machine's memory holds, see grid_problem; npar, itstp, itmax, ipade, ly or value 3 out of range) or an optional value 20 .. 22 is not a
 // whole number in range. values holds nknown entries. Nothing has been written before.
 void check_values(const double *values);
 

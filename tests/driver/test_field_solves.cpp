@@ -18,6 +18,7 @@ namespace {
 const double twopi = 6.283185307179586;
 
 array2d want_a, want_b, saved_a, saved_b;  // expected and saved fields of a test
+[[maybe_unused]] const bool registered = register_test_fields({&want_a, &want_b, &saved_a, &saved_b});
 
 // cos(2 pi (mx x / nx + my y / ny)) at grid point (x, y).
 double mode(int mx, int my, int x, int y) {
@@ -45,7 +46,7 @@ TEST(SpectralFilter, EqualsOneShotSolveForEveryTable) {
     poisson(ne, *tables[t], want_a);
     expect_field("filter", saved_a, want_a, 1e-12 * fmax(1.0, max_abs(want_a)));
     // In place: the field is read whole before it is overwritten.
-    memcpy(saved_b, ne, sizeof(array2d));
+    copy_field(saved_b, ne);
     spectral_filter(saved_b, *tables[t], saved_b);
     expect_field("in-place filter", saved_b, want_a, 1e-12 * fmax(1.0, max_abs(want_a)));
   }
@@ -194,15 +195,15 @@ TEST(FieldStages, PotentialHasZeroMeanAndVanishesWhenNeEqualsGni) {
   EXPECT_LE(fabs(mean), 1e-14 * scale) << "mean of pe " << mean << ", expected 0, field size " << scale;
 
   // ne = gni: no vorticity and no potential, exactly.
-  memcpy(ne, gni, sizeof(array2d));
+  copy_field(ne, gni);
   stage_pol();
-  memset(want_a, 0, sizeof(array2d));
+  zero_field(want_a);
   expect_field("ww", ww, want_a, 0.0);
   expect_field("pe", pe, want_a, 0.0);
 }
 
 TEST(Xmask, ProfileOnWideAndTinyGrids) {
-  nx1 = 255;
+  set_grid(256, 4, 1.0);
   compute_xmask();
   const double first[] = {0.0, 1.0 - exp(-0.25), 1.0 - exp(-1.0), 1.0 - exp(-2.25), 1.0 - exp(-4.0)};
   for (int x = 0; x < 5; x++) {
@@ -214,7 +215,7 @@ TEST(Xmask, ProfileOnWideAndTinyGrids) {
   EXPECT_LT(xmask[nx1 - 12], 1.0);
   for (int x = 13; x <= nx1 - 13; x++) ASSERT_EQ(xmask[x], 1.0) << "x = " << x;
 
-  nx1 = 7;
+  set_grid(8, 4, 1.0);
   compute_xmask();
   for (int x : {0, 7}) EXPECT_NEAR(xmask[x], -4.785e-6, 0.001e-6) << "x = " << x;
   EXPECT_EQ(xmask[3], xmask[4]);
@@ -237,7 +238,7 @@ TEST(RadialDamping, ScalesRowsOnlyForVorfreeTwo) {
     array2d *fields[] = {&ne, &ni, &gni};
     array2d *copies[] = {&want_a, &want_b, &saved_a};
     for (int f = 0; f < 3; f++) {
-      memcpy(*copies[f], *fields[f], sizeof(array2d));
+      copy_field(*copies[f], *fields[f]);
       if (vorfree_value == 2)
         for (int x = 0; x <= nx1; x++)
           for (int y = 0; y <= ny1; y++) (*copies[f])[x][y] *= xmask[x];
@@ -264,8 +265,8 @@ TEST(RadialDamping, EdgeRowsVanishAfterEveryStepOnWideGrid) {
   stage_poi1();
   stage_pol();
   stage_poi2();
-  memcpy(ne0, ne, sizeof(array2d)), memcpy(ne1, ne, sizeof(array2d)), memcpy(ne2, ne, sizeof(array2d));
-  memcpy(ni0, ni, sizeof(array2d)), memcpy(ni1, ni, sizeof(array2d)), memcpy(ni2, ni, sizeof(array2d));
+  copy_field(ne0, ne), copy_field(ne1, ne), copy_field(ne2, ne);
+  copy_field(ni0, ni), copy_field(ni1, ni), copy_field(ni2, ni);
   for (int step = 1; step <= 4; step++) {
     timestep();
     for (int x : {0, nx1})

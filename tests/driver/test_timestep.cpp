@@ -21,6 +21,12 @@ const double twopi = 6.283185307179586;
 
 // Expected values and saved fields of a test.
 array2d want_fe, want_fi, want_ne, want_ni, ref_be, ref_bi, ref_he, ref_hi, work;
+// Copies of the ten history fields before a shift.
+array2d expected[10];
+[[maybe_unused]] const bool registered = register_test_fields({&want_fe, &want_fi, &want_ne, &want_ni, &ref_be, &ref_bi, &ref_he,
+                                              &ref_hi, &work, &expected[0], &expected[1], &expected[2], &expected[3],
+                                              &expected[4], &expected[5], &expected[6], &expected[7], &expected[8],
+                                              &expected[9]});
 
 // D(f) of the chosen ihype, from the operators: Laplacian, Laplacian twice, or the chyv solve.
 void reference_dissipation(array2d f, array2d out) {
@@ -32,7 +38,7 @@ void reference_dissipation(array2d f, array2d out) {
   } else if (ihype > 0) {
     poisson(f, chyv, out);
   } else {
-    memset(out, 0, sizeof(array2d));
+    zero_field(out);
   }
 }
 
@@ -63,8 +69,8 @@ TEST(StepUpdate, MatchesHandComputation) {
     smooth_random(ni, 2, 1.0, -0.2);
     smooth_random(pe, 3, 1.0, 0.1);
     smooth_random(pi, 4, 1.0, 0.3);
-    memcpy(ne0, ne, sizeof(array2d));
-    memcpy(ni0, ni, sizeof(array2d));
+    copy_field(ne0, ne);
+    copy_field(ni0, ni);
     smooth_random(ne1, 5, 1.0, 0.2);
     smooth_random(ne2, 6, 1.0, 0.1);
     smooth_random(ni1, 7, 1.0, 0.2);
@@ -116,8 +122,8 @@ TEST(StepUpdate, FirstStepOfFreshRun) {
   smooth_random(ne, 21, 0.5, 0.0);
   smooth_random(ni, 22, 0.5, 0.0);
   fresh_history();
-  memcpy(want_ne, ne, sizeof(array2d));
-  memcpy(want_ni, ni, sizeof(array2d));
+  copy_field(want_ne, ne);
+  copy_field(want_ni, ni);
   timestep();
   for (int x = 0; x <= nx1; x++)
     for (int y = 0; y <= ny1; y++) {
@@ -139,9 +145,9 @@ TEST(StepUpdate, EqualLevelsWithZeroRightHandSidesKeepDensities) {
   smooth_random(ne, 31, 1.0, 0.7);
   smooth_random(ni, 32, 1.0, -0.4);
   fresh_history();
-  memcpy(want_ne, ne, sizeof(array2d));
-  memcpy(want_ni, ni, sizeof(array2d));
-  memset(want_fe, 0, sizeof(array2d));
+  copy_field(want_ne, ne);
+  copy_field(want_ni, ni);
+  zero_field(want_fe);
   stage_upd();
   expect_field("fne0", fne0, want_fe, 0.0);
   expect_field("fni0", fni0, want_fe, 0.0);
@@ -168,7 +174,7 @@ TEST(StepUpdate, CouplingOfRowsConstantAlongY) {
       }
     stage_upd();
     expect_field("fne0", fne0, want_fe, 1e-15);
-    memset(want_fi, 0, sizeof(array2d));
+    zero_field(want_fi);
     expect_field("fni0", fni0, want_fi, 0.0);
   }
 }
@@ -183,8 +189,8 @@ TEST(StepUpdate, DriveTermWrapsAlongY) {
   clin = 0.0;
   ne[2][0] = pe[2][0] = 1.0;  // ne = pe: no coupling
   pi[3][ny1] = 1.0;
-  memset(want_fe, 0, sizeof(array2d));
-  memset(want_fi, 0, sizeof(array2d));
+  zero_field(want_fe);
+  zero_field(want_fi);
   want_fe[2][1] = hyd;
   want_fe[2][ny1] = -hyd;
   want_fi[3][0] = hyd;
@@ -203,8 +209,7 @@ TEST(StepUpdate, HistoryShiftMovesEveryLevelBackByOne) {
   for (int f = 0; f < 10; f++) smooth_random(*fields[f], 60 + f, 1.0, 0.1 * f);
   smooth_random(ne2, 80, 1.0, 0.0);
   // Expected values of the newer level of each pair, in a separate copy per pair.
-  static array2d expected[10];
-  for (int f = 0; f < 10; f++) memcpy(expected[f], *fields[f], sizeof(array2d));
+  for (int f = 0; f < 10; f++) copy_field(expected[f], *fields[f]);
   stage_mem();
   const char *names[] = {"ne0", "ne1", "ne2", "ni0", "ni1", "ni2", "fne1", "fne2", "fni1", "fni2"};
   for (int f = 0; f < 10; f++) expect_field(names[f], *older[f], expected[f], 0.0);
@@ -289,7 +294,7 @@ TEST(TimeStep, InvariantsHoldAfterEveryStep) {
     smooth_random(ne, 41, 0.3, 0.0);
     smooth_random(ni, 42, 0.3, 0.0);
     fresh_history();
-    memset(want_fe, 0, sizeof(array2d));
+    zero_field(want_fe);
     for (int step = 1; step <= 30; step++) {
       SCOPED_TRACE("step " + std::to_string(step));
       timestep();
@@ -348,8 +353,8 @@ TEST(TimeStep, MeasuredAndEstimatedPlansGiveTheSameFields) {
   fftw_forget_wisdom();  // so that the estimated plans cannot reuse measurements
   v[v_bplan] = 0;
   run_turbulent(v);
-  memcpy(want_ne, ne, sizeof(array2d)), memcpy(want_ni, ni, sizeof(array2d));
-  memcpy(want_fe, pe, sizeof(array2d)), memcpy(want_fi, pi, sizeof(array2d));
+  copy_field(want_ne, ne), copy_field(want_ni, ni);
+  copy_field(want_fe, pe), copy_field(want_fi, pi);
   v[v_bplan] = 1;
   run_turbulent(v);
   EXPECT_TRUE(b_plan);
@@ -360,8 +365,8 @@ TEST(TimeStep, OneAndTwoThreadsGiveTheSameFields) {
   values19 v = turbulent_values();
   v[v_npar] = 1;
   run_turbulent(v);
-  memcpy(want_ne, ne, sizeof(array2d)), memcpy(want_ni, ni, sizeof(array2d));
-  memcpy(want_fe, pe, sizeof(array2d)), memcpy(want_fi, pi, sizeof(array2d));
+  copy_field(want_ne, ne), copy_field(want_ni, ni);
+  copy_field(want_fe, pe), copy_field(want_fi, pi);
   v[v_npar] = 2;
   run_turbulent(v);
   int team = 0;
