@@ -2,7 +2,8 @@
 // spectral filters, the plain Laplacian dissipation ihype = -1, measured plans), the same with the
 // spectral k^4 dissipation ihype = 2 (five filters), the Arakawa bracket, the fourth-order
 // Laplacian, one spectral filter and one diagnostics call with all its files, each at 64^2, 256^2,
-// 512^2 and 1024^2 grid points with 1 and 2 threads; and the steps' own FFT work alone: the six
+// 512^2 and 1024^2 grid points with 1 and 2 threads (the step and its transforms also at 2048^2
+// and 4096^2); and the steps' own FFT work alone: the six
 // (ten) complex transforms that one step executes, on the buffers it runs them on. Reported: time
 // per call and grid points per second;
 // the step's time as a multiple of its FFT work ("step/fft"), and a summary table at the end with
@@ -36,7 +37,11 @@
 
 namespace {
 
-const int sizes[] = {64, 256, 512, 1024};
+const int sizes[] = {64, 256, 512, 1024, 2048, 4096};
+// Above this size only the step and its six transforms run (a diagnostics call there writes
+// gigabytes of text), without the interleaved table and the planning times: the step's cost per
+// grid point comes from the Google Benchmark medians.
+constexpr int largest_every_case = 1024;
 const int thread_counts[] = {1, 2};
 
 typedef std::pair<int, int> shape;  // (grid size, threads)
@@ -244,8 +249,10 @@ void register_cases() {
   for (const named &c : cases) {
     benchmark::internal::Benchmark *b = benchmark::RegisterBenchmark(c.name, c.run);
     b->ArgNames({"n", "threads"})->UseRealTime()->Unit(benchmark::kMillisecond);
+    const bool large_too = c.run == BM_step || c.run == BM_fft;
     for (int n : sizes)
-      for (int threads : thread_counts) b->Args({n, threads});
+      for (int threads : thread_counts)
+        if (n <= largest_every_case || large_too) b->Args({n, threads});
   }
 }
 
@@ -323,7 +330,8 @@ std::string spread(const timings &t, shape key, double scale, int digits) {
 // transforms, run on the step's buffers and on the plans' own, for ihype = -1 and 2.
 void print_summary(int repetitions) {
   if (step_times.empty() && step2_times.empty() && diag_times.empty()) return;
-  for (const auto &ran : step_times) measure_interleaved(ran.first.first, ran.first.second, -1, repetitions);
+  for (const auto &ran : step_times)
+    if (ran.first.first <= largest_every_case) measure_interleaved(ran.first.first, ran.first.second, -1, repetitions);
   for (const auto &ran : step2_times) measure_interleaved(ran.first.first, ran.first.second, 2, repetitions);
   auto shown = [](shape key) { return pair_step.count(key) || pair2_ratio.count(key) || diag_times.count(key); };
   printf("\n| step and transforms in interleaved blocks, %d repetitions: medians, (lowest-highest) in brackets;"
@@ -362,6 +370,15 @@ void print_summary(int repetitions) {
              spread(pair_ratio_own, key, 1, 2).c_str(), spread(pair_ratio_single, key, 1, 2).c_str(),
              spread(pair2_ratio, key, 1, 2).c_str(), spread(pair2_ratio_own, key, 1, 2).c_str());
     }
+  printf("\n| the step (ihype=-1) per grid point at every size: Google Benchmark repetitions, median (lowest-highest)\n");
+  printf("| %5s %3s  %-27s %s\n", "size", "thr", "ms per step", "ns per point and step");
+  for (int n : sizes)
+    for (int threads : thread_counts) {
+      shape key(n, threads);
+      if (!step_times.count(key)) continue;
+      printf("| %5d %3d  %-27s %s\n", n, threads, spread(step_times, key, 1e3, 2).c_str(),
+             spread(step_times, key, 1e9 / (static_cast<double>(n) * n), 2).c_str());
+    }
 }
 
 // Start-up cost of the measured plans: the two FFTW_MEASURE plans of the driver at every size
@@ -372,6 +389,7 @@ void print_plan_times() {
   printf("| %5s %3s %10s %10s\n", "size", "thr", "measured", "estimated");
   for (int n : sizes)
     for (int threads : thread_counts) {
+      if (n > largest_every_case) continue;
       double seconds[2];
       for (int measured = 1; measured >= 0; measured--) {
         use_grid(n, threads);
