@@ -280,6 +280,7 @@ TEST(RadialDamping, EdgeRowsVanishAfterEveryStepOnWideGrid) {
 }
 
 TEST(CopyArray, CopiesExactlyTheInclusiveRange) {
+  set_grid(6, 6, 1.0);
   for (int x = 0; x < 6; x++)
     for (int y = 0; y < 6; y++) {
       saved_a[x][y] = 100 * x + y;
