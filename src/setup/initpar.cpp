@@ -1,5 +1,5 @@
 // initpar: the start banner, the nineteen run parameters of "tavo.inp" and the optional values 20 .. 22, the run constants derived
-// from them, the thread set-up, the emptied time series of a fresh run and the coefficient tables.
+// from them, the fields of the grid, the thread set-up, the emptied time series of a fresh run and the coefficient tables.
 #include <omp.h>
 
 #include <cerrno>

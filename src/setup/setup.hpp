@@ -39,8 +39,9 @@ void set_run_constants(const double *values);
 // set_run_constants.
 void set_optional_constants(const double *optional);
 
-// Print the banner, read "tavo.inp", set the run constants and threads, empty the time series
-// of a fresh run, clear the running spectrum means and build the coefficient tables.
+// Print the banner, read "tavo.inp", set the run constants, allocate the fields for the grid (a
+// grid the memory cannot hold stops here, before any file is touched), set the threads, empty the
+// time series of a fresh run, clear the running spectrum means and build the coefficient tables.
 void initpar();
 
 // I0(b) exp(-b), approximated to 1 % for b >= 0; gamma0(0) = 1.
