@@ -2,13 +2,14 @@
 // plans) with the plain Laplacian dissipation ihype = -1 and with the spectral k^4 dissipation
 // ihype = 2, the Arakawa bracket, the fourth-order Laplacian, one real filter, one diagnostics
 // call with all its files, one frame of the field history and one checkpoint (restart file), each
-// at 64^2, 256^2, 512^2 and 1024^2 grid points with 1 and 2 threads; and the steps' own transforms alone (for ihype = -1 one batched r2c pair and one
-// batched c2r pair, for ihype = 2 a second c2r pair), on the buffers the step runs them on.
-// Reported: time per call and grid points per second; the step's time as a multiple of its
-// transforms ("step/fft"), and a summary table at the end with the median over the repetitions and
-// the spread (lowest and highest). For that table the step and its transforms are timed once more
-// in interleaved blocks, so that each repetition's ratio compares two measurements taken a fraction
-// of a second apart.
+// at 64^2, 256^2, 512^2 and 1024^2 grid points with 1 and 2 threads (the step and its transforms
+// also at 2048^2 and 4096^2); and the steps' own transforms alone (for ihype = -1 one batched r2c
+// pair and one batched c2r pair, for ihype = 2 a second c2r pair), on the buffers the step runs
+// them on. Reported: time per call and grid points per second; the step's time as a multiple of
+// its transforms ("step/fft"), and a summary table at the end with the median over the
+// repetitions and the spread (lowest and highest). For that table the step and its transforms are
+// timed once more in interleaved blocks, so that each repetition's ratio compares two
+// measurements taken a fraction of a second apart.
 //
 // All fields are globals, so every case sets up its grid (run constants, tables, plans, a smooth
 // initial state) before its timed loop; plans are measured once per size and thread count, later
@@ -37,7 +38,11 @@
 
 namespace {
 
-const int sizes[] = {64, 256, 512, 1024};
+const int sizes[] = {64, 256, 512, 1024, 2048, 4096};
+// Above this size only the step and its six transforms run (a diagnostics call there writes
+// gigabytes of text), without the interleaved table and the planning times: the step's cost per
+// grid point comes from the Google Benchmark medians.
+constexpr int largest_every_case = 1024;
 const int thread_counts[] = {1, 2};
 
 typedef std::pair<int, int> shape;  // (grid size, threads)
@@ -65,6 +70,7 @@ void use_grid(int n, int threads, int hype = -1) {
                                   static_cast<double>(n), 1e-3, 1, 1, 0, 0, static_cast<double>(hype), 1,
                                   static_cast<double>(threads)};
   set_run_constants(values);
+  allocate_fields();
   omp_set_num_threads(npar);
   build_tables();
   make_transforms();
@@ -75,7 +81,7 @@ void use_grid(int n, int threads, int hype = -1) {
 
 // A smooth separable state with fresh history: ne, ni from a few modes, the fields derived from them.
 void reset_state() {
-  static double row_a[nmax], row_b[nmax], col_a[nmax], col_b[nmax];
+  std::vector<double> row_a(nx), row_b(nx), col_a(ny), col_b(ny);
   const double twopi = 6.283185307179586;
   for (int x = 0; x <= nx1; x++) row_a[x] = sin(twopi * 3 * x / nx), row_b[x] = cos(twopi * 5 * x / nx);
   for (int y = 0; y <= ny1; y++) col_a[y] = cos(twopi * 2 * y / ny), col_b[y] = sin(twopi * 7 * y / ny);
@@ -211,11 +217,10 @@ void BM_checkpoint(benchmark::State &state) {
   finish(state, 0.0, nullptr);
 }
 
-// The Arakawa bracket {ne, pe}.
+// The Arakawa bracket {ne, pe}, into ww (a field only the output reads).
 void BM_bracket(benchmark::State &state) {
-  static array2d bracket;
   prepare(state);
-  for (auto _ : state) arakawa(ne, pe, bracket);
+  for (auto _ : state) arakawa(ne, pe, ww);
   finish(state, 0.0, nullptr);
 }
 
@@ -248,8 +253,10 @@ void register_cases() {
     b->ArgNames({"n", "threads"})->UseRealTime()->Unit(benchmark::kMillisecond);
     // a frame or checkpoint writes a file: a bounded count keeps the scratch directory small
     if (c.run == BM_frame || c.run == BM_checkpoint) b->Iterations(20);
+    const bool large_too = c.run == BM_step || c.run == BM_fft;
     for (int n : sizes)
-      for (int threads : thread_counts) b->Args({n, threads});
+      for (int threads : thread_counts)
+        if (n <= largest_every_case || large_too) b->Args({n, threads});
   }
 }
 
@@ -305,7 +312,8 @@ std::string spread(const timings &t, shape key, double scale, int digits) {
 // diagnostics call in milliseconds and in steps, and the steps as multiples of their transforms.
 void print_summary(int repetitions) {
   if (step_times.empty() && step2_times.empty() && diag_times.empty()) return;
-  for (const auto &ran : step_times) measure_interleaved(ran.first.first, ran.first.second, -1, repetitions);
+  for (const auto &ran : step_times)
+    if (ran.first.first <= largest_every_case) measure_interleaved(ran.first.first, ran.first.second, -1, repetitions);
   for (const auto &ran : step2_times) measure_interleaved(ran.first.first, ran.first.second, 2, repetitions);
   auto shown = [](shape key) { return pair_step.count(key) || pair2_step.count(key) || diag_times.count(key); };
   printf("\n| step and transforms in interleaved blocks, %d repetitions: medians, (lowest-highest) in brackets;"
@@ -340,6 +348,15 @@ void print_summary(int repetitions) {
       printf("| %5d %3d  %-17s %s\n", n, threads, spread(pair_ratio, key, 1, 2).c_str(),
              spread(pair2_ratio, key, 1, 2).c_str());
     }
+  printf("\n| the step (ihype=-1) per grid point at every size: Google Benchmark repetitions, median (lowest-highest)\n");
+  printf("| %5s %3s  %-27s %s\n", "size", "thr", "ms per step", "ns per point and step");
+  for (int n : sizes)
+    for (int threads : thread_counts) {
+      shape key(n, threads);
+      if (!step_times.count(key)) continue;
+      printf("| %5d %3d  %-27s %s\n", n, threads, spread(step_times, key, 1e3, 2).c_str(),
+             spread(step_times, key, 1e9 / (static_cast<double>(n) * n), 2).c_str());
+    }
 }
 
 // Start-up cost of the measured plans: the plans of the driver (the step's four and the two complex
@@ -350,6 +367,7 @@ void print_plan_times() {
   printf("| %5s %3s %10s %10s\n", "size", "thr", "measured", "estimated");
   for (int n : sizes)
     for (int threads : thread_counts) {
+      if (n > largest_every_case) continue;
       double seconds[2];
       for (int measured = 1; measured >= 0; measured--) {
         use_grid(n, threads);

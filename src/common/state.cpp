@@ -1,4 +1,5 @@
-// Definitions of the global grid state and run constants (all zero at program start).
+// Definitions of the global grid state and run constants (zero, and the fields empty, at program
+// start; allocate_fields gives the fields and profiles their storage).
 #include "common/state.hpp"
 
 double chat, taui, xlwl, delinv, diff, incon, sigma, amp, vorfree, ly, dt;
@@ -15,8 +16,10 @@ array2d ne0, ne1, ne2, ni0, ni1, ni2;
 array2d fne0, fne1, fne2, fni0, fni1, fni2;
 array2d hyve, hyvi, vis_e, vis_i, dis_e, dis_i;
 array2d cvfis, cpoti, cvort, clap, chyv;
+array2d lap_pe;
 
-double pkxavg[nspec], pkyavg[nspec], pkyavgn[nspec], pkyavgw[nspec], pkyavge[nspec];
+double *pkxavg, *pkyavg, *pkyavgn, *pkyavgw, *pkyavge;
+double *xmask, *neprof, *peprof;
 
 double dtt, ddtt, eno, enwo, vde_avg, vorset, dr;
 char *wisdom_sf;

@@ -1,16 +1,23 @@
 // Global grid state and run constants of a tavo run.
 //
-// Every field is a fixed 1026 x 1026 array of doubles indexed [x][y]; only rows x = 0 .. nx1 and
-// columns y = 0 .. ny1 are used. The fields are separate static arrays with the common 1026
-// stride: they are zero at program start, live for the whole process and are never reallocated.
-// Run constants are written only by initpar (and by the two start modes that change clin and hyd).
+// Every field is an nx by ny array of doubles indexed [x][y], x = 0 .. nx1, y = 0 .. ny1, made
+// for the run's grid by allocate_fields at start-up (see allocate_fields.cpp for the layout). A
+// field is a view: f[x] is the row pointer, so f[x][y] is a point, and copying the view copies
+// no data. Run constants are written only by initpar (and by the two start modes that change clin
+// and hyd).
 #pragma once
 
 #include <fftw3.h>
 
-constexpr int nmax = 1026;                 // largest grid size in either direction
-typedef double array2d[nmax][nmax];        // one field, indexed [x][y]
-typedef fftw_complex cplx;                 // spectral buffer element: (real, imaginary)
+#include <cstddef>
+
+// One field: row x starts at base + x*stride (stride >= ny, in doubles).
+struct array2d {
+  double *base;
+  std::ptrdiff_t stride;
+  double *operator[](int x) const { return base + x * stride; }
+};
+typedef fftw_complex cplx;  // spectral buffer element: (real, imaginary)
 
 // ---- parameters read from "tavo.inp" (values 1 .. 19) ----
 extern double chat;     // parallel coupling C (adiabaticity), |value 1|
@@ -86,9 +93,36 @@ extern array2d cvort;  // -N/P: potential from vorticity (0 at k = 0)
 extern array2d clap;   // -k^2 N: Laplacian
 extern array2d chyv;   // (k^2)^p N: hyper-dissipation
 
-// ---- running means of the wavenumber spectra (514 entries: k up to 513 for a 1026 grid) ----
-constexpr int nspec = nmax / 2 + 1;
-extern double pkxavg[nspec], pkyavg[nspec], pkyavgn[nspec], pkyavgw[nspec], pkyavge[nspec];
+// ---- running means of the wavenumber spectra (k = 0 .. nx/2 for pkxavg, 0 .. ny/2 for the others) ----
+extern double *pkxavg, *pkyavg, *pkyavgn, *pkyavgw, *pkyavge;
+
+// ---- profiles along x (nx entries each) ----
+extern double *xmask;   // radial damping profile used when vorfree = 2
+extern double *neprof;  // y-average of ne for each row x (diagnostics)
+extern double *peprof;  // y-average of pe for each row x (diagnostics)
+
+// ---- diagnostics work field ----
+extern array2d lap_pe;  // Laplacian of pe in Fourier space, the vorticity of all outputs
+
+// Doubles from one row of a field to the next for rows of `columns` values: whole 64-byte lines,
+// an odd number of them and at least three, so never a power of two (see allocate_fields.cpp).
+std::ptrdiff_t field_stride(int columns);
+
+// Bytes the run needs on an nx by ny grid: every field and profile and the four spectral buffers
+// of the time step (a double, so that it cannot overflow for any grid).
+double grid_bytes(int gridx, int gridy);
+
+// The "|" line refusing an nx by ny grid (without line end) when its memory cannot be had on this
+// machine (more than its physical memory and swap) or it has more points than an int counts;
+// nullptr when the grid may be tried. The text stays valid until the next call.
+const char *grid_problem(int gridx, int gridy);
+
+// Allocate every field and profile above for the current nx, ny, zero, releasing those of an
+// earlier grid; stops with a "|" line naming the grid and the bytes when the memory cannot be had.
+void allocate_fields();
+
+// Release what allocate_fields made (the views become empty).
+void free_fields();
 
 // ---- scalars that change during the run ----
 extern double dtt;          // dt*6/11, step factor of the multistep update

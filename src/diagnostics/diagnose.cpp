@@ -20,10 +20,6 @@
 #include "diagnostics/writers.hpp"
 #include "operators/operators.hpp"
 
-double neprof[nmax];
-double peprof[nmax];
-array2d lap_pe;
-
 // The eight sums of one call.
 enum { s_n, s_k, s_z, s_w, s_f, s_g, s_c, s_d, nsums };
 

@@ -324,11 +324,11 @@ void history_output(double t, int output, const output_scalars &s, array2d ne, a
   }
   if (output % nframe == 0) {
     // Frame r: the fields in single precision, then its time (the record is whole before the flush).
-    const double *field[nfields] = {&ne[0][0], &ni[0][0], &pe[0][0], &lap_pe[0][0]};
+    const array2d field[nfields] = {ne, ni, pe, lap_pe};
     const size_t start[3] = {frames, 0, 0}, count[3] = {1, size_t(nx), size_t(ny)};
     for (int v = 0; v < nfields; v++) {
       for (int x = 0; x <= nx1; x++) {
-        const double *row = field[v] + size_t(x) * nmax;
+        const double *row = field[v][x];
         float *out = frame_buffer + size_t(x) * size_t(ny);
         for (int y = 0; y <= ny1; y++) out[y] = static_cast<float>(row[y]);
       }

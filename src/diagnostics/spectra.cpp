@@ -10,19 +10,19 @@
 // for one thread: a threaded plan of a single row costs a parallel region per row (thousands per
 // call on a large grid, seconds when the cores are shared) for transforms of microseconds; the
 // planner's thread count is set back to npar afterwards.
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "common/files.hpp"
 #include "common/numfmt.hpp"
 #include "diagnostics/writers.hpp"
 
-static double spectrum[nspec];  // A[k], k = 0 .. n/2, of the spectrum being computed
-
 // Which term of X_k a spectrum adds.
 enum term_kind { abs_real, squared_real };
 
-// Add the term of X_k, k = 0 .. n/2, of the transform output to spectrum.
-static void accumulate(const cplx *out, int n, term_kind term) {
+// Add the term of X_k, k = 0 .. n/2, of the transform output to spectrum (A[k], k = 0 .. n/2).
+static void accumulate(double *spectrum, const cplx *out, int n, term_kind term) {
   for (int k = 0; k <= n / 2; k++) {
     const double re = out[k][0];
     spectrum[k] += term == abs_real ? std::fabs(re) : re * re;
@@ -31,7 +31,8 @@ static void accumulate(const cplx *out, int n, term_kind term) {
 
 // Divide spectrum by divisor, advance the running mean in a continued run and write the file:
 // n the transform length, factor the output factor, mean the running-mean array.
-static void finish_spectrum(const char *name, int n, double divisor, double factor, double *mean, int iout) {
+static void finish_spectrum(double *spectrum, const char *name, int n, double divisor, double factor, double *mean,
+                            int iout) {
   for (int k = 0; k <= n / 2; k++) spectrum[k] /= divisor;
   if (incon == 2 && n / 2 >= 1)
     for (int k = 1; k <= n / 2; k++) mean[k] = (iout * mean[k] + spectrum[k]) / (iout + 1);
@@ -60,11 +61,13 @@ void write_spectra(array2d ne, int iout) {
   cplx *out = fftw_alloc_complex(ny / 2 + 1);
   fftw_plan plan = fftw_plan_dft_r2c_1d(ny, in, out, FFTW_ESTIMATE);
   const double half_hy = hy * 0.5;
-  const double nxny = static_cast<double>(nx * ny);
+  const double nxny = static_cast<double>(nx) * static_cast<double>(ny);
+  std::vector<double> spectrum_store(static_cast<size_t>(std::max(nx, ny) / 2 + 1));
+  double *const spectrum = spectrum_store.data();  // A[k], k = 0 .. n/2, of the spectrum being computed
 
   struct y_spectrum {
     const char *name;
-    double (*field)[nmax];  // row source; none for the gradient energy of pi
+    array2d field;  // row source; none (no base) for the gradient energy of pi
     term_kind term;
     double divisor, factor;
     double *mean;
@@ -73,12 +76,12 @@ void write_spectra(array2d ne, int iout) {
       {"pky_p.dat", pi, abs_real, static_cast<double>(nx), 1.0 / hy, pkyavg},
       {"pky_n.dat", ne, abs_real, static_cast<double>(nx), 1.0 / hy, pkyavgn},
       {"pky_w.dat", lap_pe, squared_real, static_cast<double>(nx), 0.5 / hy, pkyavgw},
-      {"pky_e.dat", nullptr, abs_real, nxny, 0.5 / hy, pkyavge},
+      {"pky_e.dat", {nullptr, 0}, abs_real, nxny, 0.5 / hy, pkyavge},
   };
   for (const y_spectrum &s : list) {
     for (int k = 0; k <= ny / 2; k++) spectrum[k] = 0.0;
     for (int x = 0; x <= nx1; x++) {
-      if (s.field) {
+      if (s.field.base) {
         for (int y = 0; y <= ny1; y++) in[y] = s.field[x][y];
       } else {
         // gradient energy density (Dx pi)^2 + (Dy pi)^2 with periodic neighbours
@@ -93,9 +96,9 @@ void write_spectra(array2d ne, int iout) {
         }
       }
       fftw_execute(plan);
-      accumulate(out, ny, s.term);
+      accumulate(spectrum, out, ny, s.term);
     }
-    finish_spectrum(s.name, ny, s.divisor, s.factor, s.mean, iout);
+    finish_spectrum(spectrum, s.name, ny, s.divisor, s.factor, s.mean, iout);
   }
   fftw_destroy_plan(plan);
   fftw_free(in);
@@ -109,11 +112,11 @@ void write_spectra(array2d ne, int iout) {
   for (int y = 0; y <= ny1; y++) {
     for (int x = 0; x <= nx1; x++) in[x] = pi[x][y];
     fftw_execute(plan);
-    accumulate(out, nx, abs_real);
+    accumulate(spectrum, out, nx, abs_real);
   }
   fftw_destroy_plan(plan);
   fftw_free(in);
   fftw_free(out);
   fftw_plan_with_nthreads(npar);
-  finish_spectrum("pkx_p.dat", nx, nxny, 1.0 / hy, pkxavg, iout);
+  finish_spectrum(spectrum, "pkx_p.dat", nx, nxny, 1.0 / hy, pkxavg, iout);
 }

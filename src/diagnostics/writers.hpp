@@ -3,9 +3,7 @@
 
 #include "common/state.hpp"
 
-extern double neprof[nmax];  // y-average of ne for each row x
-extern double peprof[nmax];  // y-average of pe for each row x
-extern array2d lap_pe;       // Laplacian of pe in Fourier space, the vorticity of all outputs
+// neprof, peprof and lap_pe (see state.hpp) carry the call's profiles and vorticity.
 
 // Rewrite "cutx.dat", "cuty.dat" and "xprof.dat" from the given fields and lap_pe.
 void write_profiles(array2d ne, array2d ni, array2d pe, array2d gni);

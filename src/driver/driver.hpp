@@ -17,7 +17,6 @@
 
 #include "common/state.hpp"
 
-extern double xmask[nmax];  // radial damping profile used when vorfree = 2
 
 // Stage accumulators of the timing report, in the report's order.
 enum { t_ini, t_upd, t_poi1, t_poi2, t_pol, t_bnd, t_out, t_mem, nstages };

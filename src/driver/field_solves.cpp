@@ -19,8 +19,6 @@
 #include "driver/driver.hpp"
 #include "operators/operators.hpp"
 
-double xmask[nmax];
-
 void compute_xmask() {
   for (int x = 0; x <= nx1; x++) {
     // Both squares in integer arithmetic, then converted.

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "common/state.hpp"
 #include "initial/initial.hpp"
@@ -116,7 +117,12 @@ static void bath() {
     }
 
   // The cosines of every mode at every row and column, computed once instead of per point.
-  static double cosx[nbath + 1][nmax], cosy[nbath + 1][nmax];
+  std::vector<double> cosx_store(static_cast<size_t>(nbath + 1) * nx), cosy_store(static_cast<size_t>(nbath + 1) * ny);
+  double *cosx[nbath + 1], *cosy[nbath + 1];
+  for (int i = 0; i <= nbath; i++) {
+    cosx[i] = &cosx_store[static_cast<size_t>(i) * nx];
+    cosy[i] = &cosy_store[static_cast<size_t>(i) * ny];
+  }
   for (int i = 1; i <= nbath; i++)
     for (int x = 0; x <= nx1; x++) cosx[i][x] = cos(twopi * i * x / nx);
   for (int j = 1; j <= nbath; j++)

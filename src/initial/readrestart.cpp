@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "common/files.hpp"
 #include "common/state.hpp"
@@ -139,9 +140,6 @@ static const char *not_a_number(long record, int column, const char *token, size
                  more);
 }
 
-// Which points the file has named, to report a file that covers only part of the grid.
-static unsigned char named[nmax][nmax];
-
 // The records of the open file into eno and the stored arrays; the reader is set up.
 static const char *parse_records(double *time, long *named_points) {
   size_t length;
@@ -153,7 +151,8 @@ static const char *parse_records(double *time, long *named_points) {
     return problem("| \"%s\", header: the start time %g lies outside 0 .. %g: no run reaches it", restart_name, *time,
                    max_start_time);
 
-  for (int x = 0; x <= nx1; x++) memset(named[x], 0, size_t(ny));
+  // Which points the file has named, to report a file that covers only part of the grid.
+  std::vector<unsigned char> named(static_cast<size_t>(nx) * ny, 0);
   long named_count = 0;
 
   array2d *columns[12] = {nullptr, &pe, &ne, &ne1, &ne2, &ni, &ni1, &ni2, &fne1, &fne2, &fni1, &fni2};
@@ -182,7 +181,7 @@ static const char *parse_records(double *time, long *named_points) {
       if (c == 0) eno = value;
       else (*columns[c])[x][y] = value;
     }
-    unsigned char &seen = named[x][y];
+    unsigned char &seen = named[static_cast<size_t>(x) * ny + y];
     if (!seen) named_count++;
     seen = 1;
   }

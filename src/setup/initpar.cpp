@@ -1,7 +1,8 @@
 // initpar: the start banner, the nineteen run parameters of "tavo.inp" and the optional values
-// 20 .. 22, the run constants derived from them, the thread set-up and the coefficient tables.
-// Every check that can refuse the parameters runs here, before the run touches any file; the
-// driver empties or trims the time series once the rest of the start-up has passed its checks.
+// 20 .. 22, the run constants derived from them, the fields of the grid, the thread set-up and the
+// coefficient tables. Every check that can refuse the parameters runs here, before the run touches
+// any file; the driver empties or trims the time series once the rest of the start-up has passed
+// its checks.
 #include <omp.h>
 
 #include <cerrno>
@@ -58,7 +59,7 @@ void set_run_constants(const double *v) {
   ny1 = ny - 1;
   hysq = hy * hy / 12.0;
   hyd = chat == 0 ? 0.0 : hy * 0.5;
-  xyz = 1.0 / static_cast<double>(nx * ny);
+  xyz = 1.0 / (static_cast<double>(nx) * static_cast<double>(ny));
   set_optional_constants(optional_defaults);
 }
 
@@ -94,6 +95,10 @@ void initpar() {
     fprintf(stderr, "| itmax = %d is below itstp = %d: no step will run; the run writes the initial diagnostics and "
             "a restart file at its start time\n", itmax, itstp);
   for (int k = 0; k < nknown; k++) values_read[k] = values[k];
+
+  // Step 5a: the fields of this grid (a grid the memory cannot hold stops here, before any file
+  // is touched).
+  allocate_fields();
 
   // Steps 6-7: threads of the FFT library and of the shared-memory runtime.
   int ith = fftw_init_threads();

@@ -7,6 +7,7 @@
 // "0x1p-4", "inf", "nan"), with nothing after it: "0,01" would read as 0 and "256abc" as 256, and
 // a word taken as a value because a comment holds an '=' would shift every later value.
 #include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -98,10 +99,13 @@ const char *values_problem(const double *v) {
   // Truncated the way set_run_constants truncates them.
   auto whole = [](double value) -> double { return std::isnan(value) ? 0.0 : std::trunc(value); };
   double gridx = whole(v[9]), gridy = whole(v[10]);
-  if (!(gridx >= 1 && gridx <= nmax))
-    snprintf(message, sizeof message, "| nx = %g (value 10) is outside 1 .. %d", v[9], nmax);
-  else if (!(gridy >= 1 && gridy <= nmax))
-    snprintf(message, sizeof message, "| ny = %g (value 11) is outside 1 .. %d", v[10], nmax);
+  const char *grid = nullptr;
+  if (!(gridx >= 1 && gridx <= INT_MAX))
+    snprintf(message, sizeof message, "| nx = %g (value 10) is outside 1 .. %d", v[9], INT_MAX);
+  else if (!(gridy >= 1 && gridy <= INT_MAX))
+    snprintf(message, sizeof message, "| ny = %g (value 11) is outside 1 .. %d", v[10], INT_MAX);
+  else if ((grid = grid_problem(static_cast<int>(gridx), static_cast<int>(gridy))) != nullptr)
+    return grid;
   else if (whole(v[18]) < 1)
     snprintf(message, sizeof message, "| npar = %g (value 19) is below 1: at least one thread is needed", v[18]);
   else if (whole(v[12]) < 1)

@@ -45,9 +45,9 @@ extern const char *const value_names[nknown];
 extern double values_read[nknown];
 
 
-// Stop with a "|" message when the nineteen values cannot make a run (grid outside 1 .. 1026,
-// npar, itstp, itmax, ipade, ly or value 3 out of range) or an optional value 20 .. 22 is not a
-// whole number in range. values holds nknown entries. Nothing has been written before.
+// Stop with a "|" message when the nineteen values cannot make a run (grid below 1, or beyond
+// what this machine's memory holds, see grid_problem; npar, itstp, itmax, ipade, ly or value 3 out
+// of range) or an optional value 20 .. 22 is not a whole number in range. values holds nknown entries. Nothing has been written before.
 void check_values(const double *values);
 
 // The "|" message line (without line end) of the first value that check_values refuses, or
@@ -68,8 +68,9 @@ void set_optional_constants(const double *optional);
 
 // Print the banner, read "tavo.inp" (at most parameter_file_limit bytes), stop on values that
 // cannot make a run, warn about extra values and a run too short for one output interval, set the
-// run constants and threads, clear the running spectrum means and build the coefficient tables.
-// Touches no file but reads "tavo.inp".
+// run constants, allocate the fields for the grid (a grid the memory cannot hold stops here), set
+// the threads, clear the running spectrum means and build the coefficient tables. Touches no file
+// but reads "tavo.inp".
 void initpar();
 
 // I0(b) exp(-b), approximated to 1 % for b >= 0; gamma0(0) = 1.

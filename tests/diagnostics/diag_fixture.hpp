@@ -35,11 +35,9 @@ class DiagTest : public TempDirTest {
 
   // Set up the run of v with a zero state and the diagnostics' memory cleared.
   void start(const values19 &v) {
-    clear_state();  // fields and tables; the tables are then built for v
-    setup_run(v);
+    setup_run(v);  // fresh zero fields, profiles and spectrum means; the tables built for v
     eno = enwo = vde_avg = 0.0;
     jnull_old = 0;
-    for (double *mean : {pkxavg, pkyavg, pkyavgn, pkyavgw, pkyavge}) memset(mean, 0, sizeof(double) * nspec);
   }
 
   // A death test's child runs in this test's directory and shows its standard output on stderr.

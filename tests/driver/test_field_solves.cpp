@@ -18,6 +18,7 @@ namespace {
 const double twopi = 6.283185307179586;
 
 array2d want_a, want_b, saved_a, saved_b;  // expected and saved fields of a test
+[[maybe_unused]] const bool registered = register_test_fields({&want_a, &want_b, &saved_a, &saved_b});
 
 // cos(2 pi (mx x / nx + my y / ny)) at grid point (x, y).
 double mode(int mx, int my, int x, int y) {
@@ -53,7 +54,7 @@ TEST(RealFilter, EqualsOneShotSolveForEveryTable) {
       poisson(ne, *tables[t], want_a);
       const double tol = 1e-12 * fmax(1.0, max_abs(want_a));
       expect_field("filter", saved_a, want_a, tol);
-      memcpy(saved_b, ne, sizeof(array2d));
+      copy_field(saved_b, ne);
       real_filter(saved_b, halves[t], saved_b);
       expect_field("in-place filter", saved_b, want_a, tol);
     }
@@ -91,8 +92,8 @@ void start_static_step(values19 v) {
 
 // Equal history levels of the densities as they stand, zero old right-hand sides.
 void equal_levels() {
-  for (array2d *level : {&ne0, &ne1, &ne2}) memcpy(*level, ne, sizeof(array2d));
-  for (array2d *level : {&ni0, &ni1, &ni2}) memcpy(*level, ni, sizeof(array2d));
+  for (array2d *level : {&ne0, &ne1, &ne2}) copy_field(*level, ne);
+  for (array2d *level : {&ni0, &ni1, &ni2}) copy_field(*level, ni);
 }
 
 // Gyro-average G and polarisation P of the model at k^2 for the current run constants, as they act in
@@ -189,18 +190,18 @@ TEST(FieldStages, PotentialHasZeroMeanAndVanishesWhenNeEqualsGni) {
   v[v_taui] = 0.0;
   start_static_step(v);
   smooth_random(ne, 3, 1.0, 2.5);
-  memcpy(ni, ne, sizeof(array2d));
+  copy_field(ni, ne);
   smooth_random(pe, 5, 1.0, 0.0);
   equal_levels();
   timestep();
   derive_output_fields();
-  memset(want_a, 0, sizeof(array2d));
+  zero_field(want_a);
   expect_field("ww", ww, want_a, 0.0);
   expect_field("pe", pe, want_a, 0.0);
 }
 
 TEST(Xmask, ProfileOnWideAndTinyGrids) {
-  nx1 = 255;
+  set_grid(256, 4, 1.0);
   compute_xmask();
   const double first[] = {0.0, 1.0 - exp(-0.25), 1.0 - exp(-1.0), 1.0 - exp(-2.25), 1.0 - exp(-4.0)};
   for (int x = 0; x < 5; x++) {
@@ -212,7 +213,7 @@ TEST(Xmask, ProfileOnWideAndTinyGrids) {
   EXPECT_LT(xmask[nx1 - 12], 1.0);
   for (int x = 13; x <= nx1 - 13; x++) ASSERT_EQ(xmask[x], 1.0) << "x = " << x;
 
-  nx1 = 7;
+  set_grid(8, 4, 1.0);
   compute_xmask();
   for (int x : {0, 7}) EXPECT_NEAR(xmask[x], -4.785e-6, 0.001e-6) << "x = " << x;
   EXPECT_EQ(xmask[3], xmask[4]);
@@ -236,7 +237,7 @@ TEST(RadialDamping, ScalesRowsOnlyForVorfreeTwo) {
     array2d *fields[] = {&ne, &ni, &gni};
     array2d *copies[] = {&want_a, &want_b, &saved_a};
     for (int f = 0; f < 3; f++) {
-      memcpy(*copies[f], *fields[f], sizeof(array2d));
+      copy_field(*copies[f], *fields[f]);
       if (vorfree_value == 2)
         for (int x = 0; x <= nx1; x++)
           for (int y = 0; y <= ny1; y++) (*copies[f])[x][y] *= xmask[x];
@@ -277,6 +278,7 @@ TEST(RadialDamping, EdgeRowsVanishAfterEveryStepOnWideGrid) {
 }
 
 TEST(CopyArray, CopiesExactlyTheInclusiveRange) {
+  set_grid(6, 6, 1.0);
   for (int x = 0; x < 6; x++)
     for (int y = 0; y < 6; y++) {
       saved_a[x][y] = 100 * x + y;

@@ -22,6 +22,12 @@ const double twopi = 6.283185307179586;
 
 // Expected values and saved fields of a test.
 array2d want_fe, want_fi, want_ne, want_ni, ref_be, ref_bi, ref_he, ref_hi, work;
+// Copies of history fields before a shift.
+array2d expected[10];
+[[maybe_unused]] const bool registered = register_test_fields({&want_fe, &want_fi, &want_ne, &want_ni, &ref_be, &ref_bi, &ref_he,
+                                              &ref_hi, &work, &expected[0], &expected[1], &expected[2], &expected[3],
+                                              &expected[4], &expected[5], &expected[6], &expected[7], &expected[8],
+                                              &expected[9]});
 
 struct update_case {
   const char *name;
@@ -51,8 +57,8 @@ TEST(StepUpdate, MatchesHandComputation) {
     smooth_random(ni, 2, 1.0, -0.2);
     smooth_random(pe, 3, 1.0, 0.1);
     smooth_random(pi, 4, 1.0, 0.3);
-    memcpy(ne0, ne, sizeof(array2d));
-    memcpy(ni0, ni, sizeof(array2d));
+    copy_field(ne0, ne);
+    copy_field(ni0, ni);
     smooth_random(ne1, 5, 1.0, 0.2);
     smooth_random(ne2, 6, 1.0, 0.1);
     smooth_random(ni1, 7, 1.0, 0.2);
@@ -106,8 +112,8 @@ TEST(StepUpdate, FirstStepOfFreshRun) {
   smooth_random(ne, 21, 0.5, 0.0);
   smooth_random(ni, 22, 0.5, 0.0);
   fresh_history();
-  memcpy(want_ne, ne, sizeof(array2d));
-  memcpy(want_ni, ni, sizeof(array2d));
+  copy_field(want_ne, ne);
+  copy_field(want_ni, ni);
   timestep();
   derive_output_fields();
   for (int x = 0; x <= nx1; x++)
@@ -130,9 +136,9 @@ TEST(StepUpdate, EqualLevelsWithZeroRightHandSidesKeepDensities) {
   smooth_random(ne, 31, 1.0, 0.7);
   smooth_random(ni, 32, 1.0, -0.4);
   fresh_history();
-  memcpy(want_ne, ne, sizeof(array2d));
-  memcpy(want_ni, ni, sizeof(array2d));
-  memset(want_fe, 0, sizeof(array2d));
+  copy_field(want_ne, ne);
+  copy_field(want_ni, ni);
+  zero_field(want_fe);
   timestep();
   expect_field("fne0", fne0, want_fe, 0.0);
   expect_field("fni0", fni0, want_fe, 0.0);
@@ -159,7 +165,7 @@ TEST(StepUpdate, CouplingOfRowsConstantAlongY) {
       }
     timestep();
     expect_field("fne0", fne0, want_fe, 1e-15);
-    memset(want_fi, 0, sizeof(array2d));
+    zero_field(want_fi);
     expect_field("fni0", fni0, want_fi, 0.0);
   }
 }
@@ -174,8 +180,8 @@ TEST(StepUpdate, DriveTermWrapsAlongY) {
   clin = 0.0;
   ne[2][0] = pe[2][0] = 1.0;  // ne = pe: no coupling
   pi[3][ny1] = 1.0;
-  memset(want_fe, 0, sizeof(array2d));
-  memset(want_fi, 0, sizeof(array2d));
+  zero_field(want_fe);
+  zero_field(want_fi);
   want_fe[2][1] = hyd;
   want_fe[2][ny1] = -hyd;
   want_fi[3][0] = hyd;
@@ -196,16 +202,15 @@ TEST(StepUpdate, HistoryMovesEveryLevelBackByOne) {
   array2d *fields[] = {&ne, &ne1, &ni, &ni1, &fne1, &fni1};
   array2d *older[] = {&ne1, &ne2, &ni1, &ni2, &fne2, &fni2};
   for (int f = 0; f < 6; f++) smooth_random(*fields[f], 60 + f, 1.0, 0.1 * f);
-  memcpy(ne0, ne, sizeof(array2d));
-  memcpy(ni0, ni, sizeof(array2d));
-  static array2d expected[6];
-  for (int f = 0; f < 6; f++) memcpy(expected[f], *fields[f], sizeof(array2d));
+  copy_field(ne0, ne);
+  copy_field(ni0, ni);
+  for (int f = 0; f < 6; f++) copy_field(expected[f], *fields[f]);
   timestep();
   const char *names[] = {"ne1", "ne2", "ni1", "ni2", "fne2", "fni2"};
   for (int f = 0; f < 6; f++) expect_field(names[f], *older[f], expected[f], 0.0);
   expect_field("ne0", ne0, ne, 0.0);
   expect_field("ni0", ni0, ni, 0.0);
-  memset(want_fe, 0, sizeof(array2d));
+  zero_field(want_fe);
   for (array2d *rhs : {&fne0, &fne1, &fni0, &fni1}) expect_field("new right-hand side", *rhs, want_fe, 0.0);
 }
 
@@ -287,7 +292,7 @@ TEST(TimeStep, InvariantsHoldAfterEveryStep) {
     smooth_random(ne, 41, 0.3, 0.0);
     smooth_random(ni, 42, 0.3, 0.0);
     fresh_history();
-    memset(want_fe, 0, sizeof(array2d));
+    zero_field(want_fe);
     for (int step = 1; step <= 30; step++) {
       SCOPED_TRACE("step " + std::to_string(step));
       timestep();
@@ -347,8 +352,8 @@ TEST(TimeStep, MeasuredAndEstimatedPlansGiveTheSameFields) {
   fftw_forget_wisdom();  // so that the estimated plans cannot reuse measurements
   v[v_bplan] = 0;
   run_turbulent(v);
-  memcpy(want_ne, ne, sizeof(array2d)), memcpy(want_ni, ni, sizeof(array2d));
-  memcpy(want_fe, pe, sizeof(array2d)), memcpy(want_fi, pi, sizeof(array2d));
+  copy_field(want_ne, ne), copy_field(want_ni, ni);
+  copy_field(want_fe, pe), copy_field(want_fi, pi);
   v[v_bplan] = 1;
   run_turbulent(v);
   EXPECT_TRUE(b_plan);
@@ -359,8 +364,8 @@ TEST(TimeStep, OneAndTwoThreadsGiveTheSameFields) {
   values19 v = turbulent_values();
   v[v_npar] = 1;
   run_turbulent(v);
-  memcpy(want_ne, ne, sizeof(array2d)), memcpy(want_ni, ni, sizeof(array2d));
-  memcpy(want_fe, pe, sizeof(array2d)), memcpy(want_fi, pi, sizeof(array2d));
+  copy_field(want_ne, ne), copy_field(want_ni, ni);
+  copy_field(want_fe, pe), copy_field(want_fi, pi);
   v[v_npar] = 2;
   run_turbulent(v);
   int team = 0;

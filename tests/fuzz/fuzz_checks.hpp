@@ -161,7 +161,7 @@ inline std::string check_parameters(const uint8_t *data, size_t size) {
 
   // Accepted: the constants every array index and loop bound depends on must be in range.
   set_run_constants(values);
-  if (nx < 1 || nx > nmax || ny < 1 || ny > nmax)
+  if (nx < 1 || ny < 1 || grid_problem(nx, ny))
     return "accepted a grid of " + std::to_string(nx) + " x " + std::to_string(ny);
   if (nx1 != nx - 1 || ny1 != ny - 1 || nxh != nx / 2 || nyh != ny / 2) return "inconsistent grid indices";
   if (npar < 1) return "accepted npar = " + std::to_string(npar);
@@ -172,7 +172,10 @@ inline std::string check_parameters(const uint8_t *data, size_t size) {
   if (!(hy >= 0) || !(xyz > 0)) return "grid density or normalisation undefined: hy = " + number_text(hy);
   if (printtraces && ntrace < 1) return "probe traces without a sample spacing";
 
-  // The tables of the accepted values, over the used extent; and the radial damping profile.
+  // The tables of the accepted values, over the used extent; and the radial damping profile. A grid
+  // of millions of points is sound but too slow to build for every input.
+  if (static_cast<double>(nx) * ny > 1 << 20) return "";
+  allocate_fields();
   build_tables();
   compute_xmask();
   return "";
@@ -193,6 +196,7 @@ inline void use_restart_grid() {
   double v[nvalues] = {1.0, 1.0, 1.0, 0.0, 2.0, 1.0, 0.1, 0.0, 6.0, restart_nx, restart_ny,
                        0.01, 1.0, 1.0, 0.0, 0.0, -5.0, 0.0, 1.0};
   set_run_constants(v);
+  allocate_fields();
   omp_set_num_threads(npar);
   build_tables();
   make_transforms();

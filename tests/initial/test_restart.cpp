@@ -18,9 +18,13 @@
 #include "initial/initial.hpp"
 #include "operators/operators.hpp"
 #include "support/dirs.hpp"
+#include "support/fields.hpp"
 #include "support/run_setup.hpp"
 
 namespace {
+
+array2d gyro_pe;  // the gyro-average of the restored potential
+[[maybe_unused]] const bool registered = register_test_fields({&gyro_pe});
 
 // The stored arrays in the order of columns 4 .. 14.
 array2d *const stored[11] = {&pe, &ne, &ne1, &ne2, &ni, &ni1, &ni2, &fne1, &fne2, &fni1, &fni2};
@@ -139,7 +143,6 @@ TEST_F(RestartFile, RoundTripRestoresTheState) {
           EXPECT_LE(std::fabs(got - orig), 5e-7 * std::fabs(orig)) << "seven digits";
         }
       }
-  static array2d gyro_pe;
   poisson(pe, cpoti, gyro_pe);
   EXPECT_EQ(used(pi), used(gyro_pe)) << "pi = Gamma pe";
   for (int x = 0; x <= nx1; x++) {

@@ -15,6 +15,8 @@
 namespace {
 
 array2d fa, fb, fout, fswap;  // inputs and outputs of the bracket
+array2d shifted_a, shifted_b;  // the inputs moved along the grid
+[[maybe_unused]] const bool registered = register_test_fields({&fa, &fb, &fout, &fswap, &shifted_a, &shifted_b});
 
 // Uniform random values in [-scale, scale] over the used extent.
 void fill_random(array2d f, double scale, std::mt19937 &rng) {
@@ -75,7 +77,6 @@ TEST(Arakawa, SwappedInputsNegateAndEqualOrConstantInputsGiveZero) {
 TEST(Arakawa, ShiftedInputsShiftTheOutput) {
   // Every point sees the same stencil, so the wrapped edges must agree with the interior.
   std::mt19937 rng(13);
-  static array2d shifted_a, shifted_b;
   for (const auto &grid : small_grids) {
     set_grid(grid[0], grid[1], 1.0);
     fill_random(fa, 1.0, rng);

@@ -16,6 +16,7 @@
 namespace {
 
 array2d field, result, twice, shifted;  // inputs and outputs of the Laplacian
+[[maybe_unused]] const bool registered = register_test_fields({&field, &result, &twice, &shifted});
 
 TEST(Laplace, ModesAreEigenvectorsIncludingTheSmallestGrids) {
   const int sizes[] = {1, 2, 3, 4, 5, 8};

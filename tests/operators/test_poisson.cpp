@@ -10,11 +10,13 @@
 #include "common/state.hpp"
 #include "operators/operators.hpp"
 #include "setup/setup.hpp"
+#include "support/fields.hpp"
 #include "support/run_setup.hpp"
 
 namespace {
 
 array2d field, solved, back, unit_table;  // inputs, outputs and a table of the solve
+[[maybe_unused]] const bool registered = register_test_fields({&field, &solved, &back, &unit_table});
 
 // Set up a 12 by 8 grid of y length 3 with warm ions (taui = 1, Pade form) and the transforms.
 void set_grid() {

@@ -178,8 +178,6 @@ TEST(Initpar, ReadsEveryMarkerFormAndTouchesNoFile) {
   std::string dir = make_temp_dir();
   write_text(dir + "/tavo.inp", std::string(mixed_parameter_file) + std::string(300, 'c') + "\n");
   for (const char *name : series_files) write_text(dir + "/" + name, "earlier run\n");
-  for (int k = 0; k < nspec; k++) pkxavg[k] = pkyavg[k] = pkyavgn[k] = pkyavgw[k] = pkyavge[k] = 7.0;
-  memset(clap, 0, sizeof(array2d));
 
   ASSERT_EQ(chdir(dir.c_str()), 0);
   initpar();
@@ -203,14 +201,13 @@ TEST(Initpar, ReadsEveryMarkerFormAndTouchesNoFile) {
   EXPECT_EQ(omp_get_max_threads(), 1);
   // The time series are emptied by the driver once every start-up check has passed.
   for (const char *name : series_files) EXPECT_EQ(read_text(dir + "/" + name), "earlier run\n") << name;
-  // Running spectrum means: entries 1 .. nxh (nyh) cleared, entry 0 and the rest untouched.
-  for (int k = 0; k <= nxh + 1; k++) EXPECT_EQ(pkxavg[k], k >= 1 && k <= nxh ? 0.0 : 7.0) << "pkxavg[" << k << "]";
-  for (int k = 0; k <= nyh + 1; k++) {
-    double want = k >= 1 && k <= nyh ? 0.0 : 7.0;
-    EXPECT_EQ(pkyavg[k], want) << "pkyavg[" << k << "]";
-    EXPECT_EQ(pkyavgn[k], want) << "pkyavgn[" << k << "]";
-    EXPECT_EQ(pkyavgw[k], want) << "pkyavgw[" << k << "]";
-    EXPECT_EQ(pkyavge[k], want) << "pkyavge[" << k << "]";
+  // Running spectrum means: made for this grid, entries 0 .. nxh (nyh), all zero.
+  for (int k = 0; k <= nxh; k++) EXPECT_EQ(pkxavg[k], 0.0) << "pkxavg[" << k << "]";
+  for (int k = 0; k <= nyh; k++) {
+    EXPECT_EQ(pkyavg[k], 0.0) << "pkyavg[" << k << "]";
+    EXPECT_EQ(pkyavgn[k], 0.0) << "pkyavgn[" << k << "]";
+    EXPECT_EQ(pkyavgw[k], 0.0) << "pkyavgw[" << k << "]";
+    EXPECT_EQ(pkyavge[k], 0.0) << "pkyavge[" << k << "]";
   }
   // The tables are built last, for this grid: clap[1][0] = -kx^2/(nx ny), kx = 2 pi hy / nx.
   double kx = 2 * M_PI * hy / nx;
@@ -248,6 +245,12 @@ TEST(InitparRun, BadInputStopsBeforeAnyFileIsTouched) {
     size_t end = text.find('\n', at);
     return text.substr(0, at) + name + " = " + value + text.substr(end);
   };
+  auto with_grid = [&](double gridx, double gridy) {
+    values19 v = good;
+    v[v_nx] = gridx;
+    v[v_ny] = gridy;
+    return parameter_file(v);
+  };
   const int maxthreads = program_max_threads();
   char npar_message[128];
   snprintf(npar_message, sizeof npar_message, "| npar = %d > %d max. available threads ... exiting\n",
@@ -271,7 +274,9 @@ TEST(InitparRun, BadInputStopsBeforeAnyFileIsTouched) {
       {"eighteen values", without_line(complete, "npar"), 0, {"18"}},
       {"eighteen values and a final marker", without_line(complete, "npar") + "npar =\n", 0, {"18"}},
       {"nx zero", with(v_nx, 0), 0, {"nx = 0"}},
-      {"nx above the arrays", with(v_nx, 1027), 0, {"nx = 1027"}},
+      {"grid beyond the machine's memory", with_grid(40000, 40000), 0, {"nx = 40000, ny = 40000", " bytes"}},
+      {"grid of more points than an int counts", with_grid(50000, 50000), 0, {"nx = 50000, ny = 50000", "points"}},
+      {"nx beyond an int", with(v_nx, 3e9), 0, {"nx = 3e+09"}},
       {"ny truncated to zero", with(v_ny, 0.5), 0, {"ny = 0.5"}},
       {"ny negative", with(v_ny, -3), 0, {"ny = -3"}},
       {"nx not a number", with_text("nx", "nan"), 0, {"nx = nan"}},

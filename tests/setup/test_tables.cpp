@@ -9,14 +9,19 @@
 
 #include "common/state.hpp"
 #include "setup/setup.hpp"
+#include "support/fields.hpp"
 #include "support/run_setup.hpp"
 
 namespace {
 
+array2d saved[5];  // the five tables of an earlier build
+[[maybe_unused]] const bool registered = register_test_fields({&saved[0], &saved[1], &saved[2], &saved[3], &saved[4]});
+
 // Build the tables from v on zeroed arrays, as at program start.
 void build(const values19 &v) {
-  for (array2d *table : {&cvfis, &cpoti, &cvort, &clap, &chyv}) memset(*table, 0, sizeof(array2d));
   set_run_constants(v.data());
+  allocate_fields();
+  allocate_test_fields();
   build_tables();
 }
 
@@ -101,12 +106,11 @@ TEST(Tables, ColdIonsUseATinyGyroRadius) {
     v[v_ipade] = form;
     v[v_taui] = 1e-6;
     build(v);
-    array2d *saved = new array2d[5];
-    memcpy(saved[0], cvfis, sizeof(array2d));
-    memcpy(saved[1], cpoti, sizeof(array2d));
-    memcpy(saved[2], cvort, sizeof(array2d));
-    memcpy(saved[3], clap, sizeof(array2d));
-    memcpy(saved[4], chyv, sizeof(array2d));
+    copy_field(saved[0], cvfis);
+    copy_field(saved[1], cpoti);
+    copy_field(saved[2], cvort);
+    copy_field(saved[3], clap);
+    copy_field(saved[4], chyv);
     v[v_taui] = 0;
     build(v);
     EXPECT_EQ(taui, 0.0);
@@ -117,7 +121,6 @@ TEST(Tables, ColdIonsUseATinyGyroRadius) {
           EXPECT_EQ((*tables[t])[i][j], saved[t][i][j]) << "ipade " << form << " table " << t << " [" << i << "][" << j << "]";
           EXPECT_TRUE(std::isfinite((*tables[t])[i][j])) << "ipade " << form << " table " << t << " [" << i << "][" << j << "]";
         }
-    delete[] saved;
   }
 }
 

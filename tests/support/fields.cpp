@@ -7,7 +7,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <random>
+#include <vector>
 
 #include "driver/driver.hpp"
 #include "setup/setup.hpp"
@@ -15,6 +17,36 @@
 
 namespace {
 const double twopi = 6.283185307179586;
+// The registered test fields and their storage (made on first use: files register during static
+// initialisation).
+std::map<array2d *, std::vector<double>> &test_storage() {
+  static std::map<array2d *, std::vector<double>> storage;
+  return storage;
+}
+}  // namespace
+
+bool register_test_fields(std::initializer_list<array2d *> fields) {
+  for (array2d *f : fields) test_storage()[f];
+  return true;
+}
+
+void allocate_test_fields() {
+  const std::ptrdiff_t stride = field_stride(ny);
+  const size_t size = static_cast<size_t>(nx) * stride;
+  for (auto &entry : test_storage()) {
+    // Like the fixed arrays of a test: what a test saved survives a set-up of the same shape.
+    if (entry.second.size() != size || entry.first->stride != stride) entry.second.assign(size, 0.0);
+    *entry.first = array2d{entry.second.data(), stride};
+  }
+}
+
+void copy_field(array2d to, const array2d from) {
+  for (int x = 0; x <= nx1; x++) memcpy(to[x], from[x], sizeof(double) * ny);
+}
+
+void zero_field(array2d f) {
+  if (!f.base) return;
+  for (int x = 0; x <= nx1; x++) memset(f[x], 0, sizeof(double) * ny);
 }
 
 double max_abs(const array2d f) {
@@ -75,14 +107,12 @@ void set_grid(int gridx, int gridy, double length) {
   v[v_ny] = gridy;
   v[v_ly] = length;
   set_run_constants(v.data());
+  allocate_fields();
+  allocate_test_fields();
   omp_set_num_threads(npar);
 }
 
-void start_grid(const values19 &v) {
-  clear_state();
-  for (array2d *table : {&cvfis, &cpoti, &cvort, &clap, &chyv}) memset(*table, 0, sizeof(array2d));
-  setup_run(v);
-}
+void start_grid(const values19 &v) { setup_run(v); }
 
 void start_step(const values19 &v) {
   start_grid(v);
@@ -93,7 +123,7 @@ void start_step(const values19 &v) {
 void fresh_history() {
   reference_fields();
   derive_dissipation();
-  for (array2d *level : {&ne0, &ne1, &ne2}) memcpy(*level, ne, sizeof(array2d));
-  for (array2d *level : {&ni0, &ni1, &ni2}) memcpy(*level, ni, sizeof(array2d));
-  for (array2d *rhs : {&fne1, &fne2, &fni1, &fni2}) memset(*rhs, 0, sizeof(array2d));
+  for (array2d *level : {&ne0, &ne1, &ne2}) copy_field(*level, ne);
+  for (array2d *level : {&ni0, &ni1, &ni2}) copy_field(*level, ni);
+  for (array2d *rhs : {&fne1, &fne2, &fni1, &fni2}) zero_field(*rhs);
 }

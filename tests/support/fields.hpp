@@ -4,8 +4,25 @@
 // of a time-step test from a clean state and a fresh multistep history.
 #pragma once
 
+#include <initializer_list>
+
 #include "common/state.hpp"
 #include "support/run_setup.hpp"
+
+// Register fields a test file owns (expected values, saved copies): every grid set-up of this
+// support (set_grid, setup_run and what calls them) gives each registered field storage for its
+// grid with the program's row stride: zero when the shape changed, kept when it did not. Returns true, so that a file can register its
+// fields in the initialiser of a namespace-scope constant.
+bool register_test_fields(std::initializer_list<array2d *> fields);
+
+// Fresh zero storage for every registered field on the current grid (called by the grid set-ups).
+void allocate_test_fields();
+
+// to = from over the used extent.
+void copy_field(array2d to, const array2d from);
+
+// f = 0 over the used extent (nothing for a field without storage).
+void zero_field(array2d f);
 
 // Largest |f| over the used extent; NaN entries are passed over.
 double max_abs(const array2d f);
@@ -23,8 +40,8 @@ void expect_field(const char *name, const array2d got, const array2d want, doubl
 // and phases, drawn from a generator seeded with seed.
 void smooth_random(array2d f, unsigned seed, double amplitude, double offset);
 
-// Run constants of an nx by ny grid (gridx, gridy) with box length ly along y, on one thread;
-// no tables and no transforms.
+// Run constants and zero fields of an nx by ny grid (gridx, gridy) with box length ly along y, on
+// one thread; no tables and no transforms.
 void set_grid(int gridx, int gridy, double length);
 
 // A small grid with the values v, all fields and tables cleared first, so that nothing of an

@@ -3,10 +3,12 @@
 
 #include "driver/driver.hpp"
 #include "operators/operators.hpp"
+#include "support/fields.hpp"
 
 namespace {
 
 array2d brack_e, brack_i;  // the two brackets of a step
+[[maybe_unused]] const bool registered = register_test_fields({&brack_e, &brack_i});
 
 void copy(array2d from, array2d to) {
   for (int x = 0; x < nx; x++)

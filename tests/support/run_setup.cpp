@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "driver/driver.hpp"
+#include "support/fields.hpp"
 #include "setup/setup.hpp"
 
 values19 test_values() {
@@ -43,9 +44,11 @@ void setup_run(const values19 &v) {
   static bool fftw_threads = fftw_init_threads() != 0;
   (void)fftw_threads;
   set_run_constants(v.data());
+  // Fresh zero fields, so tables start from zero as in a fresh process (chyv is not written for
+  // every ihype).
+  allocate_fields();
+  allocate_test_fields();
   omp_set_num_threads(npar);
-  // Tables start from zero as in a fresh process: chyv is not written for every ihype.
-  for (array2d *table : {&cvfis, &cpoti, &cvort, &clap, &chyv}) memset(*table, 0, sizeof(array2d));
   build_tables();
   make_transforms();
 }
@@ -54,7 +57,7 @@ void clear_state() {
   array2d *fields[] = {&ne,   &ni,   &pe,   &pi,   &gni,  &ww,    &ne0,   &ne1,  &ne2,
                        &ni0,  &ni1,  &ni2,  &fne0, &fne1, &fne2,  &fni0,  &fni1, &fni2,
                        &hyve, &hyvi, &vis_e, &vis_i, &dis_e, &dis_i};
-  for (array2d *f : fields) memset(*f, 0, sizeof(array2d));
+  for (array2d *f : fields) zero_field(*f);
 }
 
 void write_text(const std::string &path, const std::string &text) {

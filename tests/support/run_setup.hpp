@@ -17,11 +17,11 @@ typedef std::array<double, 19> values19;
 // A small, quiet run: 16 x 16 grid, ly = 2 pi (so k = index), warm ions, no dissipation, 1 thread.
 values19 test_values();
 
-// Set the run constants from v, set the thread count, build the tables (from zero) and make the
-// driver's transforms and wisdom, as the program does before its initial state.
+// Set the run constants from v, allocate zero fields for its grid, set the thread count, build the
+// tables and make the driver's transforms and wisdom, as the program does before its initial state.
 void setup_run(const values19 &v);
 
-// Zero every field of the grid state over the whole arrays.
+// Zero every field of the grid state (not the tables) over the used extent.
 void clear_state();
 
 // Write text into path.

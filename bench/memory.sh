@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Resident memory per grid size: one short run (a bath, one step, one output, estimated plans,
+# 2 threads) on each n x n grid in a fresh temporary directory, with the peak resident set size
+# that /usr/bin/time reports, next to what the program reckons it needs (fields, profiles and the
+# four transform buffers) and the peak per grid point.
+#   bench/memory.sh                  sizes 64 256 512 1024 2048
+#   bench/memory.sh 64 4096          any sizes (4096 writes about 5 GB of output files)
+#   TAVO=/path/to/tavo bench/memory.sh   another build of the program, for a comparison
+# The program is the Release build in build/ (built first when missing). Exit status 1 when a run
+# fails.
+set -euo pipefail
+if [ "${1:-}" = "--help" ] || [ "${1:-}" = "-h" ]; then
+  sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
+  exit 0
+fi
+top=$(cd "$(dirname "$0")/.." && pwd)
+[ -x /usr/bin/time ] || { echo "| bench/memory.sh: /usr/bin/time is missing (Debian package time)" >&2; exit 1; }
+[ "$#" -gt 0 ] || set -- 64 256 512 1024 2048
+tavo=${TAVO:-$top/build/tavo}
+if [ -z "${TAVO:-}" ] && [ ! -x "$tavo" ]; then
+  cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$top/build" -j "$(nproc)" --target tavo >/dev/null
+fi
+
+printf '| peak resident memory of a one-step run (2 threads, estimated plans)\n'
+printf '| %5s %12s %14s %14s\n' size "peak RSS MB" "reckoned MB" "bytes/point"
+for n in "$@"; do
+  dir=$(mktemp -d)
+  cat > "$dir/tavo.inp" <<EOF
+chat = 0.5  taui = 1.0  delta = 1.0  diff = 5e-4  incon = 1  sigma = 1.0  amp = 0.5  vorfree = 0
+ly = $((n / 4)).0  nx = $n  ny = $n  dt = 0.01  itstp = 1  itmax = 1  ntrace = 0  ipade = 0
+ihype = 2  b_plan = 0  npar = 2
+EOF
+  if ! (cd "$dir" && /usr/bin/time -v "$tavo" > stdout.txt 2> time.txt); then
+    echo "| bench/memory.sh: the $n x $n run failed; its files are in $dir" >&2
+    exit 1
+  fi
+  kb=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$dir/time.txt")
+  # fields: 30 of n rows at the padded stride; profiles; four complex buffers of n*n
+  reckoned=$(awk -v n="$n" 'BEGIN {
+    lines = int((n + 7) / 8); if (lines < 3) lines = 3; if (lines % 2 == 0) lines++;
+    field = n * lines; if (field % 2 == 0) field++;
+    printf "%.1f", (30 * field * 64 + 64 * n * n) / 1e6 }')
+  # /usr/bin/time reports kibibytes
+  awk -v n="$n" -v kb="$kb" -v r="$reckoned" 'BEGIN { printf "| %5d %12.1f %14s %14.0f\n", n, kb * 1024 / 1e6, r, kb * 1024 / (n * n) }'
+  rm -rf "$dir"
+done
