@@ -75,3 +75,7 @@ void gyro_average_potential(bool settle);
 // but timestep may write any field or bw_out. A step reads history level 0 from ne and ni, which
 // every set-up and step leaves equal to ne0 and ni0.
 void timestep(bool more_steps_follow = false);
+
+// The progress line of a run on standard error: the wall time since the stepping began (elapsed
+// seconds, for steps of total steps), steps per second and the estimated time to the end.
+void report_progress(long steps, long total, double elapsed);

@@ -48,8 +48,10 @@ int main() {
     memset(ni[x], 0, sizeof(double) * ny);
   }
 
-  //--- Step 11. Initial state (or the restart file); t0 is the start time.
+  //--- Step 11. Initial state (or the restart file); t0 is the start time. The rates that limit
+  // dt, checked on standard error.
   const double t0 = initcond();
+  check_stability(pe);
 
   //--- Steps 12-13.
   printf("| start time stepping ...\n");
@@ -71,6 +73,7 @@ int main() {
   for (int s = 0; s < nstages; s++)
     if (s != t_ini) stage_time[s] = 0.0;
   double t = t0;
+  const double stepping_start = omp_get_wtime();
 
   //--- Step 18. The interval loop; probe sample s is the state after s*ntrace steps.
   long steps = 0;
@@ -86,6 +89,7 @@ int main() {
     double start = omp_get_wtime();
     diagnose(t, t0, k, itmax, ne, ni, pe, gni);
     stage_time[t_out] += omp_get_wtime() - start;
+    report_progress(steps, static_cast<long>(intervals) * itstp, omp_get_wtime() - stepping_start);
   }
 
   //--- Step 19. End stage: restart file and probe analysis.
