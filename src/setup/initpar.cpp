@@ -6,6 +6,9 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 #include "common/files.hpp"
 #include "common/state.hpp"
@@ -65,6 +68,14 @@ void set_optional_constants(const double *opt) {
   iseed = to_int(opt[2]);
 }
 
+// The whole text of a readable file.
+static std::string file_text(const char *name) {
+  std::ifstream in(name, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 void initpar() {
   // Step 1: banner.
   printf("_________________________________________\n| TAVO start...\n");
@@ -83,6 +94,8 @@ void initpar() {
   if (found < nvalues)
     fatal("| \"tavo.inp\" holds %d values%s, expected %d (each after a token containing '=')", found,
           dangling ? " and a marker without value at its end" : "", nvalues);
+  // A label naming another value (two lines swapped) gets a warning before the values are checked.
+  check_labels(file_text("tavo.inp"));
   check_values(values);
 
   // Steps 4-5: parameters and derived constants (the species constants are compile-time).

@@ -52,9 +52,9 @@ double gamma0(double b);
 // Fill cvfis, cpoti, cvort, clap and chyv for the current grid and parameters.
 void build_tables();
 
-// Limits of dt times a rate for the time step: on the negative real axis (damping terms) and on
-// the imaginary axis (advection).
-extern const double damping_limit, advection_limit;
+// Limits of dt times a rate for the time step: the coupling (negative real axis), the dissipation
+// (taken at level 0 only, negative real axis) and the E x B advection (imaginary axis).
+extern const double coupling_limit, dissipation_limit, advection_limit;
 
 // Rate of the parallel coupling, C (1 + 1/P(k)), at the smallest coupled wavenumber (into k; 0
 // when no mode is coupled). Needs the coefficient tables.
@@ -79,3 +79,10 @@ void check_stability(array2d phi);
 // The line (with its line end) naming the likely cause of a crash stop with density energy enn,
 // from the rates at the last good output at time t_good with E x B rate exb.
 std::string crash_cause(double enn, double exb, double t_good);
+
+// Warning lines (each with its line end; "" when none) for every value of the parameter file
+// text whose label is the name of another known value, naming both.
+std::string label_warnings(const std::string &text);
+
+// Print the label warnings of the parameter file text on standard error.
+void check_labels(const std::string &text);

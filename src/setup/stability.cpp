@@ -1,10 +1,11 @@
 // The rates that limit the explicit time step, checked against the limits of the scheme.
 //
-// The third-order stiffly-stable step 11 n+ = 18 n0 - 9 n1 + 2 n2 + 6 dt (3 f0 - 3 f1 + f2) applied
-// to dn/dt = z n is stable for dt z on the negative real axis down to -40/42 = -0.952 (damping:
-// parallel coupling, dissipation) and on the imaginary axis up to |dt z| = 0.634 (advection: the
-// E x B drift). Every term is explicit, so each one alone must keep dt times its largest rate
-// below its limit:
+// The step n+ = (18 n0 - 9 n1 + 2 n2)/11 + (6/11) dt (3 f0 - 3 f1 + f2 - diff D(n0)) extrapolates
+// the right-hand side f but takes the dissipation at level 0 only. For dn/dt = z n its roots then
+// stay within the unit circle for dt z in f on the negative real axis down to -40/42 = -0.952
+// (parallel coupling), on the imaginary axis up to |dt z| = 0.634 (advection: the E x B drift),
+// and for dt z in the dissipation down to -4.5. Every term is explicit, so each one alone must
+// keep dt times its largest rate below its limit:
 //   coupling     C (1 + 1/P(k)) at the smallest coupled wavenumber (the longer box side; along y
 //                only in the modified model, whose zonal parts are not coupled), read from cvort;
 //   dissipation  |diff| |D(k)| at the grid's largest |k|, the corners (+-kx_max, +-ky_max): the
@@ -20,7 +21,8 @@
 #include "common/state.hpp"
 #include "setup/setup.hpp"
 
-const double damping_limit = 40.0 / 42.0;
+const double coupling_limit = 40.0 / 42.0;
+const double dissipation_limit = 4.5;
 const double advection_limit = 0.634;
 
 double coupling_rate(double *k) {
@@ -83,26 +85,27 @@ std::string stability_warnings(double exb) {
   char line[400];
   double k;
   const double coupling = coupling_rate(&k);
-  if (dt * coupling > damping_limit) {
+  if (dt * coupling > coupling_limit) {
     snprintf(line, sizeof line,
              "| warning: dt = %g is too large for the parallel coupling: dt C (1 + 1/P(k)) = %.3g at its "
-             "smallest coupled wavenumber k = %.4g exceeds the limit %.2f of the time step; dt below %.3g is stable\n",
-             dt, dt * coupling, k, damping_limit, round_down(damping_limit / coupling));
+             "smallest coupled wavenumber k = %.4g exceeds the limit %.3g of the time step; dt below %.3g is stable\n",
+             dt, dt * coupling, k, coupling_limit, round_down(coupling_limit / coupling));
     text += line;
   }
   const double dissipation = dissipation_rate(&k);
-  if (dt * dissipation > damping_limit) {
+  if (dt * dissipation > dissipation_limit) {
     snprintf(line, sizeof line,
              "| warning: dt = %g is too large for the %s: dt |diff D(k)| = %.3g at the grid's largest wavenumber "
-             "|k| = %.4g exceeds the limit %.2f of the time step; dt below %.3g or |diff| below %.3g is stable\n",
-             dt, dissipation_name().c_str(), dt * dissipation, k, damping_limit,
-             round_down(damping_limit / dissipation), round_down(std::fabs(diff) * damping_limit / (dt * dissipation)));
+             "|k| = %.4g exceeds the limit %.3g of the time step; dt below %.3g or |diff| below %.3g is stable\n",
+             dt, dissipation_name().c_str(), dt * dissipation, k, dissipation_limit,
+             round_down(dissipation_limit / dissipation),
+             round_down(std::fabs(diff) * dissipation_limit / (dt * dissipation)));
     text += line;
   }
   if (dt * exb > advection_limit) {
     snprintf(line, sizeof line,
              "| warning: dt = %g is too large for the ExB drift of the initial state: dt max|grad phi| hy/delta = %.3g "
-             "exceeds the limit %.2f of the time step; dt below %.3g is stable\n",
+             "exceeds the limit %.3g of the time step; dt below %.3g is stable\n",
              dt, dt * exb, advection_limit, round_down(advection_limit / exb));
     text += line;
   }
@@ -123,7 +126,7 @@ std::string crash_cause(double enn, double exb, double t_good) {
   // makes the state grow until the drift follows, so it comes first; else the largest.
   double k;
   const double rates[3] = {coupling_rate(&k), dissipation_rate(&k), exb};
-  const double limits[3] = {damping_limit, damping_limit, advection_limit};
+  const double limits[3] = {coupling_limit, dissipation_limit, advection_limit};
   const std::string names[3] = {"the parallel coupling", "the " + dissipation_name(), "the ExB drift"};
   auto share_of = [&](int p) { return dt * rates[p] / limits[p]; };
   int worst = share_of(1) > share_of(0) ? 1 : 0;
