@@ -3,6 +3,7 @@
 // the warning, its console on standard output unchanged.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <string>
 
@@ -72,6 +73,33 @@ TEST(StartupChecks, SwappedGridLinesWarnAndRunOn) {
   EXPECT_EQ(got.substr(0, got.find("| total times")), want.substr(0, want.find("| total times")));
   remove_test_dir(plain);
   remove_test_dir(swapped);
+}
+
+// The dissipation is taken at the newest level only, so its limit is dt |diff D(k)| = 4.5, not the
+// coupling's 0.95: a bath with k^8 dissipation at 0.95 of it runs 4000 steps without a warning, at
+// 1.3 of it the run warns, blows up and names the dissipation as the cause.
+TEST(StartupChecks, DissipationLimitHoldsInARun) {
+  for (double share : {0.95, 1.3}) {
+    values19 v = test_values();
+    v[v_chat] = -1, v[v_taui] = 0, v[v_incon] = 1, v[v_ihype] = 4, v[v_diff] = 3.4e-11;
+    v[v_ly] = 16 / 12.22;  // the grid spacing of 512 points on 2 pi/0.15
+    const double corner = 2 * std::pow(M_PI * 12.22, 2);
+    v[v_dt] = share * 4.5 / (3.4e-11 * std::pow(corner, 4));
+    v[v_itstp] = 500, v[v_itmax] = 4000;
+    const std::string dir = make_temp_dir();
+    std::string output;
+    const int status = run_in(dir, v, &output);
+    const std::string errors = read_text(dir + "/stderr.txt");
+    if (share < 1) {
+      EXPECT_EQ(status, 0) << output;
+      EXPECT_EQ(errors.find("| warning"), std::string::npos) << errors;
+    } else {
+      EXPECT_EQ(status, 1) << output;
+      EXPECT_EQ(errors.find("| warning: dt = "), 0u) << errors;
+      EXPECT_NE(errors.find("\n| likely cause: the dissipation diff k^8,"), std::string::npos) << errors;
+    }
+    remove_test_dir(dir);
+  }
 }
 
 }  // namespace
