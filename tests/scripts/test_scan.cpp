@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -54,10 +53,13 @@ const char *const stand_in =
 
 // The mean and error of quantity in a summary.json text (NaN when missing).
 std::pair<double, double> summary_value(const std::string &json, const std::string &quantity) {
-  std::smatch m;
-  const std::regex pattern("\"" + quantity + "\": \\{\"mean\": ([^,]+), \"error\": ([^,]+),");
-  if (!std::regex_search(json, m, pattern)) return {NAN, NAN};
-  return {strtod(m[1].str().c_str(), nullptr), strtod(m[2].str().c_str(), nullptr)};
+  const std::string mean_key = "\"" + quantity + "\": {\"mean\": ", error_key = ", \"error\": ";
+  const size_t mean_at = json.find(mean_key);
+  if (mean_at == std::string::npos) return {NAN, NAN};
+  const size_t error_at = json.find(error_key, mean_at);
+  if (error_at == std::string::npos) return {NAN, NAN};
+  return {strtod(json.c_str() + mean_at + mean_key.size(), nullptr),
+          strtod(json.c_str() + error_at + error_key.size(), nullptr)};
 }
 
 // The rows of a CSV file split at commas (header first).
