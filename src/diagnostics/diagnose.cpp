@@ -19,6 +19,7 @@
 #include "diagnostics/diagnostics.hpp"
 #include "diagnostics/writers.hpp"
 #include "operators/operators.hpp"
+#include "setup/setup.hpp"
 
 // The eight sums of one call.
 enum { s_n, s_k, s_z, s_w, s_f, s_g, s_c, s_d, nsums };
@@ -103,6 +104,9 @@ static void write_zonal_flow(double t, array2d pe) {
   writer_close(w);
 }
 
+// The E x B rate and time of the last call that passed the crash stop, for the cause it names.
+static double exb_good = 0.0, t_good = 0.0;
+
 // 1e-12 in place of an exact zero, so that ratios and logarithms of the energies stay finite.
 static double clamp(double v) { return v == 0.0 ? 1e-12 : v; }
 
@@ -138,10 +142,13 @@ output_scalars diagnose(double t, double t0, int iout, int itmax, array2d ne, ar
     printf("\n|t=%.3f (%.2f): enn=%.3e\n", t, t_end, enn);
     printf("|TAVO CRASHED!  enn=%.3e,   eno=%.3e\n", enn, eno);
     fflush(stdout);
+    fputs(crash_cause(enn, exb_good, t_good).c_str(), stderr);
     fftw_cleanup_threads();
     exit(1);
   }
   eno = enn;
+  exb_good = exb_rate(pe);
+  t_good = t;
 
   // Step 6. Energies, transfer rates and flux.
   output_scalars out;

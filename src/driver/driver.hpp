@@ -92,3 +92,7 @@ void damped_vorticity();
 void potential_spectra(bool damped);
 // The backward transforms and the stores of pe, pi (and dis_e, dis_i).
 void store_potentials();
+
+// The progress line of a run on standard error: the wall time since the stepping began (elapsed
+// seconds, for steps of total steps), steps per second and the estimated time to the end.
+void report_progress(long steps, long total, double elapsed);

@@ -59,10 +59,12 @@ int main() {
   }
 
   //--- Step 11. Initial state (or the restart file, read and checked); t0 is the start time, and
-  // the spectral dissipation of the initial densities, which the first step applies. Then the time
-  // series: a fresh run empties them, a continued run drops what a killed run appended after t0.
+  // the spectral dissipation of the initial densities, which the first step applies; the rates
+  // that limit dt, checked on standard error. Then the time series: a fresh run empties them, a
+  // continued run drops what a killed run appended after t0.
   const double t0 = initcond();
   derive_dissipation();
+  check_stability(pe);
   if (incon == 2) drop_records_after(t0);
   else empty_time_series();
 
@@ -87,6 +89,7 @@ int main() {
   for (int s = 0; s < nstages; s++)
     if (s != t_ini) stage_time[s] = 0.0;
   double t = t0;
+  const double stepping_start = omp_get_wtime();
 
   //--- Step 18. The interval loop; probe sample s is the state after s*ntrace steps.
   long steps = 0;
@@ -105,6 +108,7 @@ int main() {
     // a checkpoint only after this output passed its crash check (the end writes its own)
     if (nckpt > 0 && (k + 1) % nckpt == 0 && k + 1 < intervals) writerestart(t);
     stage_time[t_out] += omp_get_wtime() - start;
+    report_progress(steps, static_cast<long>(intervals) * itstp, omp_get_wtime() - stepping_start);
   }
 
   //--- Step 19. End stage: field history closed, restart file and probe analysis.

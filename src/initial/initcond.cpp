@@ -8,12 +8,16 @@
 // leaves ne = ni = 0. The starts that need a potential solve ww = ne - Gamma ni and pe = -P^-1 ww.
 // The completion sets gni = Gamma ni, three equal history levels and zero past tendencies, so the
 // third-order update starts without lower-order steps, and eno = (1/2)<exp(2 ne)>.
-// The bath draws from the C library's rand in a fixed order and never seeds it, so equal
-// parameters give the same bath in every run on the same platform.
+// The bath takes its draws in a fixed order on one thread. With iseed = 0 they come from the C
+// library's rand, never seeded, so equal parameters give the same bath in every run on the same
+// platform (the bath of earlier versions); any other iseed seeds a Mersenne twister (std::mt19937,
+// whose sequence the C++ standard fixes), a different realisation for each seed that repeats bit
+// for bit on every platform and thread count.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "common/state.hpp"
@@ -105,12 +109,15 @@ static void bath() {
   printf("| start bath ... ");
   int na = static_cast<int>(aspect);
   if (na == 0) na = 1;
+  // Draws in 0 .. 2^31 - 1 (rand's range on glibc), from rand or from the seeded generator.
+  std::mt19937 seeded(static_cast<std::mt19937::result_type>(iseed));
+  auto draw = [&seeded]() { return iseed == 0 ? rand() : static_cast<int>(seeded() >> 1); };
 
   // Mode amplitudes: one draw per mode, i outer, j inner, before the block draws.
   static double modes[nbath + 1][nbath + 1];
   for (int i = 1; i <= nbath; i++)
     for (int j = 1; j <= nbath; j++) {
-      const int r = rand();
+      const int r = draw();
       const double phase = (r % 50) * 0.02 * twopi;
       const double s = (i * i + j * j) * 3.125 * (1.0 / 1024.0);
       modes[i][j] = amp * cos(phase) / sqrt(pow(s, 4.0) + 1.0);
@@ -129,7 +136,7 @@ static void bath() {
     for (int y = 0; y <= ny1; y++) cosy[j][y] = cos(twopi * j * na * y / ny);
 
   for (int b = 0; b < na; b++) {
-    const int r = rand();
+    const int r = draw();
     const double block = cos(twopi * (r % 100) * 0.01);
     const int ys = (b * ny) / na;
     int ye = (ny / na) * (b + 1);

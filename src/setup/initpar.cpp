@@ -85,6 +85,8 @@ void initpar() {
   for (int k = 0; k < noptional; k++) values[nvalues + k] = optional_defaults[k];
   const value_reading reading = read_values(text, values, nknown);
   if (const char *message = reading_problem(reading)) fatal("%s", message);
+  // A label naming another value (two lines swapped) gets a warning before the values are checked.
+  check_labels(text);
   check_values(values);
   if (const char *warning = extra_values_warning(reading, nknown)) fprintf(stderr, "%s\n", warning);
 

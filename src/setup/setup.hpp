@@ -1,9 +1,11 @@
-// Run set-up: the parameter file, the run constants derived from it and the Fourier-space
-// coefficient tables.
+// Run set-up: the parameter file, the run constants derived from it, the Fourier-space
+// coefficient tables and the rates that limit the time step.
 #pragma once
 
 #include <cstdio>
 #include <string>
+
+#include "common/state.hpp"
 
 constexpr int nvalues = 19;                   // positional values of "tavo.inp" every file holds
 constexpr int noptional = 3;                  // optional values 20 .. 22 (nframe, nckpt, iseed)
@@ -78,3 +80,38 @@ double gamma0(double b);
 
 // Fill cvfis, cpoti, cvort, clap and chyv for the current grid and parameters.
 void build_tables();
+
+// Limits of dt times a rate for the time step: the coupling (negative real axis), the dissipation
+// (taken at level 0 only, negative real axis) and the E x B advection (imaginary axis).
+extern const double coupling_limit, dissipation_limit, advection_limit;
+
+// Rate of the parallel coupling, C (1 + 1/P(k)), at the smallest coupled wavenumber (into k; 0
+// when no mode is coupled). Needs the coefficient tables.
+double coupling_rate(double *k);
+
+// Rate of the dissipation at the grid's largest wavenumber |k| (into k), |diff| |D(k)|; 0 when
+// ihype chooses none. Needs the coefficient tables.
+double dissipation_rate(double *k);
+
+// Rate of the E x B drift of the potential phi, max |grad phi| hy / delta (0 when the brackets
+// are switched off).
+double exb_rate(array2d phi);
+
+// The warning lines (each ending with a line end; "" when none) for every term whose dt times its
+// rate exceeds its limit, with exb the E x B rate; each names the term, dt times its rate and the
+// dt (or diff) that would be stable.
+std::string stability_warnings(double exb);
+
+// Print the warnings for the potential phi on standard error.
+void check_stability(array2d phi);
+
+// The line (with its line end) naming the likely cause of a crash stop with density energy enn,
+// from the rates at the last good output at time t_good with E x B rate exb.
+std::string crash_cause(double enn, double exb, double t_good);
+
+// Warning lines (each with its line end; "" when none) for every value of the parameter file
+// text whose label is the name of another known value, naming both.
+std::string label_warnings(const std::string &text);
+
+// Print the label warnings of the parameter file text on standard error.
+void check_labels(const std::string &text);

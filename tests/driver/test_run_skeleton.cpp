@@ -112,6 +112,17 @@ TEST(RunSkeleton, ConsoleAndIntervalsOfAShortRun) {
   // The initial call at t = 0, then one call at the end of each interval.
   EXPECT_EQ(progress_times(output), (std::vector<std::string>{"0.000", "0.040", "0.080"})) << output;
   EXPECT_EQ(first_line(dir + "/restart.dat"), "8.000000e-02  \n");
+  // Standard error: one progress line per interval, the second one at the end.
+  const std::string number = "[0-9]+\\.[0-9]", clock = "[0-9]+:[0-5][0-9]:[0-5][0-9]";
+  const std::string progress = "\\| progress: step ([48]) of 8, " + clock + " elapsed, " + number + " steps/s, about (" +
+                               clock + ") to the end\n";
+  std::vector<std::string> groups;
+  size_t end;
+  const std::string errors = read_text(dir + "/stderr.txt");
+  EXPECT_TRUE(posix_match("^" + progress + progress + "$", errors, 0, &groups, &end)) << errors;
+  if (groups.size() == 5) {
+    EXPECT_EQ(groups[1] + groups[3] + groups[4], "480:00:00") << errors;
+  }
 
   std::vector<double> report = report_values(output);
   ASSERT_EQ(report.size(), 16u) << output;

@@ -40,6 +40,16 @@ TEST(BlowUp, CrashStopAddsNothingToAnyFile) {
   EXPECT_EQ(crash_at, last_good + 2.5) << "the crash comes one interval after the last call that passed";
   EXPECT_EQ(crash.rfind("|TAVO CRASHED!  enn=", 0), 0u) << crash;
   EXPECT_EQ(crash.substr(crash.rfind(",   eno=") + 8), enn_text) << "eno is enn of the last call that passed";
+  // Standard error: the start-up warnings and, last, the likely cause, one of the terms warned of
+  // (the k^4 dissipation and the coupling are both about 4.4 times their limits), not the drift of
+  // the fields that they made grow.
+  const std::string errors = read_text(crashed + "/stderr.txt");
+  EXPECT_NE(errors.find("| warning: dt = 0.5 is too large for the dissipation diff k^4"), std::string::npos) << errors;
+  const size_t cause = errors.rfind("\n| likely cause: ");
+  ASSERT_NE(cause, std::string::npos) << errors;
+  const std::string term = errors.substr(cause + 17, errors.find(',', cause) - cause - 17);
+  EXPECT_NE(errors.find("| warning: dt = 0.5 is too large for " + term + ":"), std::string::npos) << errors;
+  EXPECT_EQ(errors.back(), '\n');
   EXPECT_EQ(read_text(crashed + "/restart.dat"), previous) << "a crashed run writes no restart file";
   EXPECT_EQ(names_ending(crashed, ".tmp"), std::vector<std::string>()) << "no temporary file is left";
   EXPECT_EQ(names_ending(crashed, "0.dat"), std::vector<std::string>()) << "no temporary snapshot is left";

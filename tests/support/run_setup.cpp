@@ -107,3 +107,15 @@ int run_tavo(const std::string &dir, std::string *output) {
   if (status == -1 || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
 }
+
+std::string without_progress(const std::string &errors) {
+  std::string kept;
+  size_t at = 0;
+  while (at < errors.size()) {
+    size_t end = errors.find('\n', at);
+    end = end == std::string::npos ? errors.size() : end + 1;
+    if (errors.compare(at, 12, "| progress: ") != 0) kept += errors.substr(at, end - at);
+    at = end;
+  }
+  return kept;
+}

@@ -42,3 +42,7 @@ std::string make_temp_dir();
 // Run build/tavo in dir; returns the exit status (-1 when it did not exit normally) and puts
 // its standard output into output.
 int run_tavo(const std::string &dir, std::string *output);
+
+// Standard error of a run without its progress lines ("| progress: ..."): what is left are the
+// warnings and messages a test looks for.
+std::string without_progress(const std::string &errors);

@@ -1,0 +1,146 @@
+// The rates that limit the explicit time step, checked against the limits of the scheme.
+//
+// The step n+ = (18 n0 - 9 n1 + 2 n2)/11 + (6/11) dt (3 f0 - 3 f1 + f2 - diff D(n0)) extrapolates
+// the right-hand side f but takes the dissipation at level 0 only. For dn/dt = z n its roots then
+// stay within the unit circle for dt z in f on the negative real axis down to -40/42 = -0.952
+// (parallel coupling), on the imaginary axis up to |dt z| = 0.634 (advection: the E x B drift),
+// and for dt z in the dissipation down to -4.5. Every term is explicit, so each one alone must
+// keep dt times its largest rate below its limit:
+//   coupling     C (1 + 1/P(k)) at the smallest coupled wavenumber (the longer box side; along y
+//                only in the modified model, whose zonal parts are not coupled), read from cvort;
+//   dissipation  |diff| |D(k)| at the grid's largest |k|, the corners (+-kx_max, +-ky_max): the
+//                spectral factor from chyv, the fourth-order Laplacian's symbol
+//                (hy^2/12)(32 cos t - 2 cos 2t - 30) per direction (squared for ihype 0);
+//   E x B drift  max |grad phi| hy / delta, centred differences, from the potential at hand.
+// The start-up check and the cause named after a crash use the same rates; the cause is a constant
+// term beyond its limit, else the term nearest to its limit at the last good output.
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "common/state.hpp"
+#include "setup/setup.hpp"
+
+const double coupling_limit = 40.0 / 42.0;
+const double dissipation_limit = 4.5;
+const double advection_limit = 0.634;
+
+double coupling_rate(double *k) {
+  *k = 0.0;
+  // Index of the smallest coupled wavenumber: (0, 1) along y, (1, 0) along x.
+  int i = 0, j = 0;
+  if (b_mhw || ny >= nx) j = ny > 1 ? 1 : 0;
+  if (j == 0 && !b_mhw && nx > 1) i = 1;
+  if (i == 0 && j == 0) return 0.0;  // every mode is zonal or the mean: nothing is coupled
+  *k = 6.283185307179586 * hy * (i == 1 ? 1.0 / nx : 1.0 / ny);
+  return chat * (1.0 - cvort[i][j] / xyz);  // cvort = -N/P
+}
+
+// Symbol of the fourth-order Laplacian along one direction at angle t of the grid.
+static double laplace_symbol(double t) { return hy * hy / 12.0 * (32.0 * cos(t) - 2.0 * cos(2.0 * t) - 30.0); }
+
+double dissipation_rate(double *k) {
+  // The largest |index| along each direction is n/2 for even and odd sizes alike.
+  const double tx = 6.283185307179586 * (nx / 2) / nx, ty = 6.283185307179586 * (ny / 2) / ny;
+  *k = hy * std::sqrt(tx * tx + ty * ty);
+  const double lap = laplace_symbol(tx) + laplace_symbol(ty);
+  if (ihype == -1) return std::fabs(diff * lap);
+  if (ihype == 0) return std::fabs(diff * lap * lap);
+  if (ihype == 1 || ihype == 2 || ihype == 4 || ihype == 8) return std::fabs(diff * chyv[nx / 2][ny / 2] / xyz);
+  return 0.0;
+}
+
+double exb_rate(array2d phi) {
+  double largest = 0.0;  // squared gradient
+#pragma omp parallel for schedule(static) reduction(max : largest)
+  for (int x = 0; x <= nx1; x++) {
+    const int xp = x == nx1 ? 0 : x + 1, xm = x == 0 ? nx1 : x - 1;
+    for (int y = 0; y <= ny1; y++) {
+      const int yp = y == ny1 ? 0 : y + 1, ym = y == 0 ? ny1 : y - 1;
+      const double dx = phi[xp][y] - phi[xm][y], dy = phi[x][yp] - phi[x][ym];
+      largest = std::fmax(largest, dx * dx + dy * dy);
+    }
+  }
+  // The centred differences are (hy/2)(phi[+1] - phi[-1]).
+  return clin * std::fabs(delinv) * 0.5 * hy * std::sqrt(largest) * hy;
+}
+
+// x rounded down to three significant digits, so a value printed as stable is below the limit.
+static double round_down(double x) {
+  if (!(x > 0) || !std::isfinite(x)) return x;
+  const double unit = std::pow(10.0, std::floor(std::log10(x)) - 2);
+  return std::floor(x / unit) * unit;
+}
+
+// Name of the dissipation operator chosen by ihype.
+static std::string dissipation_name() {
+  if (ihype == -1) return "Laplacian dissipation";
+  if (ihype == 0) return "biharmonic dissipation";
+  const int power = ihype == 8 ? 12 : 2 * ihype;
+  return "dissipation diff k^" + std::to_string(power);
+}
+
+std::string stability_warnings(double exb) {
+  std::string text;
+  char line[400];
+  double k;
+  const double coupling = coupling_rate(&k);
+  if (dt * coupling > coupling_limit) {
+    snprintf(line, sizeof line,
+             "| warning: dt = %g is too large for the parallel coupling: dt C (1 + 1/P(k)) = %.3g at its "
+             "smallest coupled wavenumber k = %.4g exceeds the limit %.3g of the time step; dt below %.3g is stable\n",
+             dt, dt * coupling, k, coupling_limit, round_down(coupling_limit / coupling));
+    text += line;
+  }
+  const double dissipation = dissipation_rate(&k);
+  if (dt * dissipation > dissipation_limit) {
+    snprintf(line, sizeof line,
+             "| warning: dt = %g is too large for the %s: dt |diff D(k)| = %.3g at the grid's largest wavenumber "
+             "|k| = %.4g exceeds the limit %.3g of the time step; dt below %.3g or |diff| below %.3g is stable\n",
+             dt, dissipation_name().c_str(), dt * dissipation, k, dissipation_limit,
+             round_down(dissipation_limit / dissipation),
+             round_down(std::fabs(diff) * dissipation_limit / (dt * dissipation)));
+    text += line;
+  }
+  if (dt * exb > advection_limit) {
+    snprintf(line, sizeof line,
+             "| warning: dt = %g is too large for the ExB drift of the initial state: dt max|grad phi| hy/delta = %.3g "
+             "exceeds the limit %.3g of the time step; dt below %.3g is stable\n",
+             dt, dt * exb, advection_limit, round_down(advection_limit / exb));
+    text += line;
+  }
+  return text;
+}
+
+void check_stability(array2d phi) { fputs(stability_warnings(exb_rate(phi)).c_str(), stderr); }
+
+std::string crash_cause(double enn, double exb, double t_good) {
+  char line[400];
+  if (std::isfinite(enn)) {
+    snprintf(line, sizeof line,
+             "| likely cause: the fields decayed to zero (enn below 1e-16), no instability: a start that leaves "
+             "them zero, or a dissipation that damped everything\n");
+    return line;
+  }
+  // Each term's dt times its rate as a fraction of its limit. A constant term beyond its limit
+  // makes the state grow until the drift follows, so it comes first; else the largest.
+  double k;
+  const double rates[3] = {coupling_rate(&k), dissipation_rate(&k), exb};
+  const double limits[3] = {coupling_limit, dissipation_limit, advection_limit};
+  const std::string names[3] = {"the parallel coupling", "the " + dissipation_name(), "the ExB drift"};
+  auto share_of = [&](int p) { return dt * rates[p] / limits[p]; };
+  int worst = share_of(1) > share_of(0) ? 1 : 0;
+  if (share_of(worst) <= 1 && share_of(2) > share_of(worst)) worst = 2;
+  const double share = share_of(worst);
+  if (share > 0.5)
+    snprintf(line, sizeof line,
+             "| likely cause: %s, whose rate times dt was %.3g times the limit of the time step at the last "
+             "good output (t = %g); dt below %.3g would be stable\n",
+             names[worst].c_str(), share, t_good, round_down(limits[worst] / rates[worst]));
+  else
+    snprintf(line, sizeof line,
+             "| likely cause: a fast growth of the state itself; at the last good output (t = %g) every rate was "
+             "within the limits of the time step (the largest, %s, at %.3g of its limit): try a smaller dt\n",
+             t_good, names[worst].c_str(), share);
+  return line;
+}
