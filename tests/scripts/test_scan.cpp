@@ -4,7 +4,8 @@
 // mean and sample spread of those rows; the Slurm job array of a scan; and the refusals.
 //
 // The analysis command is a stand-in written by the test (TAVO_ANALYSE): it writes summary.json in
-// the analysis command's layout from the run's "fne.dat" and "eng.dat" and logs each call.
+// the analysis command's layout from the run's "fne.dat" and "eng.dat" and logs each call. One
+// more scan runs the real scripts/analyse, whose summaries the collection must hold as they are.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -51,15 +52,15 @@ const char *const stand_in =
     "\\\"quantities\\\": {$(q flux $f 0.25), $(q enn 1 0.5), $(q E_K 2 0.5), $(q E $e 0.125), $(q EZ_over_EK 0.5 0.5)}}\" "
     "> \"$d/summary.json\"\n";
 
-// The mean and error of quantity in a summary.json text (NaN when missing).
+// The mean and error of quantity in a summary.json text, compact or indented (NaN when missing).
 std::pair<double, double> summary_value(const std::string &json, const std::string &quantity) {
-  const std::string mean_key = "\"" + quantity + "\": {\"mean\": ", error_key = ", \"error\": ";
-  const size_t mean_at = json.find(mean_key);
-  if (mean_at == std::string::npos) return {NAN, NAN};
-  const size_t error_at = json.find(error_key, mean_at);
-  if (error_at == std::string::npos) return {NAN, NAN};
-  return {strtod(json.c_str() + mean_at + mean_key.size(), nullptr),
-          strtod(json.c_str() + error_at + error_key.size(), nullptr)};
+  const size_t at = json.find("\"" + quantity + "\":");
+  if (at == std::string::npos) return {NAN, NAN};
+  auto number = [&](const std::string &key) {
+    const size_t k = json.find("\"" + key + "\":", at);
+    return k == std::string::npos ? NAN : strtod(json.c_str() + k + key.size() + 3, nullptr);
+  };
+  return {number("mean"), number("error")};
 }
 
 // The rows of a CSV file split at commas (header first).
@@ -157,6 +158,31 @@ TEST(Scan, EnsembleUnderParallelResumesTheFailedPointAndCollects) {
   EXPECT_NEAR(strtod(ensemble[1][2].c_str(), nullptr), std::sqrt(squares / 2), 1e-12 * std::sqrt(squares / 2));
   EXPECT_EQ(read_text(dir + "/out/flux_vs_iseed.png").substr(0, 8), "\x89PNG\r\n\x1a\n");
   EXPECT_NE(read_text(dir + "/out/collect.txt").find("# over the seeds"), std::string::npos);
+  if (!testing::Test::HasFailure()) fs::remove_all(dir);
+}
+
+// The same chain with the real analysis command: two points of 40 outputs each, analysed by
+// scripts/analyse after their runs, collected into rows equal to each run's own summary.json.
+TEST(Scan, RealAnalysisSummariesAreCollected) {
+  if (!have_parallel()) GTEST_SKIP() << "GNU parallel is not installed";
+  const std::string dir = make_temp_dir();
+  values19 v = test_values();
+  v[v_incon] = 1, v[v_itmax] = 200, v[v_itstp] = 5, v[v_ihype] = 2, v[v_diff] = 1e-3;
+  fs::create_directory(dir + "/base");
+  write_text(dir + "/base/tavo.inp", parameter_file(v));
+  std::string output;
+  ASSERT_EQ(shell(dir, "env -u TAVO_ANALYSE '" + scan + "' -j 2 -t 1 base out iseed=1..2", &output), 0) << output;
+  ASSERT_EQ(shell(dir, "'" + scan + "' collect out", &output), 0) << output;
+  const auto rows = csv_rows(dir + "/out/collect.csv");
+  ASSERT_EQ(rows.size(), 3u) << read_text(dir + "/out/collect.csv");
+  for (int seed = 1; seed <= 2; seed++) {
+    const std::string summary = read_text(dir + "/out/iseed_" + std::to_string(seed) + "/summary.json");
+    ASSERT_FALSE(summary.empty()) << "iseed " << seed << " has no summary.json";
+    const auto flux = summary_value(summary, "flux"), energy = summary_value(summary, "E");
+    EXPECT_TRUE(std::isfinite(flux.first) && std::isfinite(flux.second)) << summary;
+    EXPECT_EQ(strtod(rows[seed][1].c_str(), nullptr), flux.first) << "iseed " << seed << ": " << rows[seed][1];
+    EXPECT_EQ(strtod(rows[seed][7].c_str(), nullptr), energy.first) << "iseed " << seed << ": " << rows[seed][7];
+  }
   if (!testing::Test::HasFailure()) fs::remove_all(dir);
 }
 
