@@ -44,7 +44,7 @@ values() {
 parameters() {
   case "$1" in
     default-256) values 0.5 1.0 5e-4 64 256 0.01 100 100 ;;
-    default-1024) values 0.5 1.0 5e-4 1024 1024 0.01 20 20 ;;
+    default-1024) values 0.5 1.0 5e-4 256 1024 0.001 20 20 ;;
     hw-512) values -1.0 0.0 5e-5 41.88790204786391 512 0.01 40 40 ;;
     example:*) cat "$top/examples/${1#example:}/tavo.inp" ;;
     *) echo "| unknown case \"$1\"" >&2; exit 1 ;;
