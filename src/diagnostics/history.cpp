@@ -32,6 +32,11 @@
 // its own frame at t0 follows. When the old file holds another grid or cannot be read, it is kept
 // under "tavo.nc.old" (or .old2, ...) with a "|" line on standard error and a new history starts.
 // The copy costs one read and write of the old file per continuation.
+//
+// A run that resumes an unfinished one (a stop by a signal; see initial/checkpoint.cpp) is the
+// same run: history_resume opens its file for writing as it is, keeps the frames and entries up to
+// the checkpoint and writes the rest in their places, so the file ends as if the run had not
+// stopped.
 #include <netcdf.h>
 #include <unistd.h>
 
