@@ -128,7 +128,8 @@ int main() {
     // a checkpoint only after this output passed its crash check (the end writes its own)
     if (nckpt > 0 && (k + 1) % nckpt == 0 && k + 1 < intervals) write_checkpoint(t, t0, steps, trace_n, trace_p);
     stage_time[t_out] += omp_get_wtime() - start;
-    report_progress(steps, static_cast<long>(intervals) * itstp, omp_get_wtime() - stepping_start);
+    report_progress(steps - origin.step, static_cast<long>(intervals) * itstp - origin.step,
+                    omp_get_wtime() - stepping_start);
   }
 
   //--- Step 19. End stage: field history closed, restart file and probe analysis.
