@@ -1,6 +1,7 @@
 # tavo: the two commands of the README and a few more.
 #   make run    install what is missing, build, run the default example, draw its plots
 #   make test   install what is missing, build, run the test suite (also under the sanitizers)
+#   make test-slurm   the Slurm scripts on a one-node Slurm started on this machine (as root)
 #   make bench  micro-benchmarks and the whole-step table
 #   make plot RUN=dir   draw the plots of a finished run into dir/plots/
 #   make analyse RUN=dir   time averages with error bars and spectra of a run (dir/summary.json)
@@ -9,7 +10,7 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 EXAMPLE ?= default
 
-.PHONY: deps build run test test-release test-asan bench plot analyse movie fuzz clean
+.PHONY: deps build run test test-release test-asan test-slurm bench plot analyse movie fuzz clean
 
 deps:
 	@bash scripts/install-deps
@@ -32,6 +33,14 @@ test-asan:
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVO_SANITIZE=ON >/dev/null
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+# make test-slurm   (not part of make test: about five minutes, as root) starts a one-node Slurm on
+# this machine and runs a scan array and a run stopped twice by its time limit through it.
+test-slurm:
+	@TAVO_SLURM=1 bash scripts/install-deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build build -j $(JOBS) --target tavo
+	bash scripts/test-slurm
 
 bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTAVO_BENCH=ON -DTAVO_TESTS=OFF >/dev/null

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -71,7 +72,16 @@ void list_temporary(const char *name) {
       break;
     }
   if (!slot || strlen(name) >= temporary_room) fatal("| too many or too long temporary file names at \"%s\"", name);
-  strcpy(slot, name);
+  // The first byte last: a signal handler that removes the listed files sees a free slot or the
+  // whole name.
+  strcpy(slot + 1, name + 1);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  slot[0] = name[0];
+}
+
+void remove_temporaries_at_once() {
+  for (const char *entry : temporaries)
+    if (entry[0]) unlink(entry);
 }
 
 FILE *open_temporary(const char *name) {

@@ -25,6 +25,10 @@ FILE *open_temporary(const char *name);
 // removes it until rename_file moves it onto its final name.
 void list_temporary(const char *name);
 
+// Remove the temporary files not yet renamed, with nothing but unlink: what a signal handler may
+// do before it ends the process at once.
+void remove_temporaries_at_once();
+
 // Close a file written with open_file; stop with a message naming it when any write or the close failed.
 void close_file(FILE *file, const char *name);
 

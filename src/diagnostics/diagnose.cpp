@@ -7,12 +7,16 @@
 //   W   = delinv^2 h sum(lap_pe^2)                        vorticity energy
 //   Gamma = xyz delinv^2 sum(-ne Dy pe)                   radial particle flux
 // and the drive, coupling and dissipation rates (xyz times their sums). The eight sums are taken
-// in one parallel sweep; each thread sums its rows and adds its eight partial sums once inside a
-// lock, so the last bits may depend on the thread count and order. A collapsed or undefined
+// in one parallel sweep; each thread sums its rows (a static share of them), and the threads'
+// partial sums are added in the order of the threads, so a run gives the same bits every time with
+// the same thread count (a continued run writes the numbers of the run that did not stop). A collapsed or undefined
 // density energy stops the run before any file of the call is touched.
+#include <omp.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "common/files.hpp"
 #include "common/numfmt.hpp"
@@ -49,9 +53,13 @@ static inline void add_point(array2d ne, array2d ni, array2d pe, int x, int y, i
 // The eight sums over the used grid into total.
 static void domain_sums(array2d ne, array2d ni, array2d pe, double *total) {
   for (int s = 0; s < nsums; s++) total[s] = 0.0;
+  std::vector<double> partial(size_t(omp_get_max_threads()) * nsums, 0.0);
+  int threads = 1;
 #pragma omp parallel
   {
     double sum[nsums] = {0, 0, 0, 0, 0, 0, 0, 0};
+#pragma omp single nowait
+    threads = omp_get_num_threads();
 #pragma omp for schedule(static)
     for (int x = 0; x <= nx1; x++) {
       const int xp = x == nx1 ? 0 : x + 1;
@@ -63,9 +71,10 @@ static void domain_sums(array2d ne, array2d ni, array2d pe, double *total) {
       for (int y = 1; y < ny1; y++) add_point(ne, ni, pe, x, y, xm, xp, y - 1, y + 1, zonal, sum);
       if (ny1 > 0) add_point(ne, ni, pe, x, ny1, xm, xp, ny1 - 1, 0, zonal, sum);
     }
-#pragma omp critical(diagnose_sums)
-    for (int s = 0; s < nsums; s++) total[s] += sum[s];
+    for (int s = 0; s < nsums; s++) partial[size_t(omp_get_thread_num()) * nsums + s] = sum[s];
   }
+  for (int t = 0; t < threads; t++)
+    for (int s = 0; s < nsums; s++) total[s] += partial[size_t(t) * nsums + s];
 }
 
 // Zero-crossing index along the row nxh of pe: the first y > 0 whose sign differs from that of

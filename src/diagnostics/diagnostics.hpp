@@ -29,6 +29,12 @@ output_scalars diagnose(double t, double t0, int iout, int itmax, array2d ne, ar
 // nothing when nframe is 0.
 void history_start(double t0, int outputs);
 
+// Reopen the field history of the run that a resumed run goes on with (its checkpoint at time t),
+// keeping its frames and series entries up to t; the run makes `outputs` outputs in all. When the
+// file is missing or does not fit, it is kept under another name (a "|" line on standard error)
+// and a new history starts as history_start(t, outputs) starts it.
+void history_resume(double t, int outputs);
+
 // Record output number `output` (0 the call at t0) at time t: its series entry (output > 0) and,
 // every nframe outputs, a frame of ne, ni, pe and lap_pe; then flush the file.
 void history_output(double t, int output, const output_scalars &s, array2d ne, array2d ni, array2d pe);

@@ -32,6 +32,11 @@
 // its own frame at t0 follows. When the old file holds another grid or cannot be read, it is kept
 // under "tavo.nc.old" (or .old2, ...) with a "|" line on standard error and a new history starts.
 // The copy costs one read and write of the old file per continuation.
+//
+// A run that resumes an unfinished one (a stop by a signal; see initial/checkpoint.cpp) is the
+// same run: history_resume opens its file for writing as it is, keeps the frames and entries up to
+// the checkpoint and writes the rest in their places, so the file ends as if the run had not
+// stopped.
 #include <netcdf.h>
 #include <unistd.h>
 
@@ -174,12 +179,13 @@ static void create_file(const char *name, size_t room, const std::string &lines,
   for (int v = 0; v < nseries; v++) check(nc_put_var_double(f, ids.series_var[v], empty.data()), "writing a series", name);
 }
 
-// The ids of an existing history in ids (opened read-only) and its frame and series counts;
+// The ids of an existing history in ids (opened with mode, read-only by default) and its frame and series counts;
 // nullptr when it is a history of the current grid, else why it cannot be continued.
-static const char *open_old(const char *name, history_ids &ids, size_t *old_frames, size_t *old_room) {
+static const char *open_old(const char *name, history_ids &ids, size_t *old_frames, size_t *old_room,
+                            int mode = NC_NOWRITE) {
   static char reason[200];
   int f = -1;
-  int status = nc_open(name, NC_NOWRITE, &f);
+  int status = nc_open(name, mode, &f);
   if (status != NC_NOERR) {
     snprintf(reason, sizeof reason, "cannot be read (%s)", nc_strerror(status));
     return reason;
@@ -309,6 +315,38 @@ void history_start(double t0, int outputs) {
   entries = keep_entries;
   check(nc_sync(history.file), "flushing", history_temp);
   rename_file(history_temp, history_name);
+}
+
+void history_resume(double t, int outputs) {
+  if (nframe <= 0) return;
+  history_ids old;
+  size_t old_frames = 0, old_room = 0;
+  const char *reason = access(history_name, F_OK) == 0 ? open_old(history_name, old, &old_frames, &old_room)
+                                                        : "is missing";
+  if (old.file >= 0) nc_close(old.file);
+  if (!reason && old_room < size_t(outputs)) reason = "has no room for the outputs of this run";
+  if (reason) {
+    // The outputs before t are lost with the history; a new one starts.
+    fprintf(stderr, "| \"%s\" %s: the resumed run starts a new field history at t = %.8g\n", history_name, reason, t);
+    if (access(history_name, F_OK) == 0) {
+      const std::string kept = free_old_name();
+      rename_file(history_name, kept.c_str());
+    }
+    history_start(t, outputs);
+    return;
+  }
+  frame_buffer = static_cast<float *>(malloc(sizeof(float) * size_t(nx) * size_t(ny)));
+  if (!frame_buffer) fatal("| cannot reserve the frame buffer of the field history (%d x %d values)", nx, ny);
+  if (const char *failure = open_old(history_name, history, &old_frames, &old_room, NC_WRITE))
+    fatal("| field history \"%s\" %s when opened for writing", history_name, failure);
+  int old_mode = 0;
+  check(nc_set_fill(history.file, NC_NOFILL, &old_mode), "setting the fill mode", history_name);
+  // The frames and entries up to t stay; later ones (of a run killed after its checkpoint) are
+  // written again.
+  const double tolerance = 1e-9 * (std::fabs(t) > 1.0 ? std::fabs(t) : 1.0);
+  frames = leading_before(history.file, history.time_var, old_frames, t + tolerance);
+  entries = leading_before(history.file, history.series_time_var, old_room, t + tolerance);
+  series_room = old_room;
 }
 
 void history_output(double t, int output, const output_scalars &s, array2d ne, array2d ni, array2d pe) {

@@ -13,6 +13,8 @@
 #include "common/state.hpp"
 #include "diagnostics/diagnostics.hpp"
 #include "driver/driver.hpp"
+#include "driver/stop.hpp"
+#include "initial/checkpoint.hpp"
 #include "initial/initial.hpp"
 #include "setup/setup.hpp"
 
@@ -30,6 +32,13 @@ static double *reserve_trace() {
   return store;
 }
 
+// The time after `it` steps of interval k of a run that started at t0, as the interval loop forms
+// it (at an interval's start: the time of the output before).
+static double step_time(double t0, int k, int it) {
+  if (it == 0 && k > 0) return (t0 + (k - 1) * ddtt) + itstp * dt;
+  return it == 0 ? t0 : (t0 + k * ddtt) + it * dt;
+}
+
 int main() {
   //--- Step 1. Wall-clock start of the run.
   const double run_start = omp_get_wtime();
@@ -37,6 +46,7 @@ int main() {
   //--- Step 2. Parameters, run constants, threads, coefficient tables: every refusal of the
   // parameters comes here, before any file is touched.
   initpar();
+  catch_stop_signals();
 
   //--- Step 3. Probe-trace stores; then the directory's lock, the first file a run touches (one
   // run per directory).
@@ -61,12 +71,16 @@ int main() {
   //--- Step 11. Initial state (or the restart file, read and checked); t0 is the start time, and
   // the spectral dissipation of the initial densities, which the first step applies; the rates
   // that limit dt, checked on standard error. Then the time series: a fresh run empties them, a
-  // continued run drops what a killed run appended after t0.
-  const double t0 = initcond();
-  derive_dissipation();
+  // continued run drops what a killed run appended after its start. A run that resumes an
+  // unfinished one (checkpoint.hpp) starts at that run's step, with its t0 and its terms in place.
+  const double t_state = initcond();
+  const run_origin origin = continuation_origin(t_state);
+  const double t0 = origin.t0;
+  if (!origin.resumed) derive_dissipation();
   check_stability(pe);
-  if (incon == 2) drop_records_after(t0);
+  if (incon == 2) drop_records_after(t_state);
   else empty_time_series();
+  if (origin.resumed) incon = origin.incon;  // the diagnostics of the run it goes on with
 
   //--- Steps 12-13.
   printf("| start time stepping ...\n");
@@ -83,8 +97,13 @@ int main() {
   }
 
   //--- Steps 15-17. Field history, initial diagnostics, the start-up time, the stage timers.
-  history_start(t0, intervals);
-  history_output(t0, 0, diagnose(0.0, 0.0, 0, itmax, ne, ni, pe, gni), ne, ni, pe);
+  if (origin.resumed) {
+    history_resume(t_state, intervals);
+    restore_traces(trace_n, trace_p);
+  } else {
+    history_start(t0, intervals);
+    history_output(t0, 0, diagnose(0.0, 0.0, 0, itmax, ne, ni, pe, gni), ne, ni, pe);
+  }
   stage_time[t_ini] = omp_get_wtime() - run_start;
   for (int s = 0; s < nstages; s++)
     if (s != t_ini) stage_time[s] = 0.0;
@@ -92,10 +111,11 @@ int main() {
   const double stepping_start = omp_get_wtime();
 
   //--- Step 18. The interval loop; probe sample s is the state after s*ntrace steps.
-  long steps = 0;
-  if (printtraces) record_probes(trace_n, trace_p, 0);
-  for (int k = 0; k < intervals; k++) {
-    for (int it = 0; it < itstp; it++) {
+  long steps = origin.step;
+  if (printtraces && !origin.resumed) record_probes(trace_n, trace_p, 0);
+  for (int k = int(steps / itstp); k < intervals; k++) {
+    for (int it = int(steps - long(k) * itstp); it < itstp; it++) {
+      if (stop_requested()) stop_on_signal(step_time(t0, k, it), t0, steps, trace_n, trace_p);
       timestep();
       steps++;
       if (printtraces && steps % ntrace == 0 && steps / ntrace < maxtrace)
@@ -106,15 +126,16 @@ int main() {
     derive_output_fields();  // gni, ww, hyve, hyvi of this state, also for the end stage
     history_output(t, k + 1, diagnose(t, t0, k, itmax, ne, ni, pe, gni), ne, ni, pe);
     // a checkpoint only after this output passed its crash check (the end writes its own)
-    if (nckpt > 0 && (k + 1) % nckpt == 0 && k + 1 < intervals) writerestart(t);
+    if (nckpt > 0 && (k + 1) % nckpt == 0 && k + 1 < intervals) write_checkpoint(t, t0, steps, trace_n, trace_p);
     stage_time[t_out] += omp_get_wtime() - start;
-    report_progress(steps, static_cast<long>(intervals) * itstp, omp_get_wtime() - stepping_start);
+    report_progress(steps - origin.step, static_cast<long>(intervals) * itstp - origin.step,
+                    omp_get_wtime() - stepping_start);
   }
 
   //--- Step 19. End stage: field history closed, restart file and probe analysis.
   double end_start = omp_get_wtime();
   history_end();
-  writerestart(t);
+  write_checkpoint(t, t0, steps, trace_n, trace_p);
   if (printtraces) trace_analysis(t0, trace_n, trace_p);
   stage_time[t_out] += omp_get_wtime() - end_start;
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "common/state.hpp"
+#include "initial/checkpoint.hpp"
 #include "initial/initial.hpp"
 #include "operators/operators.hpp"
 
@@ -199,6 +200,6 @@ double initcond() {
   else if (incon == 5) single_mode();
   complete_history();
   fflush(stdout);
-  if (incon == 2) return readrestart();
+  if (incon == 2) return read_continuation();
   return 0.0;
 }

@@ -204,7 +204,8 @@ std::string series_order_fault(const std::string &dir) {
 // each time once, in increasing order. First without checkpoints, where the kills cannot have
 // replaced the restart file and the series are byte for byte those of a continuation never
 // killed; then with a checkpoint at every output, so that each kill leaves a restart file of its
-// own and the next continuation starts from there.
+// own and the next continuation resumes the killed run from there (it then ends where that run
+// would have ended, so the kills stop once a continuation got to the end by itself).
 TEST_F(KilledRun, KilledContinuationsLeaveEachTimeOnce) {
   values19 longer = values_;
   longer[v_itmax] = 100;  // 20 outputs after t = 0.4
@@ -220,7 +221,8 @@ TEST_F(KilledRun, KilledContinuationsLeaveEachTimeOnce) {
                                                std::filesystem::copy_options::overwrite_existing);
     ASSERT_EQ(finish_tavo(start_tavo(reference)), 0) << read_text(reference + "/stdout.txt");
 
-    for (int kill_number = 1; kill_number <= 4; kill_number++) {
+    bool finished = false;
+    for (int kill_number = 1; kill_number <= 4 && !finished; kill_number++) {
       const int after = std::uniform_int_distribution<int>(2, 15)(random);
       const int delay_ms = std::uniform_int_distribution<int>(0, 15)(random);
       SCOPED_TRACE("kill " + std::to_string(kill_number) + ", " + std::to_string(delay_ms) +
@@ -236,7 +238,12 @@ TEST_F(KilledRun, KilledContinuationsLeaveEachTimeOnce) {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
       kill(pid, SIGKILL);
-      ASSERT_EQ(finish_tavo(pid), -SIGKILL) << read_text(dir_ + "/stdout.txt");
+      const int status = finish_tavo(pid);
+      if (nckpt == 1 && status == 0) {
+        finished = true;  // a resumed run ended before it had printed that many lines
+        break;
+      }
+      ASSERT_EQ(status, -SIGKILL) << read_text(dir_ + "/stdout.txt");
       // Without checkpoints the killed run appended beyond the restart time: what the next
       // continuation must drop. With a checkpoint at every output it may have died just after one.
       const std::vector<std::vector<double>> rows = rows_of(read_text(dir_ + "/eng.dat"));
@@ -246,7 +253,9 @@ TEST_F(KilledRun, KilledContinuationsLeaveEachTimeOnce) {
       }
     }
     const std::string restart = read_text(dir_ + "/restart.dat");
-    ASSERT_EQ(finish_tavo(start_tavo(dir_)), 0) << read_text(dir_ + "/stdout.txt");
+    if (!finished) {
+      ASSERT_EQ(finish_tavo(start_tavo(dir_)), 0) << read_text(dir_ + "/stdout.txt");
+    }
     EXPECT_EQ(series_order_fault(dir_), "");
     EXPECT_EQ(whole_files_faults(dir_, longer), std::vector<std::string>());
     EXPECT_EQ(series_order_fault(reference), "") << "the run never killed";

@@ -1,0 +1,295 @@
+// The checkpoint: "restart.dat" and the full-precision state "restart.nc".
+//
+// "restart.dat" keeps seven significant digits, so a run continued from it drifts away from the
+// run that did not stop. "restart.nc" (netCDF classic, 64-bit offsets) holds, in double precision,
+// every field the next step reads (the table `stored` below: the densities and their two older
+// levels, the right-hand sides of the last two steps, the potentials, the spectral dissipation
+// terms and the edge-damped gyro-average), the scalars that the diagnostics carry from one call to
+// the next (eno, enwo, jnull_old, vde_avg and the running means of the wavenumber spectra), the
+// run constants that start modes change (clin, hyd), the probe samples recorded so far and, as
+// global attributes, the time, the run's start time t0, the steps done and the steps of the whole
+// run, with the grid, the step parameters and the start mode (incon) they belong to.
+//
+// Writing: "restart.nc.tmp" in full, then "restart.dat" (through its own temporary file and
+// rename), then the rename of "restart.nc". A stop at any moment leaves the previous pair, or a
+// new "restart.dat" beside the previous "restart.nc"; the two then disagree on the time and the
+// continuation takes "restart.dat", whose contents are its own.
+//
+// Reading (incon 2): "restart.nc" is taken when it is a checkpoint of this grid whose time, printed
+// as "restart.dat" prints it, is the header of "restart.dat"; otherwise "restart.dat" is read, with
+// a "|" note on standard error when a "restart.nc" was there. When the checkpoint's run had not
+// reached its last step and dt, itstp, itmax and ntrace are those of this run, the run resumes: it
+// goes on from that step of that run, with its start time, start mode (which the diagnostics
+// follow: the running means of the spectra, the phase speed of incon 5), diagnostics sums and
+// probe samples, so
+// a run stopped and continued any number of times writes the files of a run that never stopped
+// (with the same thread count: the sums of a step are taken in the order of the threads).
+// Otherwise the continuation is a new run of itmax steps from the checkpoint's state.
+//
+// The multistep copies ne0 = ne, ni0 = ni, fne0 = fne1, fni0 = fni1 are set after the read.
+#include "initial/checkpoint.hpp"
+
+#include <netcdf.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/files.hpp"
+#include "common/numfmt.hpp"
+#include "common/state.hpp"
+#include "common/version.hpp"
+#include "diagnostics/diagnostics.hpp"
+#include "initial/initial.hpp"
+
+static const char *const checkpoint_name = "restart.nc";
+static const char *const checkpoint_temp = "restart.nc.tmp";
+static const char *const restart_name = "restart.dat";
+
+// The fields of the state that the next step reads, in double precision on (x, y).
+struct stored_field {
+  const char *name;
+  array2d *field;
+};
+static const stored_field stored[] = {
+    {"ne", &ne},     {"ni", &ni},     {"ne1", &ne1},     {"ne2", &ne2},     {"ni1", &ni1},
+    {"ni2", &ni2},   {"fne1", &fne1}, {"fne2", &fne2},   {"fni1", &fni1},   {"fni2", &fni2},
+    {"pe", &pe},     {"pi", &pi},     {"dis_e", &dis_e}, {"dis_i", &dis_i}, {"gni", &gni}};
+
+// The scalars carried from one step or diagnostics call to the next (global attributes).
+struct stored_scalar {
+  const char *name;
+  double *value;
+};
+static double jnull_value;  // jnull_old as a double while it is written or read
+static const stored_scalar scalars[] = {{"eno", &eno},         {"enwo", &enwo}, {"jnull_old", &jnull_value},
+                                        {"vde_avg", &vde_avg}, {"clin", &clin}, {"hyd", &hyd}};
+
+// The running means of the spectra: name, values, length.
+struct stored_mean {
+  const char *name;
+  double **values;
+  bool along_x;  // nx/2 + 1 values, else ny/2 + 1
+};
+static const stored_mean means[] = {{"pkxavg", &pkxavg, true},
+                                    {"pkyavg", &pkyavg, false},
+                                    {"pkyavgn", &pkyavgn, false},
+                                    {"pkyavgw", &pkyavgw, false},
+                                    {"pkyavge", &pkyavge, false}};
+
+// Steps of the whole run: the intervals of itstp steps that fit in itmax.
+static long run_steps() { return static_cast<long>(itmax / itstp) * itstp; }
+
+// Probe samples recorded after `step` steps.
+static long samples_after(long step) {
+  if (!printtraces) return 0;
+  const long recorded = step / ntrace + 1;
+  return recorded < maxtrace ? recorded : maxtrace;
+}
+
+static void check(int status, const char *what, const char *name) {
+  if (status != NC_NOERR) fatal("| checkpoint \"%s\": %s failed: %s", name, what, nc_strerror(status));
+}
+
+static void put_number(int file, const char *attribute, double value) {
+  check(nc_put_att_double(file, NC_GLOBAL, attribute, NC_DOUBLE, 1, &value), "writing an attribute", checkpoint_temp);
+}
+
+void write_checkpoint(double t, double t0, long step, const double *trace_n, const double *trace_p) {
+  const char *name = checkpoint_temp;
+  list_temporary(name);
+  int f = -1;
+  check(nc_create(name, NC_CLOBBER | NC_64BIT_OFFSET, &f), "creating the file", name);
+  int x_dim, y_dim, kx_dim, ky_dim, probe_dim = -1, sample_dim = -1;
+  check(nc_def_dim(f, "x", size_t(nx), &x_dim), "defining x", name);
+  check(nc_def_dim(f, "y", size_t(ny), &y_dim), "defining y", name);
+  check(nc_def_dim(f, "kx", size_t(nx / 2 + 1), &kx_dim), "defining kx", name);
+  check(nc_def_dim(f, "ky", size_t(ny / 2 + 1), &ky_dim), "defining ky", name);
+  const long samples = samples_after(step);
+  if (samples > 0) {
+    check(nc_def_dim(f, "probe", size_t(nprobes), &probe_dim), "defining probe", name);
+    check(nc_def_dim(f, "sample", size_t(samples), &sample_dim), "defining sample", name);
+  }
+  const int grid[2] = {x_dim, y_dim};
+  int field_var[sizeof stored / sizeof stored[0]];
+  for (size_t v = 0; v < sizeof stored / sizeof stored[0]; v++)
+    check(nc_def_var(f, stored[v].name, NC_DOUBLE, 2, grid, &field_var[v]), "defining a field", name);
+  int mean_var[sizeof means / sizeof means[0]];
+  for (size_t v = 0; v < sizeof means / sizeof means[0]; v++)
+    check(nc_def_var(f, means[v].name, NC_DOUBLE, 1, means[v].along_x ? &kx_dim : &ky_dim, &mean_var[v]),
+          "defining a spectrum", name);
+  int trace_var[2] = {-1, -1};
+  if (samples > 0) {
+    const int dims[2] = {probe_dim, sample_dim};
+    check(nc_def_var(f, "trace_n", NC_DOUBLE, 2, dims, &trace_var[0]), "defining trace_n", name);
+    check(nc_def_var(f, "trace_p", NC_DOUBLE, 2, dims, &trace_var[1]), "defining trace_p", name);
+  }
+  const char *title = "tavo checkpoint: the whole state in double precision (continue with incon 2)";
+  check(nc_put_att_text(f, NC_GLOBAL, "title", strlen(title), title), "writing the title", name);
+  check(nc_put_att_text(f, NC_GLOBAL, "version", strlen(tavo_version), tavo_version), "writing the version", name);
+  put_number(f, "time", t);
+  put_number(f, "t0", t0);
+  put_number(f, "step", double(step));
+  put_number(f, "steps", double(run_steps()));
+  put_number(f, "nx", nx);
+  put_number(f, "ny", ny);
+  put_number(f, "dt", dt);
+  put_number(f, "itstp", itstp);
+  put_number(f, "itmax", itmax);
+  put_number(f, "ntrace", ntrace);
+  put_number(f, "incon", incon);
+  jnull_value = jnull_old;
+  for (const stored_scalar &s : scalars) put_number(f, s.name, *s.value);
+  int old_mode = 0;
+  check(nc_set_fill(f, NC_NOFILL, &old_mode), "setting the fill mode", name);
+  check(nc_enddef(f), "ending the definitions", name);
+
+  for (size_t v = 0; v < sizeof stored / sizeof stored[0]; v++)
+    for (int x = 0; x <= nx1; x++) {
+      const size_t start[2] = {size_t(x), 0}, count[2] = {1, size_t(ny)};
+      check(nc_put_vara_double(f, field_var[v], start, count, (*stored[v].field)[x]), "writing a field", name);
+    }
+  for (size_t v = 0; v < sizeof means / sizeof means[0]; v++)
+    check(nc_put_var_double(f, mean_var[v], *means[v].values), "writing a spectrum", name);
+  for (int p = 0; p < nprobes && samples > 0; p++) {
+    const size_t start[2] = {size_t(p), 0}, count[2] = {1, size_t(samples)};
+    const size_t offset = size_t(p) * size_t(maxtrace);
+    check(nc_put_vara_double(f, trace_var[0], start, count, trace_n + offset), "writing trace_n", name);
+    check(nc_put_vara_double(f, trace_var[1], start, count, trace_p + offset), "writing trace_p", name);
+  }
+  check(nc_close(f), "closing", name);
+
+  writerestart(t);
+  rename_file(checkpoint_temp, checkpoint_name);
+}
+
+// ---- reading ----
+
+// What read_continuation found in "restart.nc".
+static bool loaded;         // the state came from "restart.nc"
+static run_origin resumed;  // its origin, when the run resumes
+
+static double number(int file, const char *attribute, bool *ok) {
+  double value = 0.0;
+  if (nc_get_att_double(file, NC_GLOBAL, attribute, &value) != NC_NOERR) *ok = false;
+  return value;
+}
+
+// The first word of "restart.dat" (its time as printed), "" when it cannot be read.
+static std::string restart_header() {
+  FILE *file = fopen(restart_name, "r");
+  if (!file) return "";
+  char word[64] = "";
+  if (fscanf(file, "%63s", word) != 1) word[0] = '\0';
+  fclose(file);
+  return word;
+}
+
+// Read "restart.nc" into the state when it fits this run; nullptr then, else why not.
+static const char *load_checkpoint(int f, double *time) {
+  static char reason[200];
+  bool ok = true;
+  *time = number(f, "time", &ok);
+  const double grid_x = number(f, "nx", &ok), grid_y = number(f, "ny", &ok);
+  if (!ok) return "is not a tavo checkpoint";
+  if (grid_x != nx || grid_y != ny) {
+    snprintf(reason, sizeof reason, "holds a %g x %g grid, this run %d x %d", grid_x, grid_y, nx, ny);
+    return reason;
+  }
+  char printed[32];
+  *put_e6(printed, *time) = '\0';
+  const std::string header = restart_header();
+  if (header != printed) {
+    snprintf(reason, sizeof reason, "holds t = %s, \"%s\" t = %.31s", printed, restart_name,
+             header.empty() ? "(none)" : header.c_str());
+    return reason;
+  }
+  // Everything is looked up before anything of the state is changed.
+  int field_var[sizeof stored / sizeof stored[0]], mean_var[sizeof means / sizeof means[0]];
+  for (size_t v = 0; v < sizeof stored / sizeof stored[0]; v++)
+    if (nc_inq_varid(f, stored[v].name, &field_var[v]) != NC_NOERR) return "lacks a field of the state";
+  for (size_t v = 0; v < sizeof means / sizeof means[0]; v++)
+    if (nc_inq_varid(f, means[v].name, &mean_var[v]) != NC_NOERR) return "lacks a spectrum";
+  std::vector<double> values(sizeof scalars / sizeof scalars[0]);
+  for (size_t s = 0; s < values.size(); s++) values[s] = number(f, scalars[s].name, &ok);
+  if (!ok) return "lacks a scalar of the state";
+  for (size_t v = 0; v < sizeof stored / sizeof stored[0]; v++)
+    for (int x = 0; x <= nx1; x++) {
+      const size_t start[2] = {size_t(x), 0}, count[2] = {1, size_t(ny)};
+      check(nc_get_vara_double(f, field_var[v], start, count, (*stored[v].field)[x]), "reading a field",
+            checkpoint_name);
+    }
+  for (int x = 0; x <= nx1; x++) {
+    memcpy(ne0[x], ne[x], sizeof(double) * ny);
+    memcpy(ni0[x], ni[x], sizeof(double) * ny);
+    memcpy(fne0[x], fne1[x], sizeof(double) * ny);
+    memcpy(fni0[x], fni1[x], sizeof(double) * ny);
+  }
+  eno = values[0];
+
+  // Resume when the run that wrote it had steps left and this run makes the same steps.
+  const double step = number(f, "step", &ok), steps = number(f, "steps", &ok), t0 = number(f, "t0", &ok);
+  const double start_mode = number(f, "incon", &ok);
+  const bool same_steps = number(f, "dt", &ok) == dt && number(f, "itstp", &ok) == itstp &&
+                          number(f, "itmax", &ok) == itmax && number(f, "ntrace", &ok) == ntrace;
+  if (ok && same_steps && step < steps && steps == run_steps()) {
+    for (size_t s = 0; s < values.size(); s++) *scalars[s].value = values[s];
+    jnull_old = static_cast<int>(jnull_value);
+    for (size_t v = 0; v < sizeof means / sizeof means[0]; v++)
+      check(nc_get_var_double(f, mean_var[v], *means[v].values), "reading a spectrum", checkpoint_name);
+    resumed = {true, t0, static_cast<long>(step), start_mode};
+  }
+  return nullptr;
+}
+
+double read_continuation() {
+  loaded = false;
+  resumed = {false, 0.0, 0, incon};
+  if (access(checkpoint_name, F_OK) != 0) return readrestart();
+  int f = -1;
+  double time = 0.0;
+  const char *why = "cannot be read";
+  if (nc_open(checkpoint_name, NC_NOWRITE, &f) == NC_NOERR) {
+    why = load_checkpoint(f, &time);
+    nc_close(f);
+  }
+  if (why) {
+    fprintf(stderr, "| \"%s\" %s: continuing from \"%s\" (seven significant digits)\n", checkpoint_name, why,
+            restart_name);
+    return readrestart();
+  }
+  printf("| continued data set... \n");
+  fflush(stdout);
+  loaded = true;
+  return time;
+}
+
+run_origin continuation_origin(double t) {
+  if (incon == 2 && loaded && resumed.resumed) return resumed;
+  return {false, t, 0, incon};
+}
+
+void restore_traces(double *trace_n, double *trace_p) {
+  const long samples = samples_after(resumed.step);
+  if (!resumed.resumed || samples == 0) return;
+  int f = -1, var_n = -1, var_p = -1;
+  size_t length = 0;
+  int dim = -1;
+  check(nc_open(checkpoint_name, NC_NOWRITE, &f), "opening", checkpoint_name);
+  check(nc_inq_varid(f, "trace_n", &var_n), "finding trace_n", checkpoint_name);
+  check(nc_inq_varid(f, "trace_p", &var_p), "finding trace_p", checkpoint_name);
+  check(nc_inq_dimid(f, "sample", &dim), "finding sample", checkpoint_name);
+  check(nc_inq_dimlen(f, dim, &length), "reading sample", checkpoint_name);
+  if (length != size_t(samples))
+    fatal("| checkpoint \"%s\" holds %zu probe samples, step %ld needs %ld", checkpoint_name, length, resumed.step,
+          samples);
+  for (int p = 0; p < nprobes; p++) {
+    const size_t start[2] = {size_t(p), 0}, count[2] = {1, length};
+    const size_t offset = size_t(p) * size_t(maxtrace);
+    check(nc_get_vara_double(f, var_n, start, count, trace_n + offset), "reading trace_n", checkpoint_name);
+    check(nc_get_vara_double(f, var_p, start, count, trace_p + offset), "reading trace_p", checkpoint_name);
+  }
+  nc_close(f);
+}
