@@ -23,10 +23,13 @@ def _same(a, b):
         return False
 
 
+def _lacking_here(modules):
+    """The modules this interpreter cannot import (found by name only, nothing is imported)."""
+    return [m for m in modules if importlib.util.find_spec(m) is None]
+
+
 def _lacking(python, modules):
-    """The modules python cannot import (found by name only, nothing is imported)."""
-    if _same(python, sys.executable):
-        return [m for m in modules if importlib.util.find_spec(m) is None]
+    """The modules a fresh start of python cannot import."""
     code = ("import importlib.util, sys; "
             "print(' '.join(m for m in sys.argv[1:] if importlib.util.find_spec(m) is None))")
     try:
@@ -56,12 +59,15 @@ def use_interpreter(modules=MODULES, script=None):
     script = script or os.path.abspath(sys.argv[0])
     tried = []
     for python in candidates():
+        if _same(python, sys.executable) and not _lacking_here(modules):
+            os.environ.pop("TAVO_PYTHON_STARTED", None)
+            return
         lacking = _lacking(python, modules)
-        if not lacking:
-            if _same(python, sys.executable):
-                return
+        if not lacking and os.environ.get("TAVO_PYTHON_STARTED") != python:
+            # Marked, so that an interpreter that lacks them after all is not started again.
+            os.environ["TAVO_PYTHON_STARTED"] = python
             os.execv(python, [python, script, *sys.argv[1:]])
-        tried.append(f"{python} lacks {', '.join(lacking)}")
+        tried.append(f"{python} lacks {', '.join(lacking or _lacking_here(modules))}")
     if not tried:
         tried.append("no python3 was found (TAVO_PYTHON unset, no /usr/bin/python3, none on the PATH)")
     name = os.path.basename(script)

@@ -72,7 +72,8 @@ def _refusal(p, v):
     high = math.inf if p["high"] is None else p["high"]
     if (x <= low if p["low_open"] else x < low) or x > high or (p["nonzero"] and x == 0):
         bound = f"at most {high:.0f}" if x > high else p["range"]
-        return f"| {name} = {shown} {place} is outside its range: {name} must be {bound} ({meaning})"
+        truncated = " after truncation toward zero" if p["kind"] == "whole" and not p["optional"] and x != v else ""
+        return f"| {name} = {shown} {place} is outside its range: {name} must be {bound}{truncated} ({meaning})"
     return None
 
 
@@ -146,3 +147,14 @@ def with_values(text, values):
             value = places.get(n, _g(TABLE[n]["default"]))
             text += f"{NAMES[n]:<8}= {value}\n"
     return text
+
+
+def markdown_table(entries=None):
+    """The parameter table as the Markdown table of the README."""
+    lines = ["| # | name | kind | default | range | unit | meaning |", "|---|---|---|---|---|---|---|"]
+    for p in entries or TABLE:
+        default = "–" if p["default"] is None else _g(p["default"])
+        unit = "–" if p["unit"] in ("-", "1") else p["unit"]
+        meaning = p["meaning"].replace("|", "\\|")
+        lines.append(f"| {p['number']} | `{p['name']}` | {p['kind']} | {default} | {p['range']} | {unit} | {meaning} |")
+    return "\n".join(lines) + "\n"

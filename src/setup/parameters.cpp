@@ -66,13 +66,13 @@ const char *value_refusal(int k, double v) {
 std::string parameter_listing() {
   std::string text = "| the values of \"tavo.inp\", in their order (each is the word after a word holding '=')\n";
   char line[400];
-  snprintf(line, sizeof line, "| %3s  %-8s %-6s %-8s %-8s %-11s %s\n", "no.", "name", "kind", "default", "range",
+  snprintf(line, sizeof line, "| %3s  %-8s %-6s %-8s %-8s %-19s %s\n", "no.", "name", "kind", "default", "range",
            "unit", "meaning");
   text += line;
   for (int k = 0; k < nknown; k++) {
     const parameter &p = parameter_table[k];
     const std::string fallback = std::isnan(p.fallback) ? "-" : number(p.fallback);
-    snprintf(line, sizeof line, "| %3d  %-8s %-6s %-8s %-8s %-11s %s\n", k + 1, p.name, kind_name(p.kind),
+    snprintf(line, sizeof line, "| %3d  %-8s %-6s %-8s %-8s %-19s %s\n", k + 1, p.name, kind_name(p.kind),
              fallback.c_str(), range_text(k).c_str(), p.unit, p.meaning);
     text += line;
   }
