@@ -5,7 +5,9 @@
 // marker too. Every other word is a name, unit or comment and is ignored; line breaks mean
 // nothing. A value must be a number in full, in a form strtod reads ("0.01", "1e-3", "+16",
 // "0x1p-4", "inf", "nan"), with nothing after it: "0,01" would read as 0 and "256abc" as 256, and
-// a word taken as a value because a comment holds an '=' would shift every later value.
+// a word taken as a value because a comment holds an '=' would shift every later value. A value
+// written into its marker ("dt=0.01") leaves the marker's next word as the value; the refusal
+// names the marker and the fix. The allowed range of every value is the parameter table's.
 #include <cctype>
 #include <climits>
 #include <cmath>

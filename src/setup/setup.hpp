@@ -27,8 +27,9 @@ struct value_reading {
 value_reading read_values(const std::string &text, double *values, int maxvalues);
 
 // The "|" message line (without line end) that refuses a reading of nknown values: a value that
-// is not a number, or fewer than nineteen values; nullptr when it can be used. The text stays
-// valid until the next call.
+// is not a number, or fewer than nineteen values; nullptr when it can be used. When the value or
+// its marker holds a name, an '=' and a number in one word ("dt=0.01"), the line shows the fix
+// ("write dt = 0.01"). The text stays valid until the next call.
 const char *reading_problem(const value_reading &reading);
 
 // The "|" warning line for a file with more values than the known ones (usually an '=' in a
