@@ -184,6 +184,12 @@ TEST(CommandLine, FlagsAndRefusalsTouchNoFile) {
   EXPECT_NE(check.out.find("nckpt    = 10"), std::string::npos) << check.out;
   EXPECT_NE(check.out.find("(default)"), std::string::npos) << check.out;
   EXPECT_NE(check.out.find("| memory: "), std::string::npos) << check.out;
+  v[v_dt] = 10;  // dt C (1 + 1/P(k)) = 30 at k = 1, far beyond the step's limit
+  write_text(dir + "/tavo.inp", parameter_file(v));
+  const outcome unstable = run_with(dir, "--check");
+  EXPECT_EQ(unstable.status, 0);
+  EXPECT_NE(unstable.out.find("| warning: dt = 10 is too large for the parallel coupling"), std::string::npos)
+      << unstable.out;
   v[v_dt] = 0;
   write_text(dir + "/tavo.inp", parameter_file(v));
   const auto refused_before = contents(dir);
