@@ -51,10 +51,10 @@ plot:
 	@bash scripts/plot $(RUN)
 
 analyse:
-	@/usr/bin/python3 scripts/analyse $(RUN)
+	@scripts/analyse $(RUN)
 
 movie:
-	@/usr/bin/python3 scripts/movie $(RUN)
+	@scripts/movie $(RUN)
 
 # make fuzz   (not part of make test) builds the libFuzzer targets of the parameter and restart
 # readers with clang and the sanitizers and runs each for FUZZ_SECONDS. Inputs that find new paths

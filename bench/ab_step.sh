@@ -32,13 +32,13 @@ if [ ! -x "$old_exe" ]; then
   cmake --build "$old_dir/build" -j 2 --target tavo >/dev/null
 fi
 
-# The nineteen values of a synthetic case: a blob start (its cost does not depend on the values).
-# Arguments: chat taui diff ly n dt itstp itmax.
+# A synthetic case: the default example with a blob start (its cost does not depend on the
+# values), 2 threads and measured plans. Arguments: chat taui diff ly n dt itstp itmax.
+python=${TAVO_PYTHON:-$(command -v /usr/bin/python3 || command -v python3 || echo python3)}
+tavo_py() { PYTHONPATH="$top/python" "$python" -m tavo "$@"; }
 values() {
-  printf 'chat = %s\ntaui = %s\ndelta = 1\ndiff = %s\nincon = 0\nsigma = 2\namp = 0.5\nvorfree = 0\n' "$1" "$2" "$3"
-  printf 'ly = %s\nnx = %s\nny = %s\ndt = %s\nitstp = %s\nitmax = %s\nntrace = 0\nipade = 0\nihype = 2\n' \
-    "$4" "$5" "$5" "$6" "$7" "$8"
-  printf 'b_plan = 1\nnpar = 2\n'
+  tavo_py with "$top/examples/default/tavo.inp" chat="$1" taui="$2" diff="$3" incon=0 sigma=2 ly="$4" nx="$5" \
+    ny="$5" dt="$6" itstp="$7" itmax="$8" ntrace=0 b_plan=1 npar=2
 }
 
 parameters() {
@@ -87,9 +87,8 @@ printf '| %-26s %-10s %6s  %-22s %-22s %-18s  %-20s %-20s %s\n' case grid steps 
   "step new/old" "new run (s)" "old run (s)" "run new/old"
 for name in $cases; do
   input=$(parameters "$name")
-  n=$(echo "$input" | awk '$1 == "nx" { print $3 }')
-  m=$(echo "$input" | awk '$1 == "ny" { print $3 }')
-  steps=$(echo "$input" | awk '$1 == "itmax" { i = $3 } $1 == "itstp" { s = $3 } END { print int(i / s) * s }')
+  read -r n m itmax itstp < <(echo "$input" | tavo_py values - nx ny itmax itstp)
+  steps=$((itmax / itstp * itstp))
   rows=""
   for ((r = 0; r < repeats; r++)); do
     read -r new_wall new_step < <(run_once "$new_exe")

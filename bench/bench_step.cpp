@@ -62,13 +62,13 @@ void use_grid(int n, int threads, int hype = -1) {
   static int current[3] = {0, 0, 0};
   if (current[0] == n && current[1] == threads && current[2] == hype) return;
   current[0] = n, current[1] = threads, current[2] = hype;
-  // chat, taui, delta, diff, incon, sigma, amp, vorfree, ly, nx, ny, dt, itstp, itmax, ntrace,
-  // ipade, ihype, b_plan, npar. ly = n gives a unit grid spacing; the negative diff damps under the
-  // plain Laplacian (and a positive one would be used with ihype = 2: the sign only matters for a
-  // long run).
-  const double values[nvalues] = {1.0, 1.0, 1.0, -1e-3, 1, 2.0, 0.1, 0, static_cast<double>(n), static_cast<double>(n),
-                                  static_cast<double>(n), 1e-3, 1, 1, 0, 0, static_cast<double>(hype), 1,
-                                  static_cast<double>(threads)};
+  // ly = n gives a unit grid spacing; the negative diff damps under the plain Laplacian (and a
+  // positive one would be used with ihype = 2: the sign only matters for a long run).
+  double values[nknown] = {};
+  auto set = [&values](const char *name, double value) { values[value_index(name)] = value; };
+  set("chat", 1.0), set("taui", 1.0), set("delta", 1.0), set("diff", -1e-3), set("incon", 1), set("sigma", 2.0);
+  set("amp", 0.1), set("vorfree", 0), set("ly", n), set("nx", n), set("ny", n), set("dt", 1e-3), set("itstp", 1);
+  set("itmax", 1), set("ntrace", 0), set("ipade", 0), set("ihype", hype), set("b_plan", 1), set("npar", threads);
   set_run_constants(values);
   allocate_fields();
   omp_set_num_threads(npar);

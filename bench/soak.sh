@@ -23,23 +23,17 @@ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVO_NATIVE=OFF 
 cmake --build "$build" -j 2 --target tavo >/dev/null
 exe="$build/tavo"
 
-# parameters name value ... : a parameter file with the nineteen values in their order.
-parameters() {
-  local names=(chat taui delta diff incon sigma amp vorfree ly nx ny dt itstp itmax ntrace ipade ihype b_plan npar)
-  local k=0
-  for value in "$@"; do
-    echo "${names[$k]} = $value"
-    k=$((k + 1))
-  done
-}
+# parameters name=value ... : the default example's parameter file with these values.
+python=${TAVO_PYTHON:-$(command -v /usr/bin/python3 || command -v python3 || echo python3)}
+parameters() { PYTHONPATH="$top/python" "$python" -m tavo with "$top/examples/default/tavo.inp" "$@"; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # ---- 1. resident memory of a long run ----
 mkdir "$work/long"
-parameters 0.5 1.0 1.0 0.0002 1 1.0 0.5 1 64.0 512 512 0.005 "$itstp" $((calls * itstp)) 10 0 2 0 "$threads" \
-  > "$work/long/tavo.inp"
+parameters diff=0.0002 vorfree=1 nx=512 ny=512 dt=0.005 itstp="$itstp" itmax=$((calls * itstp)) b_plan=0 \
+  npar="$threads" > "$work/long/tavo.inp"
 echo "| soak: 512 x 512, $calls diagnostics calls of $itstp steps, $threads thread(s)"
 (cd "$work/long" && exec "$exe" > stdout.txt) &
 pid=$!
@@ -78,7 +72,8 @@ if ! command -v valgrind >/dev/null; then
   exit 1
 fi
 mkdir "$work/short"
-parameters 0.5 1.0 1.0 0.002 0 2.0 0.5 0 24.0 32 32 0.02 5 40 2 0 2 0 1 > "$work/short/tavo.inp"
+parameters diff=0.002 incon=0 sigma=2.0 ly=24.0 nx=32 ny=32 dt=0.02 itstp=5 itmax=40 ntrace=2 b_plan=0 npar=1 \
+  > "$work/short/tavo.inp"
 echo "| memcheck: 32 x 32, 8 intervals, probe traces"
 if (cd "$work/short" && valgrind --quiet --leak-check=full --errors-for-leak-kinds=definite,indirect \
       --error-exitcode=3 "$exe" > stdout.txt 2> valgrind.txt); then

@@ -11,7 +11,8 @@
 //   enn, E_K, E_Z, E, EZ_over_EK  the columns of "eng.dat",
 //   drive, coupling, dissipation, rate_sum     of "eng-transfer.dat",
 //   flux                          of "fne.dat", in double precision over series_time
-//   global attributes             program, version, every value of "tavo.inp" under its name
+//   global attributes             program, version, every value of "tavo.inp" under its name (the
+//                                 whole values as integers)
 //
 // Format and a kill at any moment: the file is the classic 64-bit-offset format, not netCDF-4.
 // Its frames are records of the one unlimited dimension, appended one after the other; the
@@ -160,9 +161,14 @@ static void create_file(const char *name, size_t room, const std::string &lines,
   put_text(f, NC_GLOBAL, "program", "tavo", name);
   put_text(f, NC_GLOBAL, "version", tavo_version, name);
   put_text(f, NC_GLOBAL, "history", lines.c_str(), name);
-  for (int k = 0; k < nknown; k++)
-    check(nc_put_att_double(f, NC_GLOBAL, value_names[k], NC_DOUBLE, 1, &values_read[k]), "writing a parameter",
-          name);
+  // Whole values as the integers the run uses, the others as read.
+  for (int k = 0; k < nknown; k++) {
+    const int whole = static_cast<int>(values_read[k]);  // in range: the parameter check passed
+    check(parameter_table[k].kind == value_kind::whole
+              ? nc_put_att_int(f, NC_GLOBAL, parameter_table[k].name, NC_INT, 1, &whole)
+              : nc_put_att_double(f, NC_GLOBAL, parameter_table[k].name, NC_DOUBLE, 1, &values_read[k]),
+          "writing a parameter", name);
+  }
 
   // Every record is written whole, so netCDF need not pre-fill it; the series get their NaN below.
   int old_mode = 0;

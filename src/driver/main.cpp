@@ -12,6 +12,7 @@
 #include "common/files.hpp"
 #include "common/state.hpp"
 #include "diagnostics/diagnostics.hpp"
+#include "driver/command_line.hpp"
 #include "driver/driver.hpp"
 #include "driver/stop.hpp"
 #include "initial/checkpoint.hpp"
@@ -39,7 +40,10 @@ static double step_time(double t0, int k, int it) {
   return it == 0 ? t0 : (t0 + k * ddtt) + it * dt;
 }
 
-int main() {
+int main(int argc, char **argv) {
+  // A flag answers and exits; an unknown argument is refused before any file is touched.
+  if (const int status = command_line(argc, argv); status >= 0) return status;
+
   //--- Step 1. Wall-clock start of the run.
   const double run_start = omp_get_wtime();
 

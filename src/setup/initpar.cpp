@@ -24,34 +24,36 @@ static int to_int(double value) {
 }
 
 void set_run_constants(const double *v) {
-  chat = std::fabs(v[0]);
-  b_mhw = !(v[0] < 0);
-  taui = std::fabs(v[1]);
-  xlwl = v[1] < 0 ? 0.0 : 1.0;
-  delinv = 1.0 / v[2];
-  diff = v[3];
-  incon = v[4];
-  sigma = v[5];
-  amp = v[6];
-  vorfree = v[7];
-  ly = v[8];
-  nx = to_int(v[9]);
-  ny = to_int(v[10]);
-  dt = v[11];
-  itstp = to_int(v[12]);
-  itmax = to_int(v[13]);
-  ntrace = to_int(v[14]);
-  ipade = to_int(v[15]);
-  ihype = to_int(v[16]);
-  b_plan = v[17] == 1.0;
-  npar = to_int(v[18]);
+  // The value of the name's place in the table.
+  auto at = [v](const char *name) { return v[value_index(name)]; };
+  chat = std::fabs(at("chat"));
+  b_mhw = !(at("chat") < 0);
+  taui = std::fabs(at("taui"));
+  xlwl = at("taui") < 0 ? 0.0 : 1.0;
+  delinv = 1.0 / at("delta");
+  diff = at("diff");
+  incon = at("incon");
+  sigma = at("sigma");
+  amp = at("amp");
+  vorfree = at("vorfree");
+  ly = at("ly");
+  nx = to_int(at("nx"));
+  ny = to_int(at("ny"));
+  dt = at("dt");
+  itstp = to_int(at("itstp"));
+  itmax = to_int(at("itmax"));
+  ntrace = to_int(at("ntrace"));
+  ipade = to_int(at("ipade"));
+  ihype = to_int(at("ihype"));
+  b_plan = at("b_plan") == 1.0;
+  npar = to_int(at("npar"));
 
   hy = static_cast<double>(ny) / ly;
   wsrc = sigma * static_cast<double>(ny) / ly;
   aspect = static_cast<double>(nx) / static_cast<double>(ny);
   clin = 1.0;
   // The sample count uses the values as read, before their truncation.
-  maxtrace = ntrace == 0 ? 1 : to_int(v[13] / v[14]);
+  maxtrace = ntrace == 0 ? 1 : to_int(at("itmax") / at("ntrace"));
   printtraces = ntrace > 0;
   nxh = nx / 2;
   nyh = ny / 2;
@@ -60,35 +62,42 @@ void set_run_constants(const double *v) {
   hysq = hy * hy / 12.0;
   hyd = chat == 0 ? 0.0 : hy * 0.5;
   xyz = 1.0 / (static_cast<double>(nx) * static_cast<double>(ny));
-  set_optional_constants(optional_defaults);
+  double defaults[noptional];
+  for (int k = 0; k < noptional; k++) defaults[k] = parameter_table[nvalues + k].fallback;
+  set_optional_constants(defaults);
 }
 
 double values_read[nknown];
 
 void set_optional_constants(const double *opt) {
-  nframe = to_int(opt[0]);
-  nckpt = to_int(opt[1]);
-  iseed = to_int(opt[2]);
+  auto at = [opt](const char *name) { return opt[value_index(name) - nvalues]; };
+  nframe = to_int(at("nframe"));
+  nckpt = to_int(at("nckpt"));
+  iseed = to_int(at("iseed"));
 }
 
-void initpar() {
-  // Step 1: banner.
-  printf("_________________________________________\n| TAVO start...\n");
-
-  // Steps 2-3: the nineteen values of the parameter file, read whole in one pass (so a FIFO or a
-  // device behaves), and the optional values 20 .. 22 with their defaults when the file stops
-  // before them.
-  std::string text;
+void read_parameter_file(double *values, std::string &text) {
+  // The nineteen values of the parameter file, read whole in one pass (so a FIFO or a device
+  // behaves), and the optional values 20 .. 22 with their defaults when the file stops before them.
   if (const char *message = read_small_file("tavo.inp", "the parameter file", parameter_file_limit, text))
     fatal("%s", message);
-  double values[nknown] = {};
-  for (int k = 0; k < noptional; k++) values[nvalues + k] = optional_defaults[k];
+  for (int k = 0; k < nknown; k++) values[k] = k < nvalues ? 0.0 : parameter_table[k].fallback;
   const value_reading reading = read_values(text, values, nknown);
   if (const char *message = reading_problem(reading)) fatal("%s", message);
   // A label naming another value (two lines swapped) gets a warning before the values are checked.
   check_labels(text);
   check_values(values);
   if (const char *warning = extra_values_warning(reading, nknown)) fprintf(stderr, "%s\n", warning);
+}
+
+void initpar() {
+  // Step 1: banner.
+  printf("_________________________________________\n| TAVO start...\n");
+
+  // Steps 2-3: the values of the parameter file, refused before anything else happens.
+  std::string text;
+  double values[nknown] = {};
+  read_parameter_file(values, text);
 
   // Steps 4-5: parameters and derived constants (the species constants are compile-time).
   set_run_constants(values);

@@ -16,7 +16,7 @@
 // The number (0-based) of the value named word, ignoring case; -1 for no name.
 static int value_named(const std::string &word) {
   for (int n = 0; n < nknown; n++) {
-    const std::string name = value_names[n];
+    const std::string name = parameter_table[n].name;
     if (name.size() != word.size()) continue;
     bool same = true;
     for (size_t c = 0; c < name.size() && same; c++) same = tolower(static_cast<unsigned char>(word[c])) == name[c];
@@ -48,7 +48,7 @@ std::string label_warnings(const std::string &text) {
       snprintf(line, sizeof line,
                "| warning: \"tavo.inp\": value %d is labelled \"%s\", the name of value %d (%s); it is read as %s "
                "(value %d), by its place\n",
-               value + 1, label.c_str(), named + 1, value_names[named], value_names[value], value + 1);
+               value + 1, label.c_str(), named + 1, parameter_table[named].name, parameter_table[value].name, value + 1);
       warnings += line;
     }
     value++;

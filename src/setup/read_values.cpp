@@ -5,7 +5,9 @@
 // marker too. Every other word is a name, unit or comment and is ignored; line breaks mean
 // nothing. A value must be a number in full, in a form strtod reads ("0.01", "1e-3", "+16",
 // "0x1p-4", "inf", "nan"), with nothing after it: "0,01" would read as 0 and "256abc" as 256, and
-// a word taken as a value because a comment holds an '=' would shift every later value.
+// a word taken as a value because a comment holds an '=' would shift every later value. A value
+// written into its marker ("dt=0.01") leaves the marker's next word as the value; the refusal
+// names the marker and the fix. The allowed range of every value is the parameter table's.
 #include <cctype>
 #include <climits>
 #include <cmath>
@@ -37,6 +39,7 @@ value_reading read_values(const std::string &text, double *values, int maxvalues
   const char *word;
   size_t length;
   std::string value;
+  std::string marker;   // the last marker word
   bool marked = false;  // the previous word was a marker
   while (next_word(text, at, &word, &length)) {
     if (marked) {
@@ -49,12 +52,14 @@ value_reading read_values(const std::string &text, double *values, int maxvalues
         if (stop != value.c_str() + length && reading.bad_value == 0) {
           reading.bad_value = number;
           reading.bad_word = value;
+          reading.bad_marker = marker;
         }
       } else if (number == maxvalues + 1) {
         reading.first_extra = value;
       }
     }
     marked = is_marker(word, length);
+    if (marked) marker.assign(word, length);
   }
   reading.dangling_marker = marked;
   return reading;
@@ -68,9 +73,28 @@ static std::string quoted(const std::string &word) {
   return text + (word.size() > 40 ? "...\"" : "\"");
 }
 
+// "name = number" when word is a name, an '=' and a number in one word ("dt=0.01"), else "".
+static std::string split_assignment(const std::string &word) {
+  const size_t eq = word.find('=');
+  if (eq == std::string::npos || eq == 0 || eq + 1 >= word.size()) return "";
+  const std::string number = word.substr(eq + 1);
+  char *stop;
+  strtod(number.c_str(), &stop);
+  if (stop != number.c_str() + number.size()) return "";
+  return word.substr(0, eq) + " = " + number;
+}
+
 const char *reading_problem(const value_reading &reading) {
-  static char message[256];
-  if (reading.bad_value > 0)
+  static char message[400];
+  const std::string fix_marker = reading.bad_value > 0 ? split_assignment(reading.bad_marker) : "";
+  const std::string fix_word = reading.bad_value > 0 ? split_assignment(reading.bad_word) : "";
+  if (!fix_marker.empty() || !fix_word.empty())
+    snprintf(message, sizeof message,
+             "| value %d of \"tavo.inp\", %s, is not a number: %s holds its number after the '=', but a value is "
+             "the word after the marker, on its own: write %s", reading.bad_value, quoted(reading.bad_word).c_str(),
+             quoted(fix_marker.empty() ? reading.bad_word : reading.bad_marker).c_str(),
+             (fix_marker.empty() ? fix_word : fix_marker).c_str());
+  else if (reading.bad_value > 0)
     snprintf(message, sizeof message,
              "| value %d of \"tavo.inp\", %s, is not a number: a value is one word that is a number in full "
              "(such as 0.01, 1e-3 or 256)", reading.bad_value, quoted(reading.bad_word).c_str());
@@ -92,59 +116,22 @@ const char *extra_values_warning(const value_reading &reading, int known) {
   return message;
 }
 
-// The message of the first value that cannot make a run, or nullptr. The text lives in a static
-// buffer until the next call.
+// The first of the nineteen values outside its range in the table, or a grid beyond this
+// machine's memory (checked once nx and ny are in range).
 const char *values_problem(const double *v) {
-  static char message[160];
-  // Truncated the way set_run_constants truncates them.
-  auto whole = [](double value) -> double { return std::isnan(value) ? 0.0 : std::trunc(value); };
-  double gridx = whole(v[9]), gridy = whole(v[10]);
-  const char *grid = nullptr;
-  if (!(gridx >= 1 && gridx <= INT_MAX))
-    snprintf(message, sizeof message, "| nx = %g (value 10) is outside 1 .. %d", v[9], INT_MAX);
-  else if (!(gridy >= 1 && gridy <= INT_MAX))
-    snprintf(message, sizeof message, "| ny = %g (value 11) is outside 1 .. %d", v[10], INT_MAX);
-  else if ((grid = grid_problem(static_cast<int>(gridx), static_cast<int>(gridy))) != nullptr)
-    return grid;
-  else if (whole(v[18]) < 1)
-    snprintf(message, sizeof message, "| npar = %g (value 19) is below 1: at least one thread is needed", v[18]);
-  else if (whole(v[12]) < 1)
-    snprintf(message, sizeof message, "| itstp = %g (value 13) is below 1: an output interval needs a step", v[12]);
-  else if (whole(v[13]) < 0)
-    snprintf(message, sizeof message, "| itmax = %g (value 14) is negative", v[13]);
-  else if (whole(v[15]) != 0 && whole(v[15]) != 1)
-    snprintf(message, sizeof message, "| ipade = %g (value 16) is neither 0 (Pade) nor 1 (gamma0)", v[15]);
-  else if (!(v[8] > 0))
-    snprintf(message, sizeof message, "| ly = %g (value 9) is not positive", v[8]);
-  else if (v[2] == 0)
-    snprintf(message, sizeof message, "| delta = 0 (value 3): its reciprocal, the bracket weight, would be infinite");
-  else
-    return nullptr;
-  return message;
+  for (int k = 0; k < nvalues; k++) {
+    if (const char *message = value_refusal(k, v[k])) return message;
+    if (k == value_index("ny"))
+      if (const char *grid = grid_problem(static_cast<int>(v[value_index("nx")]), static_cast<int>(v[k])))
+        return grid;
+  }
+  return nullptr;
 }
 
-const double optional_defaults[noptional] = {1, 10, 0};
-
-const char *const value_names[nknown] = {"chat",  "taui",  "delta", "diff",   "incon",  "sigma",  "amp",   "vorfree",
-                                         "ly",    "nx",    "ny",    "dt",     "itstp",  "itmax",  "ntrace", "ipade",
-                                         "ihype", "b_plan", "npar", "nframe", "nckpt", "iseed"};
-
 const char *optional_problem(const double *opt) {
-  static char message[200];
-  auto whole_in = [](double value, double top) { return value >= 0 && value <= top && value == std::trunc(value); };
-  if (!whole_in(opt[0], 2147483647.0))
-    snprintf(message, sizeof message,
-             "| nframe = %g (value 20) is not a whole number >= 0 (outputs between two history frames, 0 none)", opt[0]);
-  else if (!whole_in(opt[1], 2147483647.0))
-    snprintf(message, sizeof message,
-             "| nckpt = %g (value 21) is not a whole number >= 0 (outputs between two checkpoints, 0 only at the end)",
-             opt[1]);
-  else if (!whole_in(opt[2], 2147483647.0))
-    snprintf(message, sizeof message,
-             "| iseed = %g (value 22) is not a whole number in 0 .. 2147483647 (0 the fixed bath)", opt[2]);
-  else
-    return nullptr;
-  return message;
+  for (int k = nvalues; k < nknown; k++)
+    if (const char *message = value_refusal(k, opt[k - nvalues])) return message;
+  return nullptr;
 }
 
 void check_values(const double *v) {

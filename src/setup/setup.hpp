@@ -6,14 +6,9 @@
 #include <string>
 
 #include "common/state.hpp"
+#include "setup/parameters.hpp"
 
-constexpr int nvalues = 19;                   // positional values of "tavo.inp" every file holds
-constexpr int noptional = 3;                  // optional values 20 .. 22 (nframe, nckpt, iseed)
-constexpr int nknown = nvalues + noptional;   // every value the program knows
 constexpr size_t parameter_file_limit = size_t(1) << 20;  // bytes a parameter file may hold
-
-// Defaults of the optional values 20 .. 22 for a file that stops before them.
-extern const double optional_defaults[noptional];
 
 // What read_values found in the text of a parameter file.
 struct value_reading {
@@ -21,6 +16,7 @@ struct value_reading {
   bool dangling_marker = false;  // the last word of the text is a marker
   int bad_value = 0;             // number (from 1) of the first stored value that is no number in full, 0 none
   std::string bad_word;          // that value's word
+  std::string bad_marker;        // the marker word before it
   std::string first_extra;       // the first value word beyond those stored ("" when there is none)
 };
 
@@ -31,34 +27,37 @@ struct value_reading {
 value_reading read_values(const std::string &text, double *values, int maxvalues);
 
 // The "|" message line (without line end) that refuses a reading of nknown values: a value that
-// is not a number, or fewer than nineteen values; nullptr when it can be used. The text stays
-// valid until the next call.
+// is not a number, or fewer than nineteen values; nullptr when it can be used. When the value or
+// its marker holds a name, an '=' and a number in one word ("dt=0.01"), the line shows the fix
+// ("write dt = 0.01"). The text stays valid until the next call.
 const char *reading_problem(const value_reading &reading);
 
 // The "|" warning line for a file with more values than the known ones (usually an '=' in a
 // comment), naming the first extra word; nullptr when there are none. Valid until the next call.
 const char *extra_values_warning(const value_reading &reading, int known);
 
-// The names of the values in the order of "tavo.inp" (chat, taui, delta, ... nframe, nckpt, iseed).
-extern const char *const value_names[nknown];
-
 // The values of "tavo.inp" as read, the optional ones with their defaults when left out; set by
 // initpar, kept for the records of the run (the field history's attributes).
 extern double values_read[nknown];
 
 
-// Stop with a "|" message when the nineteen values cannot make a run (grid below 1, or beyond
-// what this machine's memory holds, see grid_problem; npar, itstp, itmax, ipade, ly or value 3 out
-// of range) or an optional value 20 .. 22 is not a whole number in range. values holds nknown entries. Nothing has been written before.
+// Stop with a "|" message when a value cannot make a run: outside its range in the parameter
+// table, or a grid beyond what this machine's memory holds (see grid_problem). values holds
+// nknown entries. Nothing has been written before.
 void check_values(const double *values);
 
-// The "|" message line (without line end) of the first value that check_values refuses, or
-// nullptr when the nineteen values can make a run; the text stays valid until the next call.
+// The "|" message line (without line end) of the first of the nineteen values that the table's
+// ranges or the grid's memory refuse, or nullptr; the text stays valid until the next call.
 const char *values_problem(const double *values);
 
 // The "|" message line of the first optional value (values 20 .. 22, given as optional[0 .. 2])
 // that cannot make a run, or nullptr; the text stays valid until the next call.
 const char *optional_problem(const double *optional);
+
+// Read "tavo.inp" of the working directory into values (nknown entries, the optional ones with
+// their defaults when left out) and its text; stop with a "|" message when it cannot be read or
+// its values cannot make a run. Prints the label warnings and the extra-values warning.
+void read_parameter_file(double *values, std::string &text);
 
 // Set every parameter and derived run constant from the nineteen values as read; the optional
 // settings nframe, nckpt and iseed get their defaults.

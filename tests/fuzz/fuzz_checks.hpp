@@ -151,7 +151,7 @@ inline std::string check_parameters(const uint8_t *data, size_t size) {
   if (want_bad > 0 || reading.count < nvalues) return "accepted a reading that must be refused";
 
   // A file that stops before the optional values gets their defaults, as in initpar.
-  for (int k = std::max(reading.count, nvalues); k < nknown; k++) values[k] = optional_defaults[k - nvalues];
+  for (int k = std::max(reading.count, nvalues); k < nknown; k++) values[k] = parameter_table[k].fallback;
   const char *message = values_problem(values);
   if (!message) message = optional_problem(values + nvalues);
   if (message) {

@@ -245,6 +245,13 @@ TEST(InitparRun, BadInputStopsBeforeAnyFileIsTouched) {
     size_t end = text.find('\n', at);
     return text.substr(0, at) + name + " = " + value + text.substr(end);
   };
+  // The file with the line of value name replaced by line.
+  auto with_line = [&](const std::string &name, const std::string &line) {
+    std::string text = complete;
+    size_t at = text.find("\n" + name + " = ") + 1;
+    size_t end = text.find('\n', at);
+    return text.substr(0, at) + line + text.substr(end);
+  };
   auto with_grid = [&](double gridx, double gridy) {
     values19 v = good;
     v[v_nx] = gridx;
@@ -257,7 +264,7 @@ TEST(InitparRun, BadInputStopsBeforeAnyFileIsTouched) {
            maxthreads + 1, maxthreads);
 
   values19 many_samples = good;
-  many_samples[v_itmax] = 2147483648.0;  // saturates to the largest int: a terabyte of probe samples
+  many_samples[v_itmax] = 2147483647.0;  // the largest int: a terabyte of probe samples
   many_samples[v_ntrace] = 1;
   const std::string oversized = complete + std::string(size_t(1) << 20, 'c') + "\n";
 
@@ -289,6 +296,21 @@ TEST(InitparRun, BadInputStopsBeforeAnyFileIsTouched) {
       {"ly negative", with(v_ly, -6.5), 0, {"ly = -6.5"}},
       {"ly not a number", with_text("ly", "nan"), 0, {"ly = nan"}},
       {"value 3 zero", with(v_delta, 0), 0, {"delta = 0"}},
+      // A step of no length, a step backwards, and steps that are no number.
+      {"dt zero", with(v_dt, 0), 0, {"dt = 0 (value 12)", "> 0"}},
+      {"dt negative", with(v_dt, -0.01), 0, {"dt = -0.01 (value 12)", "> 0"}},
+      {"dt not a number", with_text("dt", "nan"), 0, {"dt = nan (value 12)", "finite"}},
+      {"dt infinite", with_text("dt", "inf"), 0, {"dt = inf (value 12)", "finite"}},
+      {"ly infinite", with_text("ly", "inf"), 0, {"ly = inf (value 9)"}},
+      {"chat infinite", with_text("chat", "-inf"), 0, {"chat = -inf (value 1)"}},
+      {"itmax beyond an int", with(v_itmax, 3e9), 0, {"itmax = 3e+09 (value 14)", "at most 2147483647"}},
+      {"nframe not whole", complete + "nframe = 1.5\n", 0, {"nframe = 1.5 (value 20)", "whole"}},
+      {"nckpt negative", complete + "nframe = 1\nnckpt = -1\n", 0, {"nckpt = -1 (value 21)"}},
+      {"iseed not a number", complete + "nframe = 1\nnckpt = 1\niseed = nan\n", 0, {"iseed = nan (value 22)"}},
+      // A value written into its marker: the message shows the fix.
+      {"value inside its marker", with_line("dt", "dt=0.01"), 0, {"value 12 ", "\"dt=0.01\"", "write dt = 0.01"}},
+      {"values inside their markers", with_line("nx", "nx=16").replace(with_line("nx", "nx=16").find("ny = "), 5, "ny="),
+       0, {"value 10 ", "write nx = 16"}},
       {"more threads than available", with(v_npar, maxthreads + 1), 0, {npar_message}},
       {"decimal comma", with_text("dt", "0,01"), 0, {"value 12 ", "\"0,01\""}},
       {"thousands separator", with_text("itmax", "1,000"), 0, {"value 14 ", "\"1,000\""}},

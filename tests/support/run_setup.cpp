@@ -73,13 +73,10 @@ std::string read_text(const std::string &path) {
 }
 
 std::string parameter_file(const values19 &v) {
-  static const char *names[19] = {"chat",  "taui",  "delta", "diff",   "incon", "sigma", "amp",
-                                  "vorfree", "ly",  "nx",    "ny",     "dt",    "itstp", "itmax",
-                                  "ntrace", "ipade", "ihype", "b_plan", "npar"};
   std::string text;
   char line[128];
-  for (int i = 0; i < 19; i++) {
-    snprintf(line, sizeof line, "%s = %.17g\n", names[i], v[i]);
+  for (int i = 0; i < nvalues; i++) {
+    snprintf(line, sizeof line, "%s = %.17g\n", parameter_table[i].name, v[i]);
     text += line;
   }
   return text;

@@ -6,13 +6,17 @@
 #include <string>
 
 #include "common/state.hpp"
+#include "setup/parameters.hpp"
 
-// The nineteen values of "tavo.inp" in their order.
-enum {
-  v_chat, v_taui, v_delta, v_diff, v_incon, v_sigma, v_amp, v_vorfree, v_ly, v_nx, v_ny, v_dt,
-  v_itstp, v_itmax, v_ntrace, v_ipade, v_ihype, v_bplan, v_npar
-};
-typedef std::array<double, 19> values19;
+// The places of the nineteen values of "tavo.inp", from the parameter table.
+constexpr int v_chat = value_index("chat"), v_taui = value_index("taui"), v_delta = value_index("delta"),
+              v_diff = value_index("diff"), v_incon = value_index("incon"), v_sigma = value_index("sigma"),
+              v_amp = value_index("amp"), v_vorfree = value_index("vorfree"), v_ly = value_index("ly"),
+              v_nx = value_index("nx"), v_ny = value_index("ny"), v_dt = value_index("dt"),
+              v_itstp = value_index("itstp"), v_itmax = value_index("itmax"), v_ntrace = value_index("ntrace"),
+              v_ipade = value_index("ipade"), v_ihype = value_index("ihype"), v_bplan = value_index("b_plan"),
+              v_npar = value_index("npar");
+typedef std::array<double, nvalues> values19;
 
 // A small, quiet run: 16 x 16 grid, ly = 2 pi (so k = index), warm ions, no dissipation, 1 thread.
 values19 test_values();

@@ -1,0 +1,66 @@
+// tavo [--help | --version | --parameters[=json] | --check]: tavo alone runs in the working
+// directory as it always did; every flag only reads and prints, and an argument the program does
+// not know is refused before anything is touched, so a mistyped command never empties the time
+// series of a run that is kept in the directory.
+#include "driver/command_line.hpp"
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/version.hpp"
+#include "setup/parameters.hpp"
+
+#ifndef TAVO_README
+#define TAVO_README "README.md of the tavo sources"
+#endif
+
+static const char usage[] =
+    "usage: tavo                 run in the working directory\n"
+    "       tavo --check         read tavo.inp here and say what its run would be; writes nothing\n"
+    "       tavo --parameters    the values of tavo.inp (--parameters=json for scripts)\n"
+    "       tavo --version       the program's version\n"
+    "       tavo --help          this text\n"
+    "\n"
+    "tavo simulates two-dimensional drift-wave turbulence. It reads \"tavo.inp\" in the working\n"
+    "directory (and \"restart.dat\" when incon = 2) and writes there: the time series eng.dat,\n"
+    "eng-transfer.dat, fne.dat, gamma.dat, zfx.dat, traces.dat and time.dat (emptied by a fresh run,\n"
+    "kept by a continued one), the profiles and cuts xprof.dat, cutx.dat, cuty.dat, the snapshots\n"
+    "n2d.dat, p2d.dat, w2d.dat, i2d.dat, the spectra pkx_*.dat, pky_*.dat, the probe spectra\n"
+    "ptt_*.dat, the field history tavo.nc, the restart file restart.dat and the lock tavo.lock.\n"
+    "Messages begin with \"|\"; an error is one such line and exit status 1.\n"
+    "\n"
+    "User guide: " TAVO_README "\n";
+
+int command_line(int argc, char **argv) {
+  if (argc <= 1) return -1;
+  if (argc > 2) {
+    fprintf(stderr, "| tavo: %d arguments given, at most one is known (see tavo --help); nothing was touched\n",
+            argc - 1);
+    return 1;
+  }
+  const char *flag = argv[1];
+  if (strcmp(flag, "--help") == 0 || strcmp(flag, "-h") == 0) {
+    fputs(usage, stdout);
+    return 0;
+  }
+  if (strcmp(flag, "--version") == 0) {
+    printf("tavo %s\n", tavo_version);
+    return 0;
+  }
+  if (strcmp(flag, "--parameters") == 0) {
+    fputs(parameter_listing().c_str(), stdout);
+    return 0;
+  }
+  if (strcmp(flag, "--parameters=json") == 0) {
+    fputs(parameter_json().c_str(), stdout);
+    return 0;
+  }
+  if (strcmp(flag, "--check") == 0) return check_parameter_file();
+  char shown[64];
+  snprintf(shown, sizeof shown, "%s", flag);
+  for (char *c = shown; *c; c++)
+    if (static_cast<unsigned char>(*c) < 32 || *c == 127) *c = '?';
+  fprintf(stderr, "| tavo: unknown argument \"%s%s\": tavo runs with no argument and reads \"tavo.inp\" (see tavo --help); "
+          "nothing was touched\n", shown, strlen(flag) >= sizeof shown ? "..." : "");
+  return 1;
+}

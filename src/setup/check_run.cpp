@@ -1,0 +1,89 @@
+// tavo --check: what a run of the "tavo.inp" at hand would be, without running it. The parameter
+// file is read and refused exactly as a run reads it; then every value is listed by name with its
+// unit and meaning, followed by the start-up stability advice of the step's constant terms
+// (coupling and dissipation; the E x B drift depends on the initial state, which only the run
+// makes; for grids up to 1024^2 or so, whose fields are made quickly), the memory the run reckons
+// for its fields and probe traces, the size of its field history and a cost estimate. Nothing is written: the lock, the time series and the wisdom are
+// left to the run.
+#include <omp.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "common/files.hpp"
+#include "common/state.hpp"
+#include "diagnostics/diagnostics.hpp"
+#include "setup/setup.hpp"
+
+// Wall time per grid point and step measured by the step benchmarks (bench/README.md, "Cost per
+// grid point"): from a quiet 2048^2 run to a loaded 1024^2 one.
+static const double fastest_ns = 150, slowest_ns = 600;
+
+// The largest fields --check makes to build the coefficient tables (a 1024^2 grid takes 320 MB).
+static const double check_table_bytes = 512e6;
+
+// A duration in seconds as the largest unit that keeps it above 1.
+static std::string duration(double seconds) {
+  char text[40];
+  if (seconds < 120) snprintf(text, sizeof text, "%.3g s", seconds);
+  else if (seconds < 7200) snprintf(text, sizeof text, "%.3g min", seconds / 60);
+  else if (seconds < 172800) snprintf(text, sizeof text, "%.3g h", seconds / 3600);
+  else snprintf(text, sizeof text, "%.3g days", seconds / 86400);
+  return text;
+}
+
+int check_parameter_file() {
+  std::string text;
+  double values[nknown];
+  read_parameter_file(values, text);
+  set_run_constants(values);
+  set_optional_constants(values + nvalues);
+  const int maxthreads = omp_get_max_threads();
+  if (npar > maxthreads) fatal("| npar = %d > %d max. available threads ... exiting", npar, maxthreads);
+
+  printf("| \"tavo.inp\" can make a run; its values:\n");
+  for (int k = 0; k < nknown; k++) {
+    const parameter &p = parameter_table[k];
+    char value[40];
+    if (p.kind == value_kind::whole) snprintf(value, sizeof value, "%d", static_cast<int>(values[k]));
+    else snprintf(value, sizeof value, "%g", values[k]);
+    printf("| %3d %-8s = %-12s %-11s %s%s\n", k + 1, p.name, value, p.unit, p.meaning,
+           k >= nvalues && values[k] == p.fallback ? " (default)" : "");
+  }
+
+  const long intervals = itmax / itstp;
+  const double steps = double(intervals) * itstp;
+  printf("| run: %ld outputs of %d steps, t = %g in steps of dt = %g%s\n", intervals, itstp, steps * dt, dt,
+         incon == 2 ? " after the time of restart.dat" : "");
+
+  // The constant terms of the stability check need the coefficient tables of this grid, which
+  // live with the fields: the fields are zeroed when they are made, which takes seconds and all
+  // their memory from 2048^2 on, so larger grids leave the check to the run's start.
+  const double fields = grid_bytes(nx, ny);
+  std::string advice;
+  if (fields <= check_table_bytes) {
+    allocate_fields();
+    build_tables();
+    advice = stability_warnings(0.0);
+  }
+  if (fields > check_table_bytes)
+    printf("| stability: checked when the run starts (the %.3g MB of fields that the coefficient tables need are "
+           "not made for --check above %.0f MB)\n", fields / 1e6, check_table_bytes / 1e6);
+  else if (advice.empty())
+    printf("| stability: dt is within the limits of the parallel coupling and the dissipation; the E x B drift "
+           "is checked against the initial state when the run starts\n");
+  else
+    printf("%s", advice.c_str());
+
+  const double traces = printtraces ? 2.0 * nprobes * double(maxtrace) * sizeof(double) : 0.0;
+  const double frames = nframe > 0 ? double(intervals / nframe) + 1 : 0;
+  const double history = frames * 4.0 * nx * ny * sizeof(float);
+  printf("| memory: %.3g MB for the fields and tables, %.3g MB for the probe traces\n", fields / 1e6, traces / 1e6);
+  printf("| field history tavo.nc: %.0f frames, about %.3g MB\n", frames, history / 1e6);
+  const double points = double(nx) * ny * steps;
+  printf("| cost: %.3g point-steps (nx ny steps); at %.0f to %.0f ns per point and step, as measured by the "
+         "benchmarks, about %s to %s of wall time\n", points, fastest_ns, slowest_ns,
+         duration(points * fastest_ns * 1e-9).c_str(), duration(points * slowest_ns * 1e-9).c_str());
+  return 0;
+}
