@@ -12,6 +12,7 @@
 #include "common/files.hpp"
 #include "common/state.hpp"
 #include "diagnostics/diagnostics.hpp"
+#include "diagnostics/runaway.hpp"
 #include "driver/driver.hpp"
 #include "initial/initial.hpp"
 #include "setup/setup.hpp"
@@ -84,6 +85,7 @@ int main() {
 
   //--- Steps 15-17. Field history, initial diagnostics, the start-up time, the stage timers.
   history_start(t0, intervals);
+  stop_on_runaway(t0, t0, itmax, ne, ni, pe);
   history_output(t0, 0, diagnose(0.0, 0.0, 0, itmax, ne, ni, pe, gni), ne, ni, pe);
   stage_time[t_ini] = omp_get_wtime() - run_start;
   for (int s = 0; s < nstages; s++)
@@ -104,6 +106,7 @@ int main() {
     t = (t0 + k * ddtt) + itstp * dt;
     double start = omp_get_wtime();
     derive_output_fields();  // gni, ww, hyve, hyvi of this state, also for the end stage
+    stop_on_runaway(t, t0, itmax, ne, ni, pe);  // before any output or checkpoint of this state
     history_output(t, k + 1, diagnose(t, t0, k, itmax, ne, ni, pe, gni), ne, ni, pe);
     // a checkpoint only after this output passed its crash check (the end writes its own)
     if (nckpt > 0 && (k + 1) % nckpt == 0 && k + 1 < intervals) writerestart(t);
