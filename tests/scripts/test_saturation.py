@@ -200,3 +200,24 @@ def test_analyse_refuses_a_window_over_a_blow_up(workdir):
     assert "| note: the records from t = 96 on belong to a blow-up" in done.stderr
     summary = json.load(open(os.path.join(workdir, "summary.json")))
     assert summary["window"]["t_end"] == 95
+
+
+@pytest.mark.skipif(shutil.which("ffmpeg") is None, reason="ffmpeg is not installed")
+def test_movie_ends_before_frames_that_are_not_finite(tmp_path):
+    import xarray as xr
+    field = np.random.default_rng(3).normal(size=(4, 8, 6))
+    field[2, 3, 3] = np.inf
+    coords = {"time": [1.0, 2.0, 3.0, 4.0], "x": np.arange(8) * 0.5, "y": np.arange(6) * 0.5}
+    xr.Dataset({"ne": (("time", "x", "y"), field), "phi": (("time", "x", "y"), field)},
+               coords=coords).to_netcdf(tmp_path / "tavo.nc")
+    done = subprocess.run([sys.executable, os.path.join(TOP, "scripts", "movie"), str(tmp_path)],
+                          capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr
+    assert "| movie: the frames from t = 3 on are not finite (a blow-up): the film ends before them" in done.stderr
+    assert "| movie of 2 frames" in done.stdout
+    field[0, 0, 0] = np.nan
+    xr.Dataset({"ne": (("time", "x", "y"), field), "phi": (("time", "x", "y"), field)},
+               coords=coords).to_netcdf(tmp_path / "tavo.nc")
+    done = subprocess.run([sys.executable, os.path.join(TOP, "scripts", "movie"), str(tmp_path)],
+                          capture_output=True, text=True, timeout=300)
+    assert done.returncode == 1 and done.stderr.startswith("| movie: the first frame (t = 1) is not finite")
