@@ -27,7 +27,8 @@ energy is positive, its logarithm, in which a growth that ends in a burst still 
   3. the drift of a straight-line fit across the window is within Z of its error (the fit's
      slope error with the sample count reduced by 2 tau_int, times the window's length);
   4. it holds at least MIN_TAU_WINDOWS = 20 integrated autocorrelation times.
-The tests run in this order and the first that fails gives the reason.
+The tests run in this order; the reason given is that of the earliest test that failed in any
+series.
 """
 import numpy as np
 
@@ -125,7 +126,8 @@ def drift(t, x, tau):
 
 def window_tests(t, x, name, pinned=False):
     """The tests 2-4 of the head (1 is `pinned`) on the window x(t) of one series; returns
-    (passed, reason, details)."""
+    (passed, reason, details, rank): the rank of the failed test (0 start, 1 halves, 2 drift,
+    3 length; -1 when all passed)."""
     t = np.asarray(t, dtype=float)
     x = np.asarray(x, dtype=float)
     name = LABELS.get(name, name)
@@ -138,19 +140,19 @@ def window_tests(t, x, name, pinned=False):
     details = {"halves": [m1, m2], "halves_error": float(np.hypot(e1, e2)), "drift": change,
                "drift_error": change_error, "tau_windows": n / tau}
     if pinned:
-        return False, f"the {name} has not settled: its best start is at the end of the searched range", details
+        return False, f"the {name} has not settled: its best start is at the end of the searched range", details, 0
     trend = "rises" if m2 > m1 else "falls"
     if abs(m2 - m1) > Z * np.hypot(e1, e2):
         return False, (f"the {name} still {trend} ({m1:.3g} → {m2:.3g} between the halves, "
-                       f"{abs(m2 - m1) / np.hypot(e1, e2):.2g} combined errors)"), details
+                       f"{abs(m2 - m1) / np.hypot(e1, e2):.2g} combined errors)"), details, 1
     if abs(change) > Z * change_error:
         trend = "rises" if change > 0 else "falls"
         return False, (f"the {name} still {trend} (a drift of {change:.3g} ± {change_error:.2g} across the "
-                       f"window)"), details
+                       f"window)"), details, 2
     if n < MIN_TAU_WINDOWS * tau:
         return False, (f"the window holds {n / tau:.3g} autocorrelation times of the {name}, "
-                       f"fewer than {MIN_TAU_WINDOWS:g}"), details
-    return True, "", details
+                       f"fewer than {MIN_TAU_WINDOWS:g}"), details, 3
+    return True, "", details, -1
 
 
 def decide_window(t, series, tested, first=None, last=None, energy="E"):
@@ -183,12 +185,13 @@ def decide_window(t, series, tested, first=None, last=None, energy="E"):
     if energy in windows and np.all(windows[energy] > 0):
         windows["log " + energy] = np.log(windows[energy])
     for name, x in windows.items():
-        passed, reason, details = window_tests(t[first:end], x, name, pinned.get(name, False))
+        passed, reason, details, rank = window_tests(t[first:end], x, name, pinned.get(name, False))
         result["tests"][name] = details
         if not passed:
-            reasons.append(reason)
+            reasons.append((rank, reason))
+    # The reason of the earliest test that failed in any series: a drift says more than a length.
     result["saturated"] = not reasons
-    result["reason"] = reasons[0] if reasons else ""
+    result["reason"] = min(reasons)[1] if reasons else ""
     return result
 
 

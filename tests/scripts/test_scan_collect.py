@@ -128,3 +128,38 @@ def test_a_finished_scan_is_extended_without_running_its_done_points(tmp_path):
     # another scanned name is another scan
     done = scan(tmp_path, "--tavo", str(program), "base", "out", "chat=-1", "amp=1", env=env)
     assert done.returncode == 1 and "holds another scan" in done.stderr
+
+
+def test_published_table_from_the_summaries(collected):
+    for chat, seed in SUMMARIES:
+        path = collected / "out" / f"chat_{chat}_iseed_{seed}" / "summary.json"
+        summary = json.loads(path.read_text())
+        summary.update(version="9.9", window={"t_start": 300.0, "t_end": 700.0})
+        path.write_text(json.dumps(summary))
+    readme = collected / "README.md"
+    readme.write_text("# example\n\n<!-- published-table begin -->\nstale\n<!-- published-table end -->\n\nmore\n")
+    published = os.path.join(TOP, "examples", "scan-coupling", "published.csv")
+    done = subprocess.run([sys.executable, os.path.join(TOP, "scripts", "published-table"), str(collected / "out"),
+                           published, "--readme", str(readme)], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    text = readme.read_text()
+    assert "stale" not in text and text.startswith("# example\n") and text.endswith("\n\nmore\n")
+    lines = {line.split(" | ")[0]: line for line in text.splitlines() if line.startswith("| ")}
+    # C = 1: two saturated seeds, the combined error, the hw2d value with its spread and source
+    error = np.sqrt(np.var([0.60, 0.61], ddof=1) / 2 + (0.025 ** 2 + 0.022 ** 2) / 4)
+    assert f"⟨Γn⟩ 0.605 ± {error:.3f} (2)" in lines["| 1"]
+    assert "| yes (2 of 2) | t 300–700 | 0.60 ± 0.05 | 250+ | hw2d README" in lines["| 1"]
+    for source in ("doi 10.17617/2.2085490", "doi 10.1088/1361-6587/aaa373", "doi 10.1063/1.871116",
+                   "doi 10.1063/1.871566"):
+        assert source in text
+    # C = 2: one seed did not saturate: flagged, compared with nothing, its reason listed
+    assert "| **no** (1 of 2) |" in lines["| 2"] and lines["| 2"].endswith("— (not saturated) |")
+    assert "- C = 2, chat_-2_iseed_2: the flux still falls" in text
+    assert "| 0.5 | ⟨Γn⟩ not in the scan |" in text
+    assert "(program version 9.9) at commit " in text
+    # a published value without a source is refused
+    bare = collected / "bare.csv"
+    bare.write_text("C,quantity,mean,spread,saturated_after,source\n1,flux,0.6,0.05,250,\n")
+    done = subprocess.run([sys.executable, os.path.join(TOP, "scripts", "published-table"), str(collected / "out"),
+                           str(bare)], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 1 and done.stderr.startswith("| published-table: ") and "has no source" in done.stderr
