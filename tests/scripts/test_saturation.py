@@ -158,7 +158,8 @@ def test_a_run_still_in_its_growth_is_not_saturated(workdir):
 def test_a_late_blow_up_is_stopped_and_never_averaged(workdir):
     # warm ions, C = 0.1 with dt above the coupling's limit (0.09): grows from the bath for 16
     # time units, then runs away within two outputs
-    blow_up = dict(chat=0.1, taui=1.0, diff=5e-4, ly=64.0, nx=64, ny=64, dt=0.1, itstp=10, itmax=3000, nckpt=1)
+    blow_up = dict(chat=0.1, taui=1.0, diff=5e-4, ly=64.0, nx=64, ny=64, dt=0.1, itstp=10, itmax=3000, nckpt=1,
+                   nframe=1)
     done = run_tavo(workdir, **blow_up)
     assert done.returncode == 1, done.stdout + done.stderr
     assert "\n|TAVO CRASHED!  enn=" in done.stdout
@@ -174,6 +175,15 @@ def test_a_late_blow_up_is_stopped_and_never_averaged(workdir):
     assert float(restart[0]) == pytest.approx(eng[-1, 0])
     assert np.all(np.isfinite(np.array(restart[3:], dtype=float)))
     assert np.max(np.abs(np.array(restart[3:], dtype=float))) < 1e3
+    # the field history ends with the same output, every value finite
+    import netCDF4
+    with netCDF4.Dataset(os.path.join(workdir, "tavo.nc")) as ds:
+        assert float(ds["time"][-1]) == pytest.approx(eng[-1, 0])
+        written = np.ma.filled(ds["series_time"][:].astype(float), np.nan)
+        written = np.isfinite(written)  # the entries the run wrote; the rest stays at the fill value
+        assert float(ds["series_time"][:][written][-1]) == pytest.approx(eng[-1, 0])
+        energy = np.ma.filled(ds["E"][:].astype(float), np.nan)[written]
+        assert np.all(np.isfinite(energy)) and np.all(np.isfinite(ds["ne"][-1]))
     # analyse takes no blow-up record: a finite summary
     done = analyse(workdir)
     assert done.returncode == 0, done.stderr
