@@ -16,5 +16,6 @@ double runaway_factor(double interval);
 
 // Stop the run with the crash lines when the energy E_K + enn of the state is not finite or has
 // grown since the last output that passed by more than runaway_factor of the time between them;
-// otherwise remember this output as the last good one. t0 and itmax as for diagnose.
+// otherwise remember this output as the last good one. t, t0 and itmax as for diagnose (the
+// initial call with t = t0 = 0: its energy is no reference for the growth test).
 void stop_on_runaway(double t, double t0, int itmax, array2d ne, array2d ni, array2d pe);

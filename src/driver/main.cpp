@@ -85,7 +85,7 @@ int main() {
 
   //--- Steps 15-17. Field history, initial diagnostics, the start-up time, the stage timers.
   history_start(t0, intervals);
-  stop_on_runaway(t0, t0, itmax, ne, ni, pe);
+  stop_on_runaway(0.0, 0.0, itmax, ne, ni, pe);  // the times of the initial diagnostics call
   history_output(t0, 0, diagnose(0.0, 0.0, 0, itmax, ne, ni, pe, gni), ne, ni, pe);
   stage_time[t_ini] = omp_get_wtime() - run_start;
   for (int s = 0; s < nstages; s++)
