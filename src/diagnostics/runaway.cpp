@@ -18,7 +18,9 @@
 // differences. Fast linear growth (drift waves grow at a fraction of g) and the strongest
 // turbulent bursts stay far below the bound; a numerical instability of dt crosses it within a
 // few outputs. The exponent is capped at 700 (a factor 1e304); beyond that only the finite test
-// applies.
+// applies. The start's E is no reference (some starts leave the potential to the first step, and
+// a blob with ni = ne gains E_K at once), so the first output after the start is checked for
+// finiteness only; the growth test begins with the second.
 // It prints the two crash lines of the specified crash stop, a line that says what ran away, and
 // the likely cause with the rates of the last output that passed, so that its dt is one a user can
 // take; then the process ends with status 1, as after the specified crash stop. The check comes
