@@ -12,6 +12,7 @@
 #include "common/files.hpp"
 #include "common/state.hpp"
 #include "diagnostics/diagnostics.hpp"
+#include "diagnostics/runaway.hpp"
 #include "driver/command_line.hpp"
 #include "driver/driver.hpp"
 #include "driver/stop.hpp"
@@ -106,6 +107,7 @@ int main(int argc, char **argv) {
     restore_traces(trace_n, trace_p);
   } else {
     history_start(t0, intervals);
+    stop_on_runaway(0.0, 0.0, itmax, ne, ni, pe);  // the times of the initial diagnostics call
     history_output(t0, 0, diagnose(0.0, 0.0, 0, itmax, ne, ni, pe, gni), ne, ni, pe);
   }
   stage_time[t_ini] = omp_get_wtime() - run_start;
@@ -128,6 +130,7 @@ int main(int argc, char **argv) {
     t = (t0 + k * ddtt) + itstp * dt;
     double start = omp_get_wtime();
     derive_output_fields();  // gni, ww, hyve, hyvi of this state, also for the end stage
+    stop_on_runaway(t, t0, itmax, ne, ni, pe);  // before any output or checkpoint of this state
     history_output(t, k + 1, diagnose(t, t0, k, itmax, ne, ni, pe, gni), ne, ni, pe);
     // a checkpoint only after this output passed its crash check (the end writes its own)
     if (nckpt > 0 && (k + 1) % nckpt == 0 && k + 1 < intervals) write_checkpoint(t, t0, steps, trace_n, trace_p);

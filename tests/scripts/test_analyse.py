@@ -49,7 +49,7 @@ class ErrorBars(unittest.TestCase):
         rng = np.random.default_rng(7)
         for phi in (0.0, 0.8, 0.95):
             tau_true = (1 + phi) / (2 * (1 - phi))
-            mean, error, tau, tau_error = analyse.mean_and_error(ar1(rng, 40000, phi, 3.0))
+            mean, error, tau, tau_error = analyse.saturation.mean_and_error(ar1(rng, 40000, phi, 3.0))
             with self.subTest(phi=phi):
                 self.assertLess(abs(mean - 3.0), 3 * error, f"mean {mean} ± {error}")
                 self.assertLess(abs(tau - tau_true), 3 * tau_error, f"tau {tau} ± {tau_error}, true {tau_true}")
@@ -59,7 +59,7 @@ class ErrorBars(unittest.TestCase):
 
     def test_stated_error_is_the_spread_of_independent_means(self):
         rng = np.random.default_rng(11)
-        results = [analyse.mean_and_error(ar1(rng, 2000, 0.9, -1.0)) for _ in range(300)]
+        results = [analyse.saturation.mean_and_error(ar1(rng, 2000, 0.9, -1.0)) for _ in range(300)]
         means = np.array([r[0] for r in results])
         stated = np.mean([r[1] for r in results])
         # 300 means give their spread to about 4 % (1/sqrt(2*300)); the estimator's bias for a
@@ -73,7 +73,7 @@ class Window(unittest.TestCase):
         growth = 1e-6 * np.exp(np.arange(60) * np.log(1e6) / 60)  # e-fold to saturation at index 60
         for phi in (0.0, 0.7):
             series = np.concatenate([growth, ar1(rng, 140, phi, 1.0, 0.05)])
-            start = analyse.mser_start(series)
+            start, _ = analyse.saturation.mser_start(series)
             with self.subTest(phi=phi):
                 self.assertGreaterEqual(start, 55)
                 self.assertLessEqual(start, 80)

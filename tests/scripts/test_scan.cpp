@@ -228,7 +228,7 @@ TEST(Scan, RefusalsAreOneLineWithStatusOne) {
       {"base out2 iseed=5..1", "| iseed=5..1: the range 5..1 is empty"},
       {"base out2 chat=1 chat=2", "| chat is scanned twice"},
       {"nowhere out2 chat=1", "| cannot read the base parameter file nowhere/tavo.inp"},
-      {"--slurm base out chat=1,3", "| " + dir + "/out holds another scan"},
+      {"--slurm base out iseed=1,3", "| " + dir + "/out holds another scan"},
       {"collect nowhere", "| " + dir + "/nowhere holds no scan record"},
       {"base out2", "| nothing to scan"},
   };
