@@ -16,10 +16,14 @@ import pytest
 
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCAN = os.path.join(TOP, "scripts", "scan")
-NAMES = ["chat", "taui", "delta", "diff", "incon", "sigma", "amp", "vorfree", "ly", "nx", "ny", "dt", "itstp",
-         "itmax", "ntrace", "ipade", "ihype", "b_plan", "npar"]
-BASE = "".join(f"{n} = {v}\n" for n, v in zip(NAMES, [-1, 0, 1, 1e-3, 1, 1, 0.5, 0, 16, 16, 16, 0.02, 5, 20, 0, 0,
-                                                      2, 0, 1]))
+sys.path.insert(0, os.path.join(TOP, "python"))
+from tavo.parameters import with_values  # noqa: E402
+
+# A cold-ion 16 x 16 base of 20 steps, written through the package's parameter writer.
+with open(os.path.join(TOP, "examples", "default", "tavo.inp")) as _f:
+    BASE = with_values(_f.read(), dict(nx=16, ny=16, ly=16, dt=0.02, itstp=5, itmax=20, ntrace=0, chat=-1, taui=0,
+                                       delta=1, diff=1e-3, ihype=2, ipade=0, vorfree=0, incon=1, sigma=1, amp=0.5,
+                                       b_plan=0, npar=1))
 QUANTITIES = ["flux", "enn", "E_K", "E", "EZ_over_EK"]
 
 
