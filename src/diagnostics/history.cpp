@@ -33,6 +33,7 @@
 // under "tavo.nc.old" (or .old2, ...) with a "|" line on standard error and a new history starts.
 // The copy costs one read and write of the old file per continuation.
 #include <netcdf.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -268,6 +269,38 @@ static std::string free_old_name() {
   return name;
 }
 
+// The largest variable of the 64-bit-offset format: a fixed variable, or one record of a record
+// variable, holds less than 4 GiB.
+constexpr double largest_variable = 4294967292.0;
+
+const char *history_problem(int outputs) {
+  static char message[300];
+  if (nframe <= 0) return nullptr;
+  for (const char *name : {history_name, history_temp}) {
+    struct stat status;
+    if (lstat(name, &status) == 0 && !S_ISREG(status.st_mode) && !S_ISLNK(status.st_mode)) {
+      snprintf(message, sizeof message,
+               "| \"%s\" is there but is not a file (a directory?): the field history cannot be written; move it "
+               "away or set nframe = 0 (value 20)", name);
+      return message;
+    }
+  }
+  const double entries_bytes = 8.0 * (static_cast<double>(outputs) + 1.0);
+  if (entries_bytes > largest_variable) {
+    snprintf(message, sizeof message,
+             "| itmax/itstp = %d outputs (values 14, 13): the series of the field history \"%s\" hold at most %.0f "
+             "entries; use fewer outputs or nframe = 0 (value 20)", outputs, history_name, largest_variable / 8 - 1);
+    return message;
+  }
+  if (4.0 * static_cast<double>(nx) * static_cast<double>(ny) > largest_variable) {
+    snprintf(message, sizeof message,
+             "| nx = %d, ny = %d (values 10, 11): a frame of the field history \"%s\" holds at most %.0f values; "
+             "set nframe = 0 (value 20)", nx, ny, history_name, largest_variable / 4);
+    return message;
+  }
+  return nullptr;
+}
+
 void history_start(double t0, int outputs) {
   if (nframe <= 0) return;
   frame_buffer = static_cast<float *>(malloc(sizeof(float) * size_t(nx) * size_t(ny)));
@@ -290,7 +323,7 @@ void history_start(double t0, int outputs) {
               kept.c_str(), t0);
     } else {
       // Restart times carry seven digits: what lies within a millionth of t0 counts as t0.
-      const double tolerance = 1e-6 * (std::fabs(t0) > 1.0 ? std::fabs(t0) : 1.0);
+      const double tolerance = series_tolerance(std::fabs(t0) > 1.0 ? std::fabs(t0) : 1.0, 1e-6);
       keep_frames = leading_before(old.file, old.time_var, old_frames, t0 - tolerance);
       keep_entries = leading_before(old.file, old.series_time_var, old_room, t0 + tolerance);
       const std::string before = old_history_text(old.file);

@@ -42,6 +42,8 @@ int main() {
   // run per directory).
   double *trace_n = reserve_trace();
   double *trace_p = reserve_trace();
+  if (itmax > 0)
+    if (const char *problem = history_problem(itmax / itstp)) fatal("%s", problem);
   hold_run_lock();
 
   //--- Steps 4-7. The step's transforms (buffers, plans for npar threads, half tables) and the wisdom.
@@ -60,18 +62,25 @@ int main() {
 
   //--- Step 11. Initial state (or the restart file, read and checked); t0 is the start time, and
   // the spectral dissipation of the initial densities, which the first step applies; the rates
-  // that limit dt, checked on standard error. Then the time series: a fresh run empties them, a
-  // continued run drops what a killed run appended after t0.
+  // that limit dt, checked on standard error. Then the field history (built under a temporary
+  // name: a failure there leaves every earlier file as it was) and the time series: a fresh run
+  // sets the earlier run's checkpoints aside and empties the series, a continued run drops what a
+  // killed run appended after t0.
   const double t0 = initcond();
   derive_dissipation();
   check_stability(pe);
-  if (incon == 2) drop_records_after(t0);
-  else empty_time_series();
+  const int intervals = itmax / itstp;
+  if (itmax > 0) history_start(t0, intervals);
+  if (incon == 2) {
+    drop_records_after(t0);
+  } else {
+    set_aside_checkpoints();
+    empty_time_series();
+  }
 
   //--- Steps 12-13.
   printf("| start time stepping ...\n");
   fflush(stdout);
-  const int intervals = itmax / itstp;
   dtt = dt * 6.0 / 11.0;
   ddtt = static_cast<double>(itstp) * dt;
 
@@ -82,8 +91,8 @@ int main() {
     return 0;
   }
 
-  //--- Steps 15-17. Field history, initial diagnostics, the start-up time, the stage timers.
-  history_start(t0, intervals);
+  //--- Steps 15-17. Initial diagnostics (the field history was opened above), the start-up time,
+  // the stage timers.
   history_output(t0, 0, diagnose(0.0, 0.0, 0, itmax, ne, ni, pe, gni), ne, ni, pe);
   stage_time[t_ini] = omp_get_wtime() - run_start;
   for (int s = 0; s < nstages; s++)
