@@ -35,6 +35,9 @@ void history_start(double t0, int outputs);
 // no file: the run asks before its first file.
 const char *history_problem(int outputs);
 
+// Bytes of the frame buffer the field history reserves on a gridx by gridy grid.
+double history_frame_bytes(int gridx, int gridy);
+
 // Record output number `output` (0 the call at t0) at time t: its series entry (output > 0) and,
 // every nframe outputs, a frame of ne, ni, pe and lap_pe; then flush the file.
 void history_output(double t, int output, const output_scalars &s, array2d ne, array2d ni, array2d pe);

@@ -301,10 +301,14 @@ const char *history_problem(int outputs) {
   return nullptr;
 }
 
+double history_frame_bytes(int gridx, int gridy) {
+  return sizeof(float) * static_cast<double>(gridx) * static_cast<double>(gridy);
+}
+
 void history_start(double t0, int outputs) {
   if (nframe <= 0) return;
-  frame_buffer = static_cast<float *>(malloc(sizeof(float) * size_t(nx) * size_t(ny)));
-  if (!frame_buffer) fatal("| cannot reserve the frame buffer of the field history (%d x %d values)", nx, ny);
+  frame_buffer = reserved(static_cast<float *>(malloc(sizeof(float) * size_t(nx) * size_t(ny))),
+                          history_frame_bytes(nx, ny), "the frame buffer of the field history");
 
   char line[160];
   snprintf(line, sizeof line, "tavo %s: %s at t = %.8g, %d outputs of %d steps", tavo_version,

@@ -40,6 +40,9 @@ int main() {
 
   //--- Step 3. Probe-trace stores; then the directory's lock, the first file a run touches (one
   // run per directory).
+  const double trace_bytes = maxtrace > 0 ? double(nprobes) * double(maxtrace) * double(sizeof(double)) : 0.0;
+  if (const char *problem = memory_problem(2 * trace_bytes + 4 * double(sizeof(double)) * double(maxtrace)))
+    fatal("%s", problem);  // the two stores and, at the end, their analysis
   double *trace_n = reserve_trace();
   double *trace_p = reserve_trace();
   if (itmax > 0)
