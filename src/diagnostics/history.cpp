@@ -175,6 +175,38 @@ static void create_file(const char *name, size_t room, const std::string &lines,
   for (int v = 0; v < nseries; v++) check(nc_put_var_double(f, ids.series_var[v], empty.data()), "writing a series", name);
 }
 
+// Why the open old history cannot be continued although its header is sound, nullptr when it can.
+// A file cut short (copied in part, truncated) keeps a header that counts frames it no longer
+// holds, and netCDF reads the missing ones as zeros: so the file must be at least as long as its
+// records and fixed variables (the header itself is not counted, so a cut within the last few
+// kilobytes passes), and its frame times must be finite and increase.
+static const char *damage(const char *name, const history_ids &ids, size_t old_frames, size_t old_room) {
+  static char reason[200];
+  struct stat status;
+  const double record = sizeof(double) + nfields * sizeof(float) * static_cast<double>(nx) * static_cast<double>(ny);
+  const double fixed = sizeof(double) * (static_cast<double>(nx) + ny + (nseries + 1.0) * static_cast<double>(old_room));
+  const double needed = static_cast<double>(old_frames) * record + fixed;
+  if (stat(name, &status) == 0 && static_cast<double>(status.st_size) < needed) {
+    snprintf(reason, sizeof reason, "is cut short: it holds %lld bytes, its %zu frames and series need more than %.0f",
+             static_cast<long long>(status.st_size), old_frames, needed);
+    return reason;
+  }
+  if (old_frames == 0) return nullptr;
+  std::vector<double> times(old_frames);
+  const size_t start = 0;
+  if (nc_get_vara_double(ids.file, ids.time_var, &start, &old_frames, times.data()) != NC_NOERR) {
+    snprintf(reason, sizeof reason, "cannot be read: its frame times are damaged");
+    return reason;
+  }
+  for (size_t r = 0; r < old_frames; r++)
+    if (!std::isfinite(times[r]) || (r > 0 && !(times[r] > times[r - 1]))) {
+      snprintf(reason, sizeof reason, "is damaged: frame %zu has the time %g after %g", r + 1, times[r],
+               r > 0 ? times[r - 1] : 0.0);
+      return reason;
+    }
+  return nullptr;
+}
+
 // The ids of an existing history in ids (opened read-only) and its frame and series counts;
 // nullptr when it is a history of the current grid, else why it cannot be continued.
 static const char *open_old(const char *name, history_ids &ids, size_t *old_frames, size_t *old_room) {
@@ -210,7 +242,7 @@ static const char *open_old(const char *name, history_ids &ids, size_t *old_fram
              ly_points, spacing, nx, ny, 1.0 / hy);
     return reason;
   }
-  return nullptr;
+  return damage(name, ids, *old_frames, *old_room);
 }
 
 // The text of the old file's history attribute ("" when it has none).
