@@ -109,13 +109,14 @@ const char *threads_problem(int threads) {
   return message;
 }
 
-const char *memory_problem(double more) {
+const char *memory_problem(double mapped, double later) {
   static char message[300];
   // The thread team exists from here on: its stacks are mapped before the room is measured.
 #pragma omp parallel
   { (void)0; }
-  const double total = grid_bytes(nx, ny) + more;
-  const double left = total - (block ? block_bytes(nx, ny) : 0.0);  // the fields are reserved already
+  const double own = mapped + later;
+  const double total = grid_bytes(nx, ny) + own;
+  const double left = total - mapped - (block ? block_bytes(nx, ny) : 0.0);  // the fields are reserved already
   const double room = address_room();
   struct sysinfo machine;
   const double memory = sysinfo(&machine) == 0
@@ -124,8 +125,8 @@ const char *memory_problem(double more) {
                             : 0.0;
   if (memory > 0 && total > memory)
     snprintf(message, sizeof message,
-             "| nx = %d, ny = %d (values 10, 11): the run needs %.0f bytes, more than this machine's %.0f bytes of "
-             "memory and swap", nx, ny, total, memory);
+             "| nx = %d, ny = %d (values 10, 11): the run needs %.0f bytes (%.0f of them for the probe traces), more "
+             "than this machine's %.0f bytes of memory and swap", nx, ny, total, own, memory);
   else if (left > room)
     snprintf(message, sizeof message,
              "| nx = %d, ny = %d (values 10, 11): the run needs %.0f bytes more, more than the %.0f bytes of address "

@@ -119,11 +119,12 @@ double grid_bytes(int gridx, int gridy);
 // nullptr when the grid may be tried. The text stays valid until the next call.
 const char *grid_problem(int gridx, int gridy);
 
-// Why the run cannot hold what it will reserve (grid_bytes of its grid and `more` bytes of its
-// own, the probe stores), as a "|" line without line end, or nullptr: more than this machine's
-// memory and swap, or more than the address space left under the process's limit (ulimit -v).
-// Called once the fields are reserved, before the run touches its first file.
-const char *memory_problem(double more);
+// Why the run cannot hold what it will reserve (grid_bytes of its grid, the `mapped` bytes of the
+// probe stores it has reserved and the `later` bytes of their analysis), as a "|" line without
+// line end, or nullptr: more than this machine's memory and swap, or more than the address space
+// left under the process's limit (ulimit -v). Called once the fields and the stores are reserved,
+// before the run touches its first file.
+const char *memory_problem(double mapped, double later);
 
 // Why `threads` threads cannot start (their stacks need more address space than is left under
 // the process's limit, ulimit -v), as a "|" line without line end, or nullptr.

@@ -343,7 +343,7 @@ void history_start(double t0, int outputs) {
                           history_frame_bytes(nx, ny), "the frame buffer of the field history");
 
   char line[160];
-  snprintf(line, sizeof line, "tavo %s: %s at t = %.8g, %d outputs of %d steps", tavo_version,
+  snprintf(line, sizeof line, "tavo %s: %s at t = %.8g, %d outputs of %d steps planned", tavo_version,
            incon == 2 ? "continued" : "started", t0, outputs, itstp);
   history_ids old;
   size_t keep_frames = 0, keep_entries = 0;

@@ -38,13 +38,14 @@ int main() {
   // parameters comes here, before any file is touched.
   initpar();
 
-  //--- Step 3. Probe-trace stores; then the directory's lock, the first file a run touches (one
-  // run per directory).
-  const double trace_bytes = maxtrace > 0 ? double(nprobes) * double(maxtrace) * double(sizeof(double)) : 0.0;
-  if (const char *problem = memory_problem(2 * trace_bytes + 4 * double(sizeof(double)) * double(maxtrace)))
-    fatal("%s", problem);  // the two stores and, at the end, their analysis
+  //--- Step 3. Probe-trace stores, the check of everything the run will reserve and of its field
+  // history; then the directory's lock, the first file a run touches (one run per directory).
   double *trace_n = reserve_trace();
   double *trace_p = reserve_trace();
+  // Everything else the run will reserve, with the two stores (reserved now) and their analysis.
+  const double trace_bytes = maxtrace > 0 ? double(nprobes) * double(maxtrace) * double(sizeof(double)) : 0.0;
+  if (const char *problem = memory_problem(2 * trace_bytes, 4 * double(sizeof(double)) * double(maxtrace)))
+    fatal("%s", problem);
   if (itmax > 0)
     if (const char *problem = history_problem(itmax / itstp)) fatal("%s", problem);
   hold_run_lock();
