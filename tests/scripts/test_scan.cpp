@@ -236,8 +236,8 @@ TEST(Scan, CountsOnlyPointsThatRanAndWereAnalysed) {
        "TAVO_ANALYSE=\"/bin/bash D/analyse\" SCAN base out chat=0.5", 0, "| 1 of 1 points done", 1},
       {"a point whose directory a running program holds is not started",
        "mkdir -p out/chat_0.5 && (python3 -c \"import fcntl, os, time; f = os.open('out/chat_0.5/tavo.lock', "
-       "os.O_RDWR | os.O_CREAT); fcntl.flock(f, fcntl.LOCK_EX); time.sleep(20)\" & echo $! > holder; sleep 1; "
-       "TAVO_ANALYSE=D/analyse SCAN base out chat=0.5; s=$?; kill $(cat holder); exit $s)",
+       "os.O_RDWR | os.O_CREAT); fcntl.flock(f, fcntl.LOCK_EX); time.sleep(20)\" & h=$!; sleep 1; "
+       "TAVO_ANALYSE=D/analyse SCAN base out chat=0.5; s=$?; kill $h; wait $h; exit $s)",
        1, "| 0 of 1 points done", 0},
       {"SIGTERM stops the scan and its points, which are not counted",
        "TAVO_ANALYSE=D/slow SCAN -j 1 base out iseed=1..3 & p=$!; sleep 2; kill -TERM $p; wait $p", 1,
