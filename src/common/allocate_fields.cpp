@@ -13,7 +13,10 @@
 // Separately allocated, page-aligned fields with power-of-two strides made the update sweep 1.5 to
 // 2.4 times slower through such conflicts. The profiles and spectrum means follow the fields in the
 // same block, each starting on a line of its own.
+#include <omp.h>
+#include <sys/resource.h>
 #include <sys/sysinfo.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cmath>
@@ -23,6 +26,9 @@
 
 #include "common/files.hpp"
 #include "common/state.hpp"
+#include "diagnostics/diagnostics.hpp"
+#include "driver/driver.hpp"
+#include "operators/operators.hpp"
 
 constexpr std::ptrdiff_t line_doubles = 8;  // one 64-byte cache line
 constexpr size_t line_bytes = 64;
@@ -57,10 +63,77 @@ static double profile_lines(int gridx, int gridy) {
   return 3 * vector_lines(gridx) + vector_lines(gridx / 2 + 1) + 4 * vector_lines(gridy / 2 + 1);
 }
 
+// Bytes of the block of fields and profiles.
+static double block_bytes(int gridx, int gridy) {
+  return (nfields * field_lines(gridx, gridy) + profile_lines(gridx, gridy)) * line_bytes;
+}
+
+// What FFTW's planner may add of its own (buffers of some algorithms, twiddle tables): one complex
+// array of the grid. And the fixed buffers of the readers and writers (1 MB each, a few at once).
+constexpr double planner_share = sizeof(cplx);
+constexpr double small_buffers = 16.0 * 1048576.0;
+
 double grid_bytes(int gridx, int gridy) {
   const double points = static_cast<double>(gridx) * static_cast<double>(gridy);
-  const double fields = (nfields * field_lines(gridx, gridy) + profile_lines(gridx, gridy)) * line_bytes;
-  return fields + 4 * sizeof(cplx) * points;  // plus fw_in, fw_out, bw_in, bw_out of the step
+  const int threads = omp_get_max_threads();
+  return block_bytes(gridx, gridy) + transform_bytes(gridx, gridy, threads) + history_frame_bytes(gridx, gridy) +
+         poisson_bytes(gridx, gridy) + points * (planner_share + 1.0) + small_buffers;  // 1: the restart read's marks
+}
+
+// The address space this process may still map (ulimit -v less what it maps now); infinity
+// without a limit.
+static double address_room() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return INFINITY;
+  FILE *statm = fopen("/proc/self/statm", "r");
+  unsigned long long pages = 0;
+  const bool known = statm && fscanf(statm, "%llu", &pages) == 1;
+  if (statm) fclose(statm);
+  if (!known) return INFINITY;
+  return static_cast<double>(limit.rlim_cur) - static_cast<double>(pages) * static_cast<double>(sysconf(_SC_PAGESIZE));
+}
+
+const char *threads_problem(int threads) {
+  static char message[300];
+  // Each thread beyond the first maps a stack of the size RLIMIT_STACK gives (8 MiB without one),
+  // and a little more for its own data.
+  struct rlimit stack;
+  double stack_bytes = 8.0 * 1048576.0;
+  if (getrlimit(RLIMIT_STACK, &stack) == 0 && stack.rlim_cur != RLIM_INFINITY) stack_bytes = double(stack.rlim_cur);
+  const double needed = (threads - 1) * (stack_bytes + 1048576.0);
+  const double room = address_room();
+  if (threads <= 1 || needed <= room) return nullptr;
+  snprintf(message, sizeof message,
+           "| npar = %d (value 19): the stacks of the threads need %.0f bytes of address space, more than the %.0f "
+           "left under this process's limit (ulimit -v)", threads, needed, room > 0 ? room : 0.0);
+  return message;
+}
+
+const char *memory_problem(double mapped, double later) {
+  static char message[300];
+  // The thread team exists from here on: its stacks are mapped before the room is measured.
+#pragma omp parallel
+  { (void)0; }
+  const double own = mapped + later;
+  const double total = grid_bytes(nx, ny) + own;
+  const double left = total - mapped - (block ? block_bytes(nx, ny) : 0.0);  // the fields are reserved already
+  const double room = address_room();
+  struct sysinfo machine;
+  const double memory = sysinfo(&machine) == 0
+                            ? (static_cast<double>(machine.totalram) + static_cast<double>(machine.totalswap)) *
+                                  static_cast<double>(machine.mem_unit)
+                            : 0.0;
+  if (memory > 0 && total > memory)
+    snprintf(message, sizeof message,
+             "| nx = %d, ny = %d (values 10, 11): the run needs %.0f bytes (%.0f of them for the probe traces), more "
+             "than this machine's %.0f bytes of memory and swap", nx, ny, total, own, memory);
+  else if (left > room)
+    snprintf(message, sizeof message,
+             "| nx = %d, ny = %d (values 10, 11): the run needs %.0f bytes more, more than the %.0f bytes of address "
+             "space left under this process's limit (ulimit -v)", nx, ny, left, room > 0 ? room : 0.0);
+  else
+    return nullptr;
+  return message;
 }
 
 const char *grid_problem(int gridx, int gridy) {
@@ -97,8 +170,7 @@ void allocate_fields() {
   if (const char *problem = grid_problem(nx, ny)) fatal("%s", problem);
   const std::ptrdiff_t stride = field_stride(ny);
   const size_t per_field = static_cast<size_t>(field_lines(nx, ny)) * line_doubles;
-  const size_t bytes =
-      (static_cast<size_t>(nfields) * per_field / line_doubles + static_cast<size_t>(profile_lines(nx, ny))) * line_bytes;
+  const size_t bytes = static_cast<size_t>(block_bytes(nx, ny));
   block = static_cast<double *>(aligned_alloc(line_bytes, bytes));
   if (!block)
     fatal("| nx = %d, ny = %d (values 10, 11): cannot allocate the %zu bytes of the grid's fields (the run needs %.0f in all)",

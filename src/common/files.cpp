@@ -51,6 +51,11 @@ void fatal(const char *format, ...) {
   exit(1);
 }
 
+void out_of_memory(double bytes, const char *what) {
+  fatal("| cannot reserve %.0f bytes for %s: the memory (or this process's limit, ulimit -v) is exhausted", bytes,
+        what);
+}
+
 FILE *open_file(const char *name, const char *mode) {
   FILE *file = fopen(name, mode);
   if (!file) fatal("| cannot open \"%s\" (mode \"%s\"): %s", name, mode, strerror(errno));

@@ -14,6 +14,14 @@
 // the temporary files not yet renamed (open_temporary) and exit(1).
 [[noreturn]] void fatal(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
+// Stop with a "|" line: `bytes` bytes for `what` could not be reserved.
+[[noreturn]] void out_of_memory(double bytes, const char *what);
+// The storage an allocation returned, checked: stops with a "|" line when it is null.
+template <typename T>
+T *reserved(T *storage, double bytes, const char *what) {
+  if (!storage) out_of_memory(bytes, what);
+  return storage;
+}
 // Open a file; stop with a message naming it when that fails.
 FILE *open_file(const char *name, const char *mode);
 

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstdint>
+#include <cerrno>
 #include <cstring>
 
 #include "common/files.hpp"
@@ -150,10 +151,13 @@ void writer_replace(writer &w, const char *name) {
 
 void writer_flush(writer &w) {
   size_t n = size_t(w.pos - w.buffer);
+  errno = 0;
   if (n > 0 && fwrite(w.buffer, 1, n, w.file) != n) {
-    // close_file reports the stream's error with the file name and ends the run.
+    // close_file reports the stream's error with the file name and ends the run; when the stream
+    // kept none, the reason is the one the failed write left.
+    const int saved = errno;
     close_file(w.file, w.name);
-    fatal("| writing \"%s\" failed", w.name);
+    fatal("| writing \"%s\" failed: %s", w.name, strerror(saved ? saved : EIO));
   }
   w.pos = w.buffer;
 }
@@ -162,9 +166,11 @@ void writer_put(writer &w, const char *data, size_t n) {
   if (n > writer_size - size_t(w.pos - w.buffer)) {
     writer_flush(w);
     if (n > writer_size) {
+      errno = 0;
       if (fwrite(data, 1, n, w.file) != n) {
+        const int saved = errno;
         close_file(w.file, w.name);
-        fatal("| writing \"%s\" failed", w.name);
+        fatal("| writing \"%s\" failed: %s", w.name, strerror(saved ? saved : EIO));
       }
       return;
     }

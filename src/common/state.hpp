@@ -108,14 +108,27 @@ extern array2d lap_pe;  // Laplacian of pe in Fourier space, the vorticity of al
 // an odd number of them and at least three, so never a power of two (see allocate_fields.cpp).
 std::ptrdiff_t field_stride(int columns);
 
-// Bytes the run needs on an nx by ny grid: every field and profile and the four spectral buffers
-// of the time step (a double, so that it cannot overflow for any grid).
+// Bytes the run reserves on an nx by ny grid, from the sizes its allocations use: the fields and
+// profiles, the step's transforms (transform_bytes), the frame buffer of the field history, the
+// work buffers of a one-shot field solve, an allowance for FFTW's planner (one complex array) and
+// the fixed buffers of the readers and writers (a double, so that it cannot overflow for any grid).
 double grid_bytes(int gridx, int gridy);
 
 // The "|" line refusing an nx by ny grid (without line end) when its memory cannot be had on this
 // machine (more than its physical memory and swap) or it has more points than an int counts;
 // nullptr when the grid may be tried. The text stays valid until the next call.
 const char *grid_problem(int gridx, int gridy);
+
+// Why the run cannot hold what it will reserve (grid_bytes of its grid, the `mapped` bytes of the
+// probe stores it has reserved and the `later` bytes of their analysis), as a "|" line without
+// line end, or nullptr: more than this machine's memory and swap, or more than the address space
+// left under the process's limit (ulimit -v). Called once the fields and the stores are reserved,
+// before the run touches its first file.
+const char *memory_problem(double mapped, double later);
+
+// Why `threads` threads cannot start (their stacks need more address space than is left under
+// the process's limit, ulimit -v), as a "|" line without line end, or nullptr.
+const char *threads_problem(int threads);
 
 // Allocate every field and profile above for the current nx, ny, zero, releasing those of an
 // earlier grid; stops with a "|" line naming the grid and the bytes when the memory cannot be had.

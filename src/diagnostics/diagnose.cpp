@@ -181,6 +181,9 @@ output_scalars diagnose(double t, double t0, int iout, int itmax, array2d ne, ar
   file = open_file("fne.dat", "a");
   if (t > 0) fprintf(file, "%.8f  %.6e\n", t, out.flux);
   close_file(file, "fne.dat");
+  // Without any flow E_Z/E_K is 0/0: "eng.dat" keeps its column (both energies at their floor,
+  // 1e-12, give 1), the history and the caller get NaN, undefined.
+  if (sum[s_k] == 0.0) out.zonal_share = std::nan("");
 
   // Step 7. Phase speed of the single ky mode from the drift of a zero crossing along y; a
   // crossing that did not move towards smaller y counts as -1e-9.

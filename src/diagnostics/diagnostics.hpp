@@ -35,6 +35,15 @@ void history_start(double t0, int outputs);
 // and a new history starts as history_start(t, outputs) starts it.
 void history_resume(double t, int outputs);
 
+// Why the field history of a run of `outputs` diagnostics calls after its first cannot be written
+// (a "|" line without line end), nullptr when it can: "tavo.nc" or its temporary name is there but
+// is no regular file, or the series or a frame would exceed the sizes of the file's format. Touches
+// no file: the run asks before its first file.
+const char *history_problem(int outputs);
+
+// Bytes of the frame buffer the field history reserves on a gridx by gridy grid.
+double history_frame_bytes(int gridx, int gridy);
+
 // Record output number `output` (0 the call at t0) at time t: its series entry (output > 0) and,
 // every nframe outputs, a frame of ne, ni, pe and lap_pe; then flush the file.
 void history_output(double t, int output, const output_scalars &s, array2d ne, array2d ni, array2d pe);
@@ -54,6 +63,9 @@ void empty_time_series();
 // later than t0 (the records a killed run appended after its restart file was written), and a
 // last line cut short.
 void drop_records_after(double t0);
+// How far a record may lie from a restart time t0 and still count as t0: the rounding of the
+// restart header (rounding |t0|), at most half the output spacing itstp dt of this run.
+double series_tolerance(double t0, double rounding);
 
 constexpr int nprobes = 64;  // probes on an 8 by 8 lattice
 

@@ -39,6 +39,7 @@
 // the checkpoint and writes the rest in their places, so the file ends as if the run had not
 // stopped.
 #include <netcdf.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -185,6 +186,38 @@ static void create_file(const char *name, size_t room, const std::string &lines,
   for (int v = 0; v < nseries; v++) check(nc_put_var_double(f, ids.series_var[v], empty.data()), "writing a series", name);
 }
 
+// Why the open old history cannot be continued although its header is sound, nullptr when it can.
+// A file cut short (copied in part, truncated) keeps a header that counts frames it no longer
+// holds, and netCDF reads the missing ones as zeros: so the file must be at least as long as its
+// records and fixed variables (the header itself is not counted, so a cut within the last few
+// kilobytes passes), and its frame times must be finite and increase.
+static const char *damage(const char *name, const history_ids &ids, size_t old_frames, size_t old_room) {
+  static char reason[200];
+  struct stat status;
+  const double record = sizeof(double) + nfields * sizeof(float) * static_cast<double>(nx) * static_cast<double>(ny);
+  const double fixed = sizeof(double) * (static_cast<double>(nx) + ny + (nseries + 1.0) * static_cast<double>(old_room));
+  const double needed = static_cast<double>(old_frames) * record + fixed;
+  if (stat(name, &status) == 0 && static_cast<double>(status.st_size) < needed) {
+    snprintf(reason, sizeof reason, "is cut short: it holds %lld bytes, its %zu frames and series need more than %.0f",
+             static_cast<long long>(status.st_size), old_frames, needed);
+    return reason;
+  }
+  if (old_frames == 0) return nullptr;
+  std::vector<double> times(old_frames);
+  const size_t start = 0;
+  if (nc_get_vara_double(ids.file, ids.time_var, &start, &old_frames, times.data()) != NC_NOERR) {
+    snprintf(reason, sizeof reason, "cannot be read: its frame times are damaged");
+    return reason;
+  }
+  for (size_t r = 0; r < old_frames; r++)
+    if (!std::isfinite(times[r]) || (r > 0 && !(times[r] > times[r - 1]))) {
+      snprintf(reason, sizeof reason, "is damaged: frame %zu has the time %g after %g", r + 1, times[r],
+               r > 0 ? times[r - 1] : 0.0);
+      return reason;
+    }
+  return nullptr;
+}
+
 // The ids of an existing history in ids (opened with mode, read-only by default) and its frame and series counts;
 // nullptr when it is a history of the current grid, else why it cannot be continued.
 static const char *open_old(const char *name, history_ids &ids, size_t *old_frames, size_t *old_room,
@@ -221,7 +254,7 @@ static const char *open_old(const char *name, history_ids &ids, size_t *old_fram
              ly_points, spacing, nx, ny, 1.0 / hy);
     return reason;
   }
-  return nullptr;
+  return damage(name, ids, *old_frames, *old_room);
 }
 
 // The text of the old file's history attribute ("" when it has none).
@@ -280,13 +313,49 @@ static std::string free_old_name() {
   return name;
 }
 
+// The largest variable of the 64-bit-offset format: a fixed variable, or one record of a record
+// variable, holds less than 4 GiB.
+constexpr double largest_variable = 4294967292.0;
+
+const char *history_problem(int outputs) {
+  static char message[300];
+  if (nframe <= 0) return nullptr;
+  for (const char *name : {history_name, history_temp}) {
+    struct stat status;
+    if (lstat(name, &status) == 0 && !S_ISREG(status.st_mode) && !S_ISLNK(status.st_mode)) {
+      snprintf(message, sizeof message,
+               "| \"%s\" is there but is not a file (a directory?): the field history cannot be written; move it "
+               "away or set nframe = 0 (value 20)", name);
+      return message;
+    }
+  }
+  const double entries_bytes = 8.0 * (static_cast<double>(outputs) + 1.0);
+  if (entries_bytes > largest_variable) {
+    snprintf(message, sizeof message,
+             "| itmax/itstp = %d outputs (values 14, 13): the series of the field history \"%s\" hold at most %.0f "
+             "entries; use fewer outputs or nframe = 0 (value 20)", outputs, history_name, largest_variable / 8 - 1);
+    return message;
+  }
+  if (4.0 * static_cast<double>(nx) * static_cast<double>(ny) > largest_variable) {
+    snprintf(message, sizeof message,
+             "| nx = %d, ny = %d (values 10, 11): a frame of the field history \"%s\" holds at most %.0f values; "
+             "set nframe = 0 (value 20)", nx, ny, history_name, largest_variable / 4);
+    return message;
+  }
+  return nullptr;
+}
+
+double history_frame_bytes(int gridx, int gridy) {
+  return sizeof(float) * static_cast<double>(gridx) * static_cast<double>(gridy);
+}
+
 void history_start(double t0, int outputs) {
   if (nframe <= 0) return;
-  frame_buffer = static_cast<float *>(malloc(sizeof(float) * size_t(nx) * size_t(ny)));
-  if (!frame_buffer) fatal("| cannot reserve the frame buffer of the field history (%d x %d values)", nx, ny);
+  frame_buffer = reserved(static_cast<float *>(malloc(sizeof(float) * size_t(nx) * size_t(ny))),
+                          history_frame_bytes(nx, ny), "the frame buffer of the field history");
 
   char line[160];
-  snprintf(line, sizeof line, "tavo %s: %s at t = %.8g, %d outputs of %d steps", tavo_version,
+  snprintf(line, sizeof line, "tavo %s: %s at t = %.8g, %d outputs of %d steps planned", tavo_version,
            incon == 2 ? "continued" : "started", t0, outputs, itstp);
   history_ids old;
   size_t keep_frames = 0, keep_entries = 0;
@@ -302,7 +371,7 @@ void history_start(double t0, int outputs) {
               kept.c_str(), t0);
     } else {
       // Restart times carry seven digits: what lies within a millionth of t0 counts as t0.
-      const double tolerance = 1e-6 * (std::fabs(t0) > 1.0 ? std::fabs(t0) : 1.0);
+      const double tolerance = series_tolerance(std::fabs(t0) > 1.0 ? std::fabs(t0) : 1.0, 1e-6);
       keep_frames = leading_before(old.file, old.time_var, old_frames, t0 - tolerance);
       keep_entries = leading_before(old.file, old.series_time_var, old_room, t0 + tolerance);
       const std::string before = old_history_text(old.file);

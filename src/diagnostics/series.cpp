@@ -14,9 +14,11 @@
 //
 // The times of the files and of the restart header are rounded: a record counts as later when its
 // time exceeds t0 by more than half a unit of its last printed decimal plus the rounding of the
-// header's seven significant digits (5e-7 |t0|). A record at t0 itself is therefore kept, and
-// intervals shorter than that resolution cannot be told apart (the files do not tell them apart
-// either).
+// header's seven significant digits (5e-7 |t0|), but never by more than half the output spacing
+// itstp dt of this run (series_tolerance). A record at t0 itself is therefore kept, and the first
+// record the continuation appends (at t0 + itstp dt) is always later than every record kept: at
+// large t, where the header's rounding exceeds the spacing, the records between the header's t0
+// and the checkpoint's exact time go and the continuation writes them again from its t0.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +29,7 @@
 #include <cstring>
 
 #include "common/files.hpp"
+#include "common/state.hpp"
 #include "diagnostics/diagnostics.hpp"
 
 const char *const appended_series[nappended] = {"eng.dat", "eng-transfer.dat", "fne.dat", "gamma.dat", "zfx.dat"};
@@ -34,6 +37,12 @@ const char *const appended_series[nappended] = {"eng.dat", "eng-transfer.dat", "
 void empty_time_series() {
   const char *series[] = {"eng.dat", "eng-transfer.dat", "fne.dat", "gamma.dat", "traces.dat", "time.dat", "zfx.dat"};
   for (const char *name : series) close_file(open_file(name, "w"), name);
+}
+
+double series_tolerance(double t0, double rounding) {
+  const double tolerance = rounding * std::fabs(t0);
+  const double half_spacing = 0.5 * static_cast<double>(itstp) * dt;
+  return half_spacing > 0 && tolerance > half_spacing ? half_spacing : tolerance;
 }
 
 // Whether the line (a NUL-terminated copy) is a record later than t0.
@@ -49,7 +58,7 @@ static bool later_record(const char *line, double t0) {
   if (point && !memchr(start, 'e', size_t(stop - start)) && !memchr(start, 'E', size_t(stop - start)))
     decimals = int(stop - point - 1);
   const double resolution = decimals >= 0 ? 0.5 * std::pow(10.0, -decimals) : 0.0;
-  return time > t0 + resolution + 5e-7 * std::fabs(t0);
+  return time > t0 + resolution + series_tolerance(t0, 5e-7);
 }
 
 // Keep the lines of name before its first record later than t0; a missing file or one that is not

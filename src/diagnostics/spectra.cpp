@@ -57,8 +57,8 @@ static void finish_spectrum(double *spectrum, const char *name, int n, double di
 void write_spectra(array2d ne, int iout) {
   // four spectra along y, one plan of length ny
   fftw_plan_with_nthreads(1);
-  double *in = fftw_alloc_real(ny);
-  cplx *out = fftw_alloc_complex(ny / 2 + 1);
+  double *in = reserved(fftw_alloc_real(ny), sizeof(double) * ny, "the spectra");
+  cplx *out = reserved(fftw_alloc_complex(ny / 2 + 1), sizeof(cplx) * (ny / 2 + 1), "the spectra");
   fftw_plan plan = fftw_plan_dft_r2c_1d(ny, in, out, FFTW_ESTIMATE);
   const double half_hy = hy * 0.5;
   const double nxny = static_cast<double>(nx) * static_cast<double>(ny);
@@ -105,8 +105,8 @@ void write_spectra(array2d ne, int iout) {
   fftw_free(out);
 
   // the spectrum along x, one plan of length nx over the columns
-  in = fftw_alloc_real(nx);
-  out = fftw_alloc_complex(nx / 2 + 1);
+  in = reserved(fftw_alloc_real(nx), sizeof(double) * nx, "the spectra");
+  out = reserved(fftw_alloc_complex(nx / 2 + 1), sizeof(cplx) * (nx / 2 + 1), "the spectra");
   plan = fftw_plan_dft_r2c_1d(nx, in, out, FFTW_ESTIMATE);
   for (int k = 0; k <= nx / 2; k++) spectrum[k] = 0.0;
   for (int y = 0; y <= ny1; y++) {

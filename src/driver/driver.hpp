@@ -44,6 +44,13 @@ extern double *cpoti_half, *cvort_half, *chyv_half, *gamma_half;
 
 inline int spectrum_row() { return ny / 2 + 1; }
 
+// Bytes that make_transforms reserves for a grid of gridx by gridy points and `threads` threads
+// (the buffers, the half tables, the row store of the sweep and the scratch pair on which the
+// complex plans are measured); the memory check of the run counts them from here.
+double transform_bytes(int gridx, int gridy, int threads);
+// Bytes of the sweep's row store for rows of gridy points and `threads` threads.
+double sweep_rows_bytes(int gridy, int threads);
+
 // Create the buffers, the four plans (measured when b_plan) for npar threads and the half tables
 // from the full ones (build_tables comes first), the update sweep's row buffers, and export the
 // wisdom into wisdom_sf. The complex plans of the one-shot solves are measured here too, so that

@@ -53,10 +53,16 @@ int main(int argc, char **argv) {
   initpar();
   catch_stop_signals();
 
-  //--- Step 3. Probe-trace stores; then the directory's lock, the first file a run touches (one
-  // run per directory).
+  //--- Step 3. Probe-trace stores, the check of everything the run will reserve and of its field
+  // history; then the directory's lock, the first file a run touches (one run per directory).
   double *trace_n = reserve_trace();
   double *trace_p = reserve_trace();
+  // Everything else the run will reserve, with the two stores (reserved now) and their analysis.
+  const double trace_bytes = maxtrace > 0 ? double(nprobes) * double(maxtrace) * double(sizeof(double)) : 0.0;
+  if (const char *problem = memory_problem(2 * trace_bytes, 4 * double(sizeof(double)) * double(maxtrace)))
+    fatal("%s", problem);
+  if (itmax > 0)
+    if (const char *problem = history_problem(itmax / itstp)) fatal("%s", problem);
   hold_run_lock();
 
   //--- Steps 4-7. The step's transforms (buffers, plans for npar threads, half tables) and the wisdom.
@@ -75,22 +81,32 @@ int main(int argc, char **argv) {
 
   //--- Step 11. Initial state (or the restart file, read and checked); t0 is the start time, and
   // the spectral dissipation of the initial densities, which the first step applies; the rates
-  // that limit dt, checked on standard error. Then the time series: a fresh run empties them, a
-  // continued run drops what a killed run appended after its start. A run that resumes an
-  // unfinished one (checkpoint.hpp) starts at that run's step, with its t0 and its terms in place.
+  // that limit dt, checked on standard error. Then the field history (built under a temporary
+  // name: a failure there leaves every earlier file as it was) and the time series: a fresh run
+  // sets the earlier run's checkpoints aside and empties the series, a continued run drops what a
+  // killed run appended after its start. A run that resumes an unfinished one (checkpoint.hpp)
+  // starts at that run's step, with its t0, its terms and its field history in place.
   const double t_state = initcond();
   const run_origin origin = continuation_origin(t_state);
   const double t0 = origin.t0;
   if (!origin.resumed) derive_dissipation();
   check_stability(pe);
-  if (incon == 2) drop_records_after(t_state);
-  else empty_time_series();
+  const int intervals = itmax / itstp;
+  if (itmax > 0) {
+    if (origin.resumed) history_resume(t_state, intervals);
+    else history_start(t0, intervals);
+  }
+  if (incon == 2) {
+    drop_records_after(t_state);
+  } else {
+    set_aside_checkpoints();
+    empty_time_series();
+  }
   if (origin.resumed) incon = origin.incon;  // the diagnostics of the run it goes on with
 
   //--- Steps 12-13.
   printf("| start time stepping ...\n");
   fflush(stdout);
-  const int intervals = itmax / itstp;
   dtt = dt * 6.0 / 11.0;
   ddtt = static_cast<double>(itstp) * dt;
 
@@ -101,12 +117,11 @@ int main(int argc, char **argv) {
     return 0;
   }
 
-  //--- Steps 15-17. Field history, initial diagnostics, the start-up time, the stage timers.
+  //--- Steps 15-17. Initial diagnostics (the field history was opened above), the start-up time,
+  // the stage timers.
   if (origin.resumed) {
-    history_resume(t_state, intervals);
     restore_traces(trace_n, trace_p);
   } else {
-    history_start(t0, intervals);
     stop_on_runaway(0.0, 0.0, itmax, ne, ni, pe);  // the times of the initial diagnostics call
     history_output(t0, 0, diagnose(0.0, 0.0, 0, itmax, ne, ni, pe, gni), ne, ni, pe);
   }

@@ -40,6 +40,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/files.hpp"
 #include "driver/driver.hpp"
 #include "operators/operators.hpp"
 
@@ -53,12 +54,20 @@ static double *sweep_rows;
 static int sweep_threads;
 static size_t row_stride;  // ny rounded up to whole cache lines
 
+// Doubles of the row store for `threads` threads on rows of gridy points.
+static size_t sweep_rows_count(int gridy, int threads) {
+  const size_t stride = (static_cast<size_t>(gridy) + 7) / 8 * 8;
+  return (static_cast<size_t>(threads) * 2 * rows_per_density + 1) * stride;
+}
+
+double sweep_rows_bytes(int gridy, int threads) { return sizeof(double) * static_cast<double>(sweep_rows_count(gridy, threads)); }
+
 void make_sweep_rows(int threads) {
   free_sweep_rows();
   sweep_threads = threads;
   row_stride = (static_cast<size_t>(ny) + 7) / 8 * 8;
-  const size_t count = (static_cast<size_t>(threads) * 2 * rows_per_density + 1) * row_stride;
-  sweep_rows = fftw_alloc_real(count);
+  const size_t count = sweep_rows_count(ny, threads);
+  sweep_rows = reserved(fftw_alloc_real(count), sweep_rows_bytes(ny, threads), "the rows of the update sweep");
   memset(sweep_rows, 0, sizeof(double) * count);
 }
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <initializer_list>
 
+#include "common/files.hpp"
 #include "driver/driver.hpp"
 
 double *real_in, *real_out;
@@ -32,10 +33,33 @@ static void fill_half_table(array2d c, double *half, double scale = 1.0) {
   }
 }
 
+// The sizes of the step's buffers for a grid of gridx by gridy points: each real buffer holds two
+// slots of whole 64-byte lines, each spectrum buffer two slots, each half table one spectrum.
+struct transform_sizes {
+  size_t real_slot, spectrum_slot, half;
+};
+static transform_sizes sizes_of(int gridx, int gridy) {
+  const size_t half = static_cast<size_t>(gridx) * static_cast<size_t>(gridy / 2 + 1);
+  return {round_up(static_cast<size_t>(gridx) * static_cast<size_t>(gridy), 8), round_up(half, 4), half};
+}
+
+double transform_bytes(int gridx, int gridy, int threads) {
+  const transform_sizes s = sizes_of(gridx, gridy);
+  const double points = static_cast<double>(gridx) * static_cast<double>(gridy);
+  const double buffers = 2.0 * 2.0 * sizeof(double) * static_cast<double>(s.real_slot) +
+                         2.0 * 2.0 * sizeof(cplx) * static_cast<double>(s.spectrum_slot) +
+                         4.0 * sizeof(double) * static_cast<double>(s.half);
+  // The scratch pair on which the complex plans are measured, released before the run.
+  const double measuring = 2.0 * sizeof(cplx) * points;
+  return buffers + measuring + sweep_rows_bytes(gridy, threads);
+}
+
 // The complex plans of the one-shot solves, measured on scratch buffers only for the wisdom.
 static void measure_complex_plans(unsigned flags) {
   const size_t count = static_cast<size_t>(nx) * ny;
-  cplx *a = fftw_alloc_complex(count), *b = fftw_alloc_complex(count);
+  const double bytes = sizeof(cplx) * static_cast<double>(count);
+  cplx *a = reserved(fftw_alloc_complex(count), bytes, "the measuring of the transforms");
+  cplx *b = reserved(fftw_alloc_complex(count), bytes, "the measuring of the transforms");
   fftw_destroy_plan(fftw_plan_dft_2d(nx, ny, a, b, FFTW_FORWARD, flags));
   fftw_destroy_plan(fftw_plan_dft_2d(nx, ny, a, b, FFTW_BACKWARD, flags));
   fftw_free(a);
@@ -44,19 +68,23 @@ static void measure_complex_plans(unsigned flags) {
 
 void make_transforms() {
   free_transforms();
-  const int m = spectrum_row();
-  const size_t half = static_cast<size_t>(nx) * m;
   // Whole 64-byte lines per slot: every slot keeps the buffer's alignment.
-  real_slot = round_up(static_cast<size_t>(nx) * ny, 8);
-  spectrum_slot = round_up(half, 4);
-  real_in = fftw_alloc_real(2 * real_slot);
-  real_out = fftw_alloc_real(2 * real_slot);
-  spec_in = fftw_alloc_complex(2 * spectrum_slot);
-  spec_out = fftw_alloc_complex(2 * spectrum_slot);
-  cpoti_half = fftw_alloc_real(half);
-  cvort_half = fftw_alloc_real(half);
-  chyv_half = fftw_alloc_real(half);
-  gamma_half = fftw_alloc_real(half);
+  const transform_sizes s = sizes_of(nx, ny);
+  const size_t half = s.half;
+  real_slot = s.real_slot;
+  spectrum_slot = s.spectrum_slot;
+  const double real_bytes = 2.0 * sizeof(double) * static_cast<double>(real_slot);
+  const double spectrum_bytes = 2.0 * sizeof(cplx) * static_cast<double>(spectrum_slot);
+  const double table_bytes = sizeof(double) * static_cast<double>(half);
+  const char *const what = "the transforms of the time step";
+  real_in = reserved(fftw_alloc_real(2 * real_slot), real_bytes, what);
+  real_out = reserved(fftw_alloc_real(2 * real_slot), real_bytes, what);
+  spec_in = reserved(fftw_alloc_complex(2 * spectrum_slot), spectrum_bytes, what);
+  spec_out = reserved(fftw_alloc_complex(2 * spectrum_slot), spectrum_bytes, what);
+  cpoti_half = reserved(fftw_alloc_real(half), table_bytes, what);
+  cvort_half = reserved(fftw_alloc_real(half), table_bytes, what);
+  chyv_half = reserved(fftw_alloc_real(half), table_bytes, what);
+  gamma_half = reserved(fftw_alloc_real(half), table_bytes, what);
   fill_half_table(cpoti, cpoti_half);
   fill_half_table(cpoti, gamma_half, static_cast<double>(nx) * ny);
   fill_half_table(cvort, cvort_half);

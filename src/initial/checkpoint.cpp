@@ -44,7 +44,7 @@
 #include "diagnostics/diagnostics.hpp"
 #include "initial/initial.hpp"
 
-static const char *const checkpoint_name = "restart.nc";
+const char *const checkpoint_name = "restart.nc";
 static const char *const checkpoint_temp = "restart.nc.tmp";
 static const char *const restart_name = "restart.dat";
 

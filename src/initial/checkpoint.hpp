@@ -2,6 +2,9 @@
 // "restart.nc", the whole state in double precision from which a run continues exactly.
 #pragma once
 
+// The name of the full-precision checkpoint, "restart.nc".
+extern const char *const checkpoint_name;
+
 // Where a run starts its steps.
 struct run_origin {
   bool resumed;  // true: the run goes on with the unfinished run that wrote "restart.nc"

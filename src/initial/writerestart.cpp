@@ -7,15 +7,43 @@
 // values keep seven significant digits. The text is byte for byte what printf makes of these
 // formats. It is written under a temporary name and moved onto "restart.dat" only after every
 // write and the close succeeded, so a failed write leaves the previous restart file intact.
+//
+// A checkpoint belongs to the series of the run that wrote it. A fresh run empties the series and
+// starts a new one, so a checkpoint left by an earlier run would, if this run were killed before
+// its own first checkpoint, let the next continuation start from the earlier run's state and
+// append it to the new series. A fresh run therefore sets every checkpoint file it finds aside
+// (set_aside_checkpoints, before it empties the series): "restart.dat" becomes "restart.dat.old"
+// (or .old2, ...), and so does "restart.nc", with a "|" line on standard error. Nothing is deleted, and a continuation of
+// the fresh run finds either its own checkpoint or none (and then refuses to start).
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "common/files.hpp"
 #include "common/numfmt.hpp"
 #include "common/state.hpp"
+#include "initial/checkpoint.hpp"
 #include "initial/initial.hpp"
 
 static const char *const restart_name = "restart.dat";
 static const char *const restart_temp = "restart.dat.tmp";
+
+// Every checkpoint file of a run: what a fresh run sets aside.
+static const char *const checkpoint_files[] = {restart_name, checkpoint_name};
+
+void set_aside_checkpoints() {
+  for (const char *name : checkpoint_files) {
+    if (access(name, F_OK) != 0) continue;
+    std::string kept = std::string(name) + ".old";
+    for (int k = 2; access(kept.c_str(), F_OK) == 0; k++) kept = std::string(name) + ".old" + std::to_string(k);
+    if (rename(name, kept.c_str()) != 0)
+      fatal("| cannot set the earlier run's \"%s\" aside as \"%s\": %s", name, kept.c_str(), strerror(errno));
+    fprintf(stderr, "| a fresh run starts a new series: the earlier run's \"%s\" is kept as \"%s\"\n", name,
+            kept.c_str());
+  }
+}
 
 // Write the state at simulation time `time` to "restart.dat".
 void writerestart(double time) {

@@ -25,3 +25,5 @@ void laplace_row(const double *fm2, const double *fm, const double *f0, const do
 
 // out = Re B(coeff * F(in)) with plans of its own made from wisdom_sf; in and out may coincide.
 void poisson(array2d in, array2d coeff, array2d out);
+// Bytes of the four work buffers one call of poisson reserves on a gridx by gridy grid.
+double poisson_bytes(int gridx, int gridy);

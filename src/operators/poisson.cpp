@@ -6,14 +6,21 @@
 // Serves the initial state, the restart read and the diagnostics, never the time step.
 #include <omp.h>
 
+#include "common/files.hpp"
 #include "operators/operators.hpp"
+
+double poisson_bytes(int gridx, int gridy) {
+  return 4.0 * sizeof(cplx) * static_cast<double>(gridx) * static_cast<double>(gridy);
+}
 
 void poisson(array2d in, array2d coeff, array2d out) {
   const size_t count = static_cast<size_t>(nx) * ny;
-  cplx *w1 = fftw_alloc_complex(count);  // forward output
-  cplx *w2 = fftw_alloc_complex(count);  // backward input
-  cplx *w3 = fftw_alloc_complex(count);  // forward input
-  cplx *w4 = fftw_alloc_complex(count);  // backward output
+  const double bytes = poisson_bytes(nx, ny) / 4;
+  const char *const what = "a field solve";
+  cplx *w1 = reserved(fftw_alloc_complex(count), bytes, what);  // forward output
+  cplx *w2 = reserved(fftw_alloc_complex(count), bytes, what);  // backward input
+  cplx *w3 = reserved(fftw_alloc_complex(count), bytes, what);  // forward input
+  cplx *w4 = reserved(fftw_alloc_complex(count), bytes, what);  // backward output
 
   omp_set_num_threads(npar);
   fftw_plan_with_nthreads(npar);

@@ -117,6 +117,7 @@ void initpar() {
   int maxthreads = omp_get_max_threads();
   if (npar > maxthreads) fatal("| npar = %d > %d max. available threads ... exiting", npar, maxthreads);
   omp_set_num_threads(npar);
+  if (const char *problem = threads_problem(npar)) fatal("%s", problem);
 
   // Step 8: thread report.
   printf("| parallel threads ");

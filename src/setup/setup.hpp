@@ -96,6 +96,12 @@ double dissipation_rate(double *k);
 // are switched off).
 double exb_rate(array2d phi);
 
+// The largest dt for which the time step is stable on a mode with coupling rate `coupling`
+// (negative real), drift rate `advection` (imaginary) and dissipation rate `dissipation` (taken at
+// level 0): the roots of the step's characteristic polynomial stay within the unit circle. 0 for
+// a negative or non-finite rate, infinity when all three are zero.
+double combined_limit(double coupling, double advection, double dissipation);
+
 // The warning lines (each ending with a line end; "" when none) for every term whose dt times its
 // rate exceeds its limit, with exb the E x B rate; each names the term, dt times its rate and the
 // dt (or diff) that would be stable.

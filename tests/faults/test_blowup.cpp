@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -50,7 +51,8 @@ TEST(BlowUp, CrashStopAddsNothingToAnyFile) {
   const std::string term = errors.substr(cause + 17, errors.find(',', cause) - cause - 17);
   EXPECT_NE(errors.find("| warning: dt = 0.5 is too large for " + term + ":"), std::string::npos) << errors;
   EXPECT_EQ(errors.back(), '\n');
-  EXPECT_EQ(read_text(crashed + "/restart.dat"), previous) << "a crashed run writes no restart file";
+  EXPECT_FALSE(std::filesystem::exists(crashed + "/restart.dat")) << "a crashed run writes no restart file";
+  EXPECT_EQ(read_text(crashed + "/restart.dat.old"), previous) << "the earlier run's, set aside by the fresh run";
   EXPECT_EQ(names_ending(crashed, ".tmp"), std::vector<std::string>()) << "no temporary file is left";
   EXPECT_EQ(names_ending(crashed, "0.dat"), std::vector<std::string>()) << "no temporary snapshot is left";
 

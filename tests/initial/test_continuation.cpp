@@ -85,12 +85,14 @@ TEST(Continuation, ReproducesAnUninterruptedRun) {
   EXPECT_EQ(read_text(parts + "/restart.dat").substr(0, 15), "4.000000e+00  \n");
   EXPECT_EQ(rows_of(read_text(parts + "/eng.dat")).size(), 20u);
 
-  // A run stopped by the crash check (zero fields) leaves the restart file untouched.
+  // A fresh run stopped by the crash check (zero fields) writes no restart file; the earlier one
+  // is kept aside, whole.
   const std::string kept = read_text(parts + "/restart.dat");
   values19 empty = blob_values(100);
   empty[v_incon] = 6;
   run_with(parts, empty, 1);
-  EXPECT_EQ(read_text(parts + "/restart.dat"), kept);
+  EXPECT_FALSE(std::filesystem::exists(parts + "/restart.dat"));
+  EXPECT_EQ(read_text(parts + "/restart.dat.old"), kept);
 
   std::filesystem::remove_all(whole);
   std::filesystem::remove_all(parts);

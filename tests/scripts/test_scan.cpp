@@ -6,8 +6,11 @@
 // The analysis command is a stand-in written by the test (TAVO_ANALYSE): it writes summary.json in
 // the analysis command's layout from the run's "fne.dat" and "eng.dat" and logs each call. One
 // more scan runs the real scripts/analyse, whose summaries the collection must hold as they are.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -212,6 +215,75 @@ TEST(Scan, SlurmArrayHoldsOneTaskPerPoint) {
     }
   EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 7) << "the opening line and six points\n" << list;
   fs::remove_all(dir);
+}
+
+// What a scan counts as done, and its exit status, in the cases that used to report points done
+// that never ran: each case runs a one- or three-point scan in a fresh directory and must end
+// with the status and the count line given; then a plain second call must finish every point.
+TEST(Scan, CountsOnlyPointsThatRanAndWereAnalysed) {
+  if (!have_parallel()) GTEST_SKIP() << "GNU parallel is not installed";
+  struct scan_case {
+    const char *what;
+    std::string command;  // run in the case's directory; SCAN is the script, D the directory
+    int status;
+    const char *line;     // a line the output must hold
+    int done;             // points done after it (summary.json and "| TAVO end.")
+  };
+  const scan_case cases[] = {
+      {"an empty TAVO_ANALYSE is refused", "TAVO_ANALYSE= SCAN base out chat=0.5", 1,
+       "| TAVO_ANALYSE is empty", 0},
+      {"a TAVO_ANALYSE of several words is one command line",
+       "TAVO_ANALYSE=\"/bin/bash D/analyse\" SCAN base out chat=0.5", 0, "| 1 of 1 points done", 1},
+      {"a point whose directory a running program holds is not started",
+       "mkdir -p out/chat_0.5 && (python3 -c \"import fcntl, os, time; f = os.open('out/chat_0.5/tavo.lock', "
+       "os.O_RDWR | os.O_CREAT); fcntl.flock(f, fcntl.LOCK_EX); time.sleep(20)\" & h=$!; sleep 1; "
+       "TAVO_ANALYSE=D/analyse SCAN base out chat=0.5; s=$?; kill $h; wait $h; exit $s)",
+       1, "| 0 of 1 points done", 0},
+      {"SIGTERM stops the scan and its points, which are not counted",
+       "TAVO_ANALYSE=D/slow SCAN -j 1 base out iseed=1..3 & p=$!; sleep 2; kill -TERM $p; wait $p", 1,
+       "| the scan was stopped by signal 15", -1},
+  };
+  for (const scan_case &c : cases) {
+    const std::string dir = make_temp_dir();
+    make_base(dir);
+    write_text(dir + "/analyse", stand_in);
+    write_text(dir + "/slow", std::string(stand_in) + "sleep 3\n");
+    fs::permissions(dir + "/analyse", fs::perms::owner_all);
+    fs::permissions(dir + "/slow", fs::perms::owner_all);
+    std::string command = "(" + c.command + ")";
+    for (size_t at; (at = command.find("SCAN")) != std::string::npos;) command.replace(at, 4, "'" + scan + "'");
+    for (size_t at; (at = command.find("D/")) != std::string::npos;) command.replace(at, 1, dir);
+    std::string output;
+    EXPECT_EQ(shell(dir, command, &output), c.status) << c.what << "\n" << output;
+    EXPECT_NE(output.find(c.line), std::string::npos) << c.what << "\n" << output;
+    int done = 0, points = 0;
+    for (const auto &entry : fs::directory_iterator(dir + "/out")) {
+      if (!entry.is_directory()) continue;
+      points++;
+      // Nothing the scan started runs on: no lock of the point is held once it has returned.
+      for (const char *name : {"/tavo.lock", "/point.lock"}) {
+        const int fd = open((entry.path().string() + name).c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0) << c.what << ": " << entry.path() << name << " still held";
+        close(fd);
+      }
+      const std::string console = read_text(entry.path().string() + "/tavo.out");
+      if (fs::exists(entry.path() / "summary.json") && console.find("| TAVO end.") != std::string::npos) done++;
+    }
+    if (c.done >= 0) EXPECT_EQ(done, c.done) << c.what << "\n" << output;
+    else EXPECT_LT(done, points) << c.what << ": stopped before the last point\n" << output;
+    if (c.done >= 0 || c.status != 0) {
+      // The next call runs what is not done, and nothing that is.
+      if (std::string(c.command).rfind("TAVO_ANALYSE= ", 0) == 0) continue;
+      const std::string again = "TAVO_ANALYSE='" + dir + "/analyse' '" + scan + "' base out " +
+                                (points == 3 ? "iseed=1..3" : "chat=0.5");
+      EXPECT_EQ(shell(dir, again, &output), 0) << c.what << ", called again\n" << output;
+      EXPECT_NE(output.find("| " + std::to_string(points) + " of " + std::to_string(points) + " points done"),
+                std::string::npos)
+          << c.what << ", called again\n" << output;
+    }
+    if (!testing::Test::HasFailure()) fs::remove_all(dir);
+  }
 }
 
 TEST(Scan, RefusalsAreOneLineWithStatusOne) {

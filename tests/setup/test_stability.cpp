@@ -34,6 +34,32 @@ double number_after(const std::string &text, const std::string &key) {
   return at == std::string::npos ? NAN : strtod(text.c_str() + at + key.size(), nullptr);
 }
 
+// The step's stability region from the roots of its characteristic polynomial: alone, each term
+// has its limit on its axis (coupling -40/42, drift 0.634, dissipation at level 0 -4.5); together
+// the limit lies below the smallest of the single ones, and a rate of zero changes nothing.
+TEST(Stability, CombinedLimitIsTheStabilityRegionOfTheStep) {
+  struct region_case {
+    double coupling, advection, dissipation, limit;  // limit < 0: below every single limit
+  };
+  const region_case cases[] = {{1, 0, 0, 40.0 / 42.0}, {0, 1, 0, 0.634}, {0, 0, 1, 4.5}, {2, 0, 0, 20.0 / 42.0},
+                               {1, 1, 0, -1},          {1, 0, 1, -1},    {0, 1, 1, -1},   {1, 1, 1, -1}};
+  for (const region_case &c : cases) {
+    const double limit = combined_limit(c.coupling, c.advection, c.dissipation);
+    if (c.limit > 0) {
+      EXPECT_NEAR(limit, c.limit, 1e-3 * c.limit) << c.coupling << " " << c.advection << " " << c.dissipation;
+      continue;
+    }
+    double single = INFINITY;
+    if (c.coupling > 0) single = std::fmin(single, 40.0 / 42.0 / c.coupling);
+    if (c.advection > 0) single = std::fmin(single, 0.634 / c.advection);
+    if (c.dissipation > 0) single = std::fmin(single, 4.5 / c.dissipation);
+    EXPECT_LT(limit, 0.99 * single) << c.coupling << " " << c.advection << " " << c.dissipation;
+    EXPECT_GT(limit, 0.0);
+  }
+  EXPECT_EQ(combined_limit(0, 0, 0), INFINITY);
+  EXPECT_EQ(combined_limit(NAN, 1, 0), 0.0);
+}
+
 TEST(Stability, CouplingRateAtTheSmallestCoupledWavenumber) {
   struct coupling_case {
     double chat, taui;
