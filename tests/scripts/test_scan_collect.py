@@ -116,9 +116,12 @@ def test_a_finished_scan_is_extended_without_running_its_done_points(tmp_path):
     (tmp_path / "base").mkdir()
     (tmp_path / "base" / "tavo.inp").write_text(BASE)
     program = tmp_path / "program"
-    program.write_text(f"#!/bin/sh\nbasename \"$PWD\" >> {tmp_path}/calls.log\n")
+    program.write_text(f"#!/bin/sh\nbasename \"$PWD\" >> {tmp_path}/calls.log\necho '| TAVO end.'\n")
     program.chmod(0o755)
-    env = dict(os.environ, TAVO_ANALYSE="true")
+    analysis = tmp_path / "analysis"  # a point is done when its run ended well and its summary exists
+    analysis.write_text("#!/bin/sh\necho '{}' > \"$1/summary.json\"\n")
+    analysis.chmod(0o755)
+    env = dict(os.environ, TAVO_ANALYSE=str(analysis))
     done = scan(tmp_path, "--tavo", str(program), "base", "out", "chat=-1,-2", "iseed=1", env=env)
     assert done.returncode == 0, done.stderr
     done = scan(tmp_path, "--tavo", str(program), "base", "out", "chat=-1,-2,-5", "iseed=1..2", env=env)

@@ -61,7 +61,7 @@ TEST(SlurmScripts, ScanArrayAsksForItsResourcesAndContinuesAStoppedPoint) {
   write_stand_ins(dir + "/bin");
   std::string output;
   ASSERT_EQ(shell(dir,
-                  "TAVO_ANALYSE= '" + top + "/scripts/scan' --slurm --tavo bin/tavo --time 2:00:00 --mem 3G "
+                  "TAVO_ANALYSE=true '" + top + "/scripts/scan' --slurm --tavo bin/tavo --time 2:00:00 --mem 3G "
                   "--partition short --account plasma --lead 90 base out chat=0.5,1",
                   &output),
             0)
