@@ -27,12 +27,6 @@
 constexpr std::ptrdiff_t line_doubles = 8;  // one 64-byte cache line
 constexpr size_t line_bytes = 64;
 
-// Every field of the grid state, in the block's order.
-static array2d *const every_field[] = {&ne,    &ni,    &pe,    &pi,      &gni,     &ww,   &ne0,  &ne1,
-                                       &ne2,   &ni0,   &ni1,   &ni2,     &fne0,    &fne1, &fne2, &fni0,
-                                       &fni1,  &fni2,  &hyve,  &hyvi,    &vis_e,   &vis_i, &cvfis, &cpoti,
-                                       &cvort, &clap,  &chyv,  &dis_e,   &dis_i,   &lap_pe};
-constexpr int nfields = sizeof every_field / sizeof every_field[0];
 
 static double *block;  // the storage of everything allocate_fields hands out
 
@@ -59,7 +53,7 @@ static double profile_lines(int gridx, int gridy) {
 
 double grid_bytes(int gridx, int gridy) {
   const double points = static_cast<double>(gridx) * static_cast<double>(gridy);
-  const double fields = (nfields * field_lines(gridx, gridy) + profile_lines(gridx, gridy)) * line_bytes;
+  const double fields = (nfield_records * field_lines(gridx, gridy) + profile_lines(gridx, gridy)) * line_bytes;
   return fields + 4 * sizeof(cplx) * points;  // plus fw_in, fw_out, bw_in, bw_out of the step
 }
 
@@ -87,7 +81,7 @@ const char *grid_problem(int gridx, int gridy) {
 void free_fields() {
   free(block);
   block = nullptr;
-  for (array2d *f : every_field) *f = array2d{nullptr, 0};
+  for (int k = 0; k < nfield_records; k++) *field_table[k].field = array2d{nullptr, 0};
   pkxavg = pkyavg = pkyavgn = pkyavgw = pkyavge = nullptr;
   xmask = neprof = peprof = nullptr;
 }
@@ -98,15 +92,15 @@ void allocate_fields() {
   const std::ptrdiff_t stride = field_stride(ny);
   const size_t per_field = static_cast<size_t>(field_lines(nx, ny)) * line_doubles;
   const size_t bytes =
-      (static_cast<size_t>(nfields) * per_field / line_doubles + static_cast<size_t>(profile_lines(nx, ny))) * line_bytes;
+      (static_cast<size_t>(nfield_records) * per_field / line_doubles + static_cast<size_t>(profile_lines(nx, ny))) * line_bytes;
   block = static_cast<double *>(aligned_alloc(line_bytes, bytes));
   if (!block)
     fatal("| nx = %d, ny = %d (values 10, 11): cannot allocate the %zu bytes of the grid's fields (the run needs %.0f in all)",
           nx, ny, bytes, grid_bytes(nx, ny));
   memset(block, 0, bytes);
   double *next = block;
-  for (array2d *f : every_field) {
-    *f = array2d{next, stride};
+  for (int k = 0; k < nfield_records; k++) {
+    *field_table[k].field = array2d{next, stride};
     next += per_field;
   }
   auto take = [&next](int count) {

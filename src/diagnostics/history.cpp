@@ -311,7 +311,7 @@ void history_start(double t0, int outputs) {
   rename_file(history_temp, history_name);
 }
 
-void history_output(double t, int output, const output_scalars &s, array2d ne, array2d ni, array2d pe) {
+void history_output(double t, int output, const output_scalars &s, const output_fields &fields) {
   if (history.file < 0) return;
   const int f = history.file;
   if (output > 0 && t > 0 && entries < series_room) {
@@ -324,7 +324,7 @@ void history_output(double t, int output, const output_scalars &s, array2d ne, a
   }
   if (output % nframe == 0) {
     // Frame r: the fields in single precision, then its time (the record is whole before the flush).
-    const array2d field[nfields] = {ne, ni, pe, lap_pe};
+    const array2d field[nfields] = {fields.ne, fields.ni, fields.pe, fields.lap_pe};
     const size_t start[3] = {frames, 0, 0}, count[3] = {1, size_t(nx), size_t(ny)};
     for (int v = 0; v < nfields; v++) {
       for (int x = 0; x <= nx1; x++) {

@@ -19,8 +19,9 @@ static void put_line(writer &w, double position, const double *value) {
   w.pos = p;
 }
 
-// ne, ni, pe, gni: the fields of the diagnostics call; lap_pe comes from the same call.
-void write_profiles(array2d ne, array2d ni, array2d pe, array2d gni) {
+// f: the fields of the diagnostics call, lap_pe made by the same call.
+void write_profiles(const output_fields &f) {
+  const array2d ne = f.ne, ni = f.ni, pe = f.pe, gni = f.gni, lap_pe = f.lap_pe;
   writer w;
   writer_replace(w, "cutx.dat");
   for (int x = 0; x <= nx1; x++) {

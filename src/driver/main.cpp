@@ -72,8 +72,6 @@ int main() {
   printf("| start time stepping ...\n");
   fflush(stdout);
   const int intervals = itmax / itstp;
-  dtt = dt * 6.0 / 11.0;
-  ddtt = static_cast<double>(itstp) * dt;
 
   //--- Step 14. A run of no steps ends here (the probe stores are released, nothing else is due).
   if (itmax == 0) {
@@ -82,9 +80,12 @@ int main() {
     return 0;
   }
 
-  //--- Steps 15-17. Field history, initial diagnostics, the start-up time, the stage timers.
+  //--- Steps 15-17. Field history, initial diagnostics (of the fields derived as after every
+  // interval), the start-up time, the stage timers.
   history_start(t0, intervals);
-  history_output(t0, 0, diagnose(0.0, 0.0, 0, itmax, ne, ni, pe, gni), ne, ni, pe);
+  const output_fields fields = state_output_fields();
+  derive_output_fields();
+  history_output(t0, 0, diagnose(0.0, 0.0, 0, itmax, fields), fields);
   stage_time[t_ini] = omp_get_wtime() - run_start;
   for (int s = 0; s < nstages; s++)
     if (s != t_ini) stage_time[s] = 0.0;
@@ -104,7 +105,7 @@ int main() {
     t = (t0 + k * ddtt) + itstp * dt;
     double start = omp_get_wtime();
     derive_output_fields();  // gni, ww, hyve, hyvi of this state, also for the end stage
-    history_output(t, k + 1, diagnose(t, t0, k, itmax, ne, ni, pe, gni), ne, ni, pe);
+    history_output(t, k + 1, diagnose(t, t0, k, itmax, fields), fields);
     // a checkpoint only after this output passed its crash check (the end writes its own)
     if (nckpt > 0 && (k + 1) % nckpt == 0 && k + 1 < intervals) writerestart(t);
     stage_time[t_out] += omp_get_wtime() - start;

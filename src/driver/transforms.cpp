@@ -1,4 +1,4 @@
-// The step's transforms: buffers, plans and half tables, made once per run, and the real filter.
+// The step's transforms: buffers, plans and half tables, made once per run.
 //
 // Every field of the model is real, so the step runs real-to-complex and complex-to-real
 // transforms, each about half the work of a complex one. Two transforms that share a plan run
@@ -10,6 +10,7 @@
 #include <initializer_list>
 
 #include "driver/driver.hpp"
+#include "operators/operators.hpp"
 
 double *real_in, *real_out;
 cplx *spec_in, *spec_out;
@@ -30,16 +31,6 @@ static void fill_half_table(array2d c, double *half, double scale = 1.0) {
       half[static_cast<size_t>(x) * m + y] = scale * (0.5 * (c[x][y] + c[xr][yr]));
     }
   }
-}
-
-// The complex plans of the one-shot solves, measured on scratch buffers only for the wisdom.
-static void measure_complex_plans(unsigned flags) {
-  const size_t count = static_cast<size_t>(nx) * ny;
-  cplx *a = fftw_alloc_complex(count), *b = fftw_alloc_complex(count);
-  fftw_destroy_plan(fftw_plan_dft_2d(nx, ny, a, b, FFTW_FORWARD, flags));
-  fftw_destroy_plan(fftw_plan_dft_2d(nx, ny, a, b, FFTW_BACKWARD, flags));
-  fftw_free(a);
-  fftw_free(b);
 }
 
 void make_transforms() {
@@ -63,17 +54,18 @@ void make_transforms() {
   fill_half_table(chyv, chyv_half);
 
   fftw_plan_with_nthreads(npar);
-  // Measured planning may overwrite the buffers; nothing in them is needed yet.
+  // Measured planning may overwrite the buffers; nothing in them is needed yet. Measured plans
+  // start from the wisdom that earlier runs of this grid and thread count stored (wisdom.cpp).
   const unsigned flags = b_plan ? FFTW_MEASURE : FFTW_ESTIMATE;
+  if (b_plan) load_wisdom();
   const int n[2] = {nx, ny};
   const int rd = static_cast<int>(real_slot), sd = static_cast<int>(spectrum_slot);
   plan_r2c2 = fftw_plan_many_dft_r2c(2, n, 2, real_in, nullptr, 1, rd, spec_in, nullptr, 1, sd, flags);
   plan_c2r2 = fftw_plan_many_dft_c2r(2, n, 2, spec_out, nullptr, 1, sd, real_out, nullptr, 1, rd, flags);
   plan_r2c1 = fftw_plan_dft_r2c_2d(nx, ny, real_in, spec_in, flags);
   plan_c2r1 = fftw_plan_dft_c2r_2d(nx, ny, spec_out, real_out, flags);
-  measure_complex_plans(flags);
-  // The wisdom lets every one-shot solve reuse these measurements; kept for the whole run.
-  wisdom_sf = fftw_export_wisdom_to_string();
+  make_spectral_solve(flags);
+  if (b_plan) store_wisdom();
   make_sweep_rows(omp_get_max_threads());
 }
 
@@ -90,31 +82,6 @@ void free_transforms() {
     fftw_free(*buffer);
     *buffer = nullptr;
   }
-  free(wisdom_sf);
-  wisdom_sf = nullptr;
+  free_spectral_solve();
   free_sweep_rows();
-}
-
-void real_filter(array2d f, const double *half_table, array2d g) {
-  const int n = ny, m = spectrum_row();
-#pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) {
-    double *row = real_in + static_cast<size_t>(x) * n;
-    for (int y = 0; y < n; y++) row[y] = f[x][y];
-  }
-  fftw_execute(plan_r2c1);
-#pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) {
-    const size_t k = static_cast<size_t>(x) * m;
-    for (int y = 0; y < m; y++) {
-      spec_out[k + y][0] = spec_in[k + y][0] * half_table[k + y];
-      spec_out[k + y][1] = spec_in[k + y][1] * half_table[k + y];
-    }
-  }
-  fftw_execute(plan_c2r1);
-#pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) {
-    const double *row = real_out + static_cast<size_t>(x) * n;
-    for (int y = 0; y < n; y++) g[x][y] = row[y];
-  }
 }
