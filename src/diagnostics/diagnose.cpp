@@ -16,6 +16,7 @@
 
 #include "common/files.hpp"
 #include "common/numfmt.hpp"
+#include "common/writer.hpp"
 #include "diagnostics/diagnostics.hpp"
 #include "diagnostics/writers.hpp"
 #include "operators/operators.hpp"

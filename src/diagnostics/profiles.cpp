@@ -3,6 +3,7 @@
 // the Reynolds-stress-like product Dx pe * Dy pe. Positions are written in length units
 // (index / hy). Every file holds the state of the latest call only.
 #include "common/numfmt.hpp"
+#include "common/writer.hpp"
 #include "diagnostics/writers.hpp"
 
 // Append one line "%f  %.6e   %.6e   %.6e   %.6e   %.6e\n": position, then five values.

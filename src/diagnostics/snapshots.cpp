@@ -9,6 +9,7 @@
 
 #include "common/files.hpp"
 #include "common/numfmt.hpp"
+#include "common/writer.hpp"
 #include "diagnostics/writers.hpp"
 
 constexpr int nfiles = 4;

@@ -16,6 +16,7 @@
 
 #include "common/files.hpp"
 #include "common/numfmt.hpp"
+#include "common/writer.hpp"
 #include "diagnostics/writers.hpp"
 
 // Which term of X_k a spectrum adds.

@@ -15,11 +15,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "common/files.hpp"
 #include "driver/driver.hpp"
@@ -79,6 +81,18 @@ void load_wisdom() {
   }
 }
 
+// The lines of text in sorted order: FFTW exports the same wisdom in an order of its own.
+static std::vector<std::string> sorted_lines(const std::string &text) {
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = std::min(text.find('\n', at), text.size());
+    lines.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
 // Make the directories of path (mkdir -p of its parent); false on a failure.
 static bool make_parents(const std::string &path) {
   for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
@@ -97,7 +111,7 @@ void store_wisdom() {
   free(exported);
   std::string old;
   if (access(path.c_str(), F_OK) == 0 && !read_small_file(path.c_str(), "the FFTW wisdom", wisdom_limit, old) &&
-      old == text)
+      sorted_lines(old) == sorted_lines(text))
     return;  // already stored
   const std::string temporary = path + ".tmp" + std::to_string(static_cast<long>(getpid()));
   FILE *file = nullptr;

@@ -11,6 +11,7 @@
 
 #include "common/files.hpp"
 #include "common/numfmt.hpp"
+#include "common/writer.hpp"
 #include "common/state.hpp"
 #include "initial/initial.hpp"
 
