@@ -54,7 +54,9 @@ static double profile_lines(int gridx, int gridy) {
 double grid_bytes(int gridx, int gridy) {
   const double points = static_cast<double>(gridx) * static_cast<double>(gridy);
   const double fields = (nfield_records * field_lines(gridx, gridy) + profile_lines(gridx, gridy)) * line_bytes;
-  return fields + 4 * sizeof(cplx) * points;  // plus fw_in, fw_out, bw_in, bw_out of the step
+  // plus the step's transform buffers (two slots each of real_in, real_out and of the half spectra
+  // spec_in, spec_out: 64 bytes a point) and the spectral solve's (a real field and a half spectrum)
+  return fields + (4 * sizeof(cplx) + 2 * sizeof(double)) * points;
 }
 
 const char *grid_problem(int gridx, int gridy) {

@@ -123,8 +123,9 @@ extern const int nfield_records;
 // an odd number of them and at least three, so never a power of two (see allocate_fields.cpp).
 std::ptrdiff_t field_stride(int columns);
 
-// Bytes the run needs on an nx by ny grid: every field and profile and the four spectral buffers
-// of the time step (a double, so that it cannot overflow for any grid).
+// Bytes the run needs on an nx by ny grid: every field of the field table and every profile, the
+// transform buffers of the time step and of the spectral solve (a double, so that it cannot
+// overflow for any grid).
 double grid_bytes(int gridx, int gridy);
 
 // The "|" line refusing an nx by ny grid (without line end) when its memory cannot be had on this
