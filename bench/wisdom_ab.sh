@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Start-up with and without stored FFTW wisdom: a 200-step run on a 512 x 512 grid (the default
-# example's physics, measured plans, 2 threads) started cold (an empty cache directory: every plan
-# measured) and warm (the cache holding the wisdom of an earlier run of this grid), alternated
+# example's physics with dt 0.001, measured plans, 2 threads) started cold (an empty cache
+# directory: every plan measured) and warm (the cache holding the wisdom of an earlier run of this grid), alternated
 # cold, warm, cold, warm ... so that the drift of a shared machine touches both alike. One table
 # gives for each the median wall time of the run and of its start-up stage "ini" (parameters,
 # tables, plans, initial state, first output) with the lowest and highest in brackets, and the
@@ -23,7 +23,7 @@ trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$scratch/warm-cache"
 values() {
   printf 'chat = 0.5\ntaui = 1.0\ndelta = 1\ndiff = 5e-4\nincon = 0\nsigma = 2\namp = 0.5\nvorfree = 0\n'
-  printf 'ly = %s\nnx = %s\nny = %s\ndt = 0.01\nitstp = 100\nitmax = 200\nntrace = 0\nipade = 0\nihype = 2\n' \
+  printf 'ly = %s\nnx = %s\nny = %s\ndt = 0.001\nitstp = 100\nitmax = 200\nntrace = 0\nipade = 0\nihype = 2\n' \
     "$((n / 4))" "$n" "$n"
   printf 'b_plan = 1\nnpar = 2\n'
 }

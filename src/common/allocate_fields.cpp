@@ -59,6 +59,12 @@ double grid_bytes(int gridx, int gridy) {
   return fields + (4 * sizeof(cplx) + 2 * sizeof(double)) * points;
 }
 
+size_t field_block_bytes(int gridx, int gridy) {
+  return (static_cast<size_t>(nfield_records) * static_cast<size_t>(field_lines(gridx, gridy)) +
+          static_cast<size_t>(profile_lines(gridx, gridy))) *
+         line_bytes;
+}
+
 const char *grid_problem(int gridx, int gridy) {
   static char message[256];
   const double points = static_cast<double>(gridx) * static_cast<double>(gridy);
@@ -93,8 +99,7 @@ void allocate_fields() {
   if (const char *problem = grid_problem(nx, ny)) fatal("%s", problem);
   const std::ptrdiff_t stride = field_stride(ny);
   const size_t per_field = static_cast<size_t>(field_lines(nx, ny)) * line_doubles;
-  const size_t bytes =
-      (static_cast<size_t>(nfield_records) * per_field / line_doubles + static_cast<size_t>(profile_lines(nx, ny))) * line_bytes;
+  const size_t bytes = field_block_bytes(nx, ny);
   block = static_cast<double *>(aligned_alloc(line_bytes, bytes));
   if (!block)
     fatal("| nx = %d, ny = %d (values 10, 11): cannot allocate the %zu bytes of the grid's fields (the run needs %.0f in all)",

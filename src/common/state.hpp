@@ -128,6 +128,10 @@ std::ptrdiff_t field_stride(int columns);
 // overflow for any grid).
 double grid_bytes(int gridx, int gridy);
 
+// Bytes of the one block allocate_fields makes for an nx by ny grid: every field of the field table
+// and every profile, as laid out (for a grid that passed grid_problem).
+size_t field_block_bytes(int gridx, int gridy);
+
 // The "|" line refusing an nx by ny grid (without line end) when its memory cannot be had on this
 // machine (more than its physical memory and swap) or it has more points than an int counts;
 // nullptr when the grid may be tried. The text stays valid until the next call.

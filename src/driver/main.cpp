@@ -44,7 +44,8 @@ int main() {
   double *trace_p = reserve_trace();
   hold_run_lock();
 
-  //--- Steps 4-7. The step's transforms (buffers, plans for npar threads, half tables) and the wisdom.
+  //--- Steps 4-7. The step's transforms (buffers, plans for npar threads, half tables) and the
+  // spectral solve's; measured plans start from the wisdom stored by earlier runs.
   make_transforms();
 
   //--- Step 8.
