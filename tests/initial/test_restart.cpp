@@ -1,5 +1,5 @@
 // The restart file: its exact text (the printf formats of the header and point lines), the round
-// trip of every stored array to seven digits with pi, ne0 and ni0 rebuilt, records in any order
+// trip of every stored array to seven digits with pi rebuilt, records in any order
 // and repeated, partial files, and the stops on files the writer cannot have produced or on a
 // failed write, which must leave the previous "restart.dat" intact.
 #include <gtest/gtest.h>
