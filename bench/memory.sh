@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Resident memory per grid size: one short run (a bath, one step, one output, estimated plans,
 # 2 threads) on each n x n grid in a fresh temporary directory, with the peak resident set size
-# that /usr/bin/time reports, next to what the program reckons it needs (fields, profiles and the
-# four transform buffers) and the peak per grid point.
+# that /usr/bin/time reports and the peak per grid point. (What the program reckons it needs comes
+# from its own field table: grid_bytes in src/common/allocate_fields.cpp.)
 #   bench/memory.sh                  sizes 64 256 512 1024 2048
 #   bench/memory.sh 64 4096          any sizes (4096 writes about 5 GB of output files)
 #   TAVO=/path/to/tavo bench/memory.sh   another build of the program, for a comparison
@@ -24,7 +24,7 @@ if [ -z "${TAVO:-}" ] && [ ! -x "$tavo" ]; then
 fi
 
 printf '| peak resident memory of a one-step run (2 threads, estimated plans)\n'
-printf '| %5s %12s %14s %14s\n' size "peak RSS MB" "reckoned MB" "bytes/point"
+printf '| %5s %12s %14s\n' size "peak RSS MB" "bytes/point"
 for n in "$@"; do
   dir=$(mktemp -d)
   # the default example's physics, one step
@@ -35,12 +35,7 @@ for n in "$@"; do
     exit 1
   fi
   kb=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$dir/time.txt")
-  # fields: 30 of n rows at the padded stride; profiles; four complex buffers of n*n
-  reckoned=$(awk -v n="$n" 'BEGIN {
-    lines = int((n + 7) / 8); if (lines < 3) lines = 3; if (lines % 2 == 0) lines++;
-    field = n * lines; if (field % 2 == 0) field++;
-    printf "%.1f", (30 * field * 64 + 64 * n * n) / 1e6 }')
   # /usr/bin/time reports kibibytes
-  awk -v n="$n" -v kb="$kb" -v r="$reckoned" 'BEGIN { printf "| %5d %12.1f %14s %14.0f\n", n, kb * 1024 / 1e6, r, kb * 1024 / (n * n) }'
+  awk -v n="$n" -v kb="$kb" 'BEGIN { printf "| %5d %12.1f %14.0f\n", n, kb * 1024 / 1e6, kb * 1024 / (n * n) }'
   rm -rf "$dir"
 done

@@ -33,12 +33,6 @@
 constexpr std::ptrdiff_t line_doubles = 8;  // one 64-byte cache line
 constexpr size_t line_bytes = 64;
 
-// Every field of the grid state, in the block's order.
-static array2d *const every_field[] = {&ne,    &ni,    &pe,    &pi,      &gni,     &ww,   &ne0,  &ne1,
-                                       &ne2,   &ni0,   &ni1,   &ni2,     &fne0,    &fne1, &fne2, &fni0,
-                                       &fni1,  &fni2,  &hyve,  &hyvi,    &vis_e,   &vis_i, &cvfis, &cpoti,
-                                       &cvort, &clap,  &chyv,  &dis_e,   &dis_i,   &lap_pe};
-constexpr int nfields = sizeof every_field / sizeof every_field[0];
 
 static double *block;  // the storage of everything allocate_fields hands out
 
@@ -63,11 +57,6 @@ static double profile_lines(int gridx, int gridy) {
   return 3 * vector_lines(gridx) + vector_lines(gridx / 2 + 1) + 4 * vector_lines(gridy / 2 + 1);
 }
 
-// Bytes of the block of fields and profiles.
-static double block_bytes(int gridx, int gridy) {
-  return (nfields * field_lines(gridx, gridy) + profile_lines(gridx, gridy)) * line_bytes;
-}
-
 // What FFTW's planner may add of its own (buffers of some algorithms, twiddle tables): one complex
 // array of the grid. And the fixed buffers of the readers and writers (1 MB each, a few at once).
 constexpr double planner_share = sizeof(cplx);
@@ -76,8 +65,9 @@ constexpr double small_buffers = 16.0 * 1048576.0;
 double grid_bytes(int gridx, int gridy) {
   const double points = static_cast<double>(gridx) * static_cast<double>(gridy);
   const int threads = omp_get_max_threads();
-  return block_bytes(gridx, gridy) + transform_bytes(gridx, gridy, threads) + history_frame_bytes(gridx, gridy) +
-         poisson_bytes(gridx, gridy) + points * (planner_share + 1.0) + small_buffers;  // 1: the restart read's marks
+  return static_cast<double>(field_block_bytes(gridx, gridy)) + transform_bytes(gridx, gridy, threads) +
+         history_frame_bytes(gridx, gridy) + spectral_solve_bytes(gridx, gridy) + points * (planner_share + 1.0) +
+         small_buffers;  // 1: the restart read's marks
 }
 
 // The address space this process may still map (ulimit -v less what it maps now); infinity
@@ -116,7 +106,7 @@ const char *memory_problem(double mapped, double later) {
   { (void)0; }
   const double own = mapped + later;
   const double total = grid_bytes(nx, ny) + own;
-  const double left = total - mapped - (block ? block_bytes(nx, ny) : 0.0);  // the fields are reserved already
+  const double left = total - mapped - (block ? static_cast<double>(field_block_bytes(nx, ny)) : 0.0);  // the fields are reserved already
   const double room = address_room();
   struct sysinfo machine;
   const double memory = sysinfo(&machine) == 0
@@ -134,6 +124,12 @@ const char *memory_problem(double mapped, double later) {
   else
     return nullptr;
   return message;
+}
+
+size_t field_block_bytes(int gridx, int gridy) {
+  return (static_cast<size_t>(nfield_records) * static_cast<size_t>(field_lines(gridx, gridy)) +
+          static_cast<size_t>(profile_lines(gridx, gridy))) *
+         line_bytes;
 }
 
 const char *grid_problem(int gridx, int gridy) {
@@ -160,7 +156,7 @@ const char *grid_problem(int gridx, int gridy) {
 void free_fields() {
   free(block);
   block = nullptr;
-  for (array2d *f : every_field) *f = array2d{nullptr, 0};
+  for (int k = 0; k < nfield_records; k++) *field_table[k].field = array2d{nullptr, 0};
   pkxavg = pkyavg = pkyavgn = pkyavgw = pkyavge = nullptr;
   xmask = neprof = peprof = nullptr;
 }
@@ -170,15 +166,15 @@ void allocate_fields() {
   if (const char *problem = grid_problem(nx, ny)) fatal("%s", problem);
   const std::ptrdiff_t stride = field_stride(ny);
   const size_t per_field = static_cast<size_t>(field_lines(nx, ny)) * line_doubles;
-  const size_t bytes = static_cast<size_t>(block_bytes(nx, ny));
+  const size_t bytes = field_block_bytes(nx, ny);
   block = static_cast<double *>(aligned_alloc(line_bytes, bytes));
   if (!block)
     fatal("| nx = %d, ny = %d (values 10, 11): cannot allocate the %zu bytes of the grid's fields (the run needs %.0f in all)",
           nx, ny, bytes, grid_bytes(nx, ny));
   memset(block, 0, bytes);
   double *next = block;
-  for (array2d *f : every_field) {
-    *f = array2d{next, stride};
+  for (int k = 0; k < nfield_records; k++) {
+    *field_table[k].field = array2d{next, stride};
     next += per_field;
   }
   auto take = [&next](int count) {

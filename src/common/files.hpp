@@ -1,4 +1,5 @@
-// Fatal stops, checked output files, small input files read whole, and the run's directory lock.
+// Fatal stops and the temporary files they remove (stops.cpp), checked output files (files.cpp),
+// small input files read whole (read_file.cpp), and the run's directory lock (run_lock.cpp).
 //
 // Every fatal condition prints one line beginning with "|" and ends the process with status 1.
 // Output files are opened, written and closed through these helpers so that a failed open, a

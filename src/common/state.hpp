@@ -59,6 +59,8 @@ extern int nx1, ny1;       // last used indices nx-1, ny-1
 extern double hysq;        // stencil factor hy^2/12
 extern double hyd;         // centred y difference factor hy/2 (0 when chat = 0)
 extern double xyz;         // 1/(nx*ny)
+extern double dtt;         // dt*6/11, step factor of the multistep update
+extern double ddtt;        // itstp*dt, length of one output interval
 
 // ---- species constants ----
 constexpr double taue = -1.0;  // electron temperature factor
@@ -77,9 +79,10 @@ extern array2d pi;    // gyro-averaged potential Gamma phi
 extern array2d gni;   // gyro-averaged ion density Gamma N_i
 extern array2d ww;    // vorticity (polarisation density) n_e - Gamma N_i
 
-// ---- multistep history: levels 0 (newest), 1, 2 and right-hand sides ----
-extern array2d ne0, ne1, ne2, ni0, ni1, ni2;
-extern array2d fne0, fne1, fne2, fni0, fni1, fni2;
+// ---- multistep history: the older levels 1, 2 and the right-hand sides of the last steps ----
+// Level 0 is ne, ni themselves; the right-hand side of the newest step is fne1, fni1.
+extern array2d ne1, ne2, ni1, ni2;
+extern array2d fne1, fne2, fni1, fni2;
 
 // ---- dissipation terms ----
 extern array2d hyve, hyvi;    // D(ne1), D(ni1): the dissipation of the last step (output only)
@@ -104,15 +107,33 @@ extern double *peprof;  // y-average of pe for each row x (diagnostics)
 // ---- diagnostics work field ----
 extern array2d lap_pe;  // Laplacian of pe in Fourier space, the vorticity of all outputs
 
+// ---- the table of the fields: every field above, once, in the storage block's order ----
+// state: what a step leaves for the next one and for the output (the contract of driver.hpp);
+// work: terms a step or an output forms for itself; table: the Fourier-space coefficients.
+enum field_role { role_state, role_work, role_table };
+struct field_record {
+  array2d *field;
+  const char *name;
+  field_role role;
+  bool checkpointed = false;  // held by the full-precision checkpoint "restart.nc": what the next step reads
+};
+extern const field_record field_table[];
+extern const int nfield_records;
+
 // Doubles from one row of a field to the next for rows of `columns` values: whole 64-byte lines,
 // an odd number of them and at least three, so never a power of two (see allocate_fields.cpp).
 std::ptrdiff_t field_stride(int columns);
 
-// Bytes the run reserves on an nx by ny grid, from the sizes its allocations use: the fields and
-// profiles, the step's transforms (transform_bytes), the frame buffer of the field history, the
-// work buffers of a one-shot field solve, an allowance for FFTW's planner (one complex array) and
-// the fixed buffers of the readers and writers (a double, so that it cannot overflow for any grid).
+// Bytes the run reserves on an nx by ny grid, from the sizes its allocations use: every field of the
+// field table and every profile, the step's transforms (transform_bytes), the buffers of the
+// spectral solve (spectral_solve_bytes), the frame buffer of the field history, an allowance for
+// FFTW's planner (one complex array) and the fixed buffers of the readers and writers (a double,
+// so that it cannot overflow for any grid).
 double grid_bytes(int gridx, int gridy);
+
+// Bytes of the one block allocate_fields makes for an nx by ny grid: every field of the field table
+// and every profile, as laid out (for a grid that passed grid_problem).
+size_t field_block_bytes(int gridx, int gridy);
 
 // The "|" line refusing an nx by ny grid (without line end) when its memory cannot be had on this
 // machine (more than its physical memory and swap) or it has more points than an int counts;
@@ -138,9 +159,6 @@ void allocate_fields();
 void free_fields();
 
 // ---- scalars that change during the run ----
-extern double dtt;          // dt*6/11, step factor of the multistep update
-extern double ddtt;         // itstp*dt, length of one output interval
-extern char *wisdom_sf;     // FFTW wisdom exported after the driver's plans
 extern double eno;          // density energy of the previous diagnostics call
 extern double enwo;         // vorticity energy of the previous call (growth rate)
 extern int jnull_old;       // previous zero crossing along y (single ky mode)

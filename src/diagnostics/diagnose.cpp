@@ -20,6 +20,7 @@
 
 #include "common/files.hpp"
 #include "common/numfmt.hpp"
+#include "common/writer.hpp"
 #include "diagnostics/diagnostics.hpp"
 #include "diagnostics/writers.hpp"
 #include "operators/operators.hpp"
@@ -30,8 +31,9 @@ enum { s_n, s_k, s_z, s_w, s_f, s_g, s_c, s_d, nsums };
 
 // Add the summands of the point (x, y) to sum; xm, xp, ym, yp are its periodic neighbours and
 // zonal the squared zonal gradient of the row.
-static inline void add_point(array2d ne, array2d ni, array2d pe, int x, int y, int xm, int xp, int ym,
-                             int yp, double zonal, double *sum) {
+static inline void add_point(const output_fields &f, int x, int y, int xm, int xp, int ym, int yp,
+                             double zonal, double *sum) {
+  const array2d ne = f.ne, ni = f.ni, pe = f.pe, pi = f.pi, lap_pe = f.lap_pe, hyve = f.hyve, hyvi = f.hyvi;
   const double half_hy = hy * 0.5;
   const double dype = half_hy * (pe[x][yp] - pe[x][ym]);
   const double dxpe = half_hy * (pe[xp][y] - pe[xm][y]);
@@ -51,7 +53,7 @@ static inline void add_point(array2d ne, array2d ni, array2d pe, int x, int y, i
 }
 
 // The eight sums over the used grid into total.
-static void domain_sums(array2d ne, array2d ni, array2d pe, double *total) {
+static void domain_sums(const output_fields &f, double *total) {
   for (int s = 0; s < nsums; s++) total[s] = 0.0;
   std::vector<double> partial(size_t(omp_get_max_threads()) * nsums, 0.0);
   int threads = 1;
@@ -67,9 +69,9 @@ static void domain_sums(array2d ne, array2d ni, array2d pe, double *total) {
       const double gradient = hy * (peprof[xp] - peprof[x]);
       const double zonal = gradient * gradient;
       // the two edge columns carry the periodic wrap; the interior runs without branches
-      add_point(ne, ni, pe, x, 0, xm, xp, ny1, ny1 > 0 ? 1 : 0, zonal, sum);
-      for (int y = 1; y < ny1; y++) add_point(ne, ni, pe, x, y, xm, xp, y - 1, y + 1, zonal, sum);
-      if (ny1 > 0) add_point(ne, ni, pe, x, ny1, xm, xp, ny1 - 1, 0, zonal, sum);
+      add_point(f, x, 0, xm, xp, ny1, ny1 > 0 ? 1 : 0, zonal, sum);
+      for (int y = 1; y < ny1; y++) add_point(f, x, y, xm, xp, y - 1, y + 1, zonal, sum);
+      if (ny1 > 0) add_point(f, x, ny1, xm, xp, ny1 - 1, 0, zonal, sum);
     }
     for (int s = 0; s < nsums; s++) partial[size_t(omp_get_thread_num()) * nsums + s] = sum[s];
   }
@@ -119,7 +121,10 @@ static double exb_good = 0.0, t_good = 0.0;
 // 1e-12 in place of an exact zero, so that ratios and logarithms of the energies stay finite.
 static double clamp(double v) { return v == 0.0 ? 1e-12 : v; }
 
-output_scalars diagnose(double t, double t0, int iout, int itmax, array2d ne, array2d ni, array2d pe, array2d gni) {
+output_fields state_output_fields() { return output_fields{ne, ni, pe, pi, gni, hyve, hyvi, lap_pe}; }
+
+output_scalars diagnose(double t, double t0, int iout, int itmax, const output_fields &f) {
+  const array2d ne = f.ne, pe = f.pe;
   // Step 1. Radial profiles, the y-averages of ne and pe.
 #pragma omp parallel for schedule(static)
   for (int x = 0; x <= nx1; x++) {
@@ -133,11 +138,11 @@ output_scalars diagnose(double t, double t0, int iout, int itmax, array2d ne, ar
   }
 
   // Step 2. Vorticity field.
-  poisson(pe, clap, lap_pe);
+  spectral_solve(pe, clap, f.lap_pe);
 
   // Steps 3-4. Domain sums and the values derived from them.
   double sum[nsums];
-  domain_sums(ne, ni, pe, sum);
+  domain_sums(f, sum);
   const double h = xyz * 0.5;
   const double d2 = delinv * delinv;
   const double enw = d2 * clamp(h * sum[s_w]);
@@ -210,9 +215,9 @@ output_scalars diagnose(double t, double t0, int iout, int itmax, array2d ne, ar
   write_zonal_flow(t, pe);
 
   // Step 10. Profiles and cuts, snapshots, wavenumber spectra.
-  write_profiles(ne, ni, pe, gni);
-  write_snapshots(ne, pe);
-  write_spectra(ne, iout);
+  write_profiles(f);
+  write_snapshots(f);
+  write_spectra(f, iout);
 
   // Step 11. Progress line.
   printf("|t=%.3f (%.3f): enn=%.3e\n", t, t_end, enn);

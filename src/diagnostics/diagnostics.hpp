@@ -18,10 +18,20 @@ struct output_scalars {
   double flux;         // radial particle flux Gamma_n
 };
 
+// The fields an output reads, each named: the densities, the potential and its gyro-average, the
+// gyro-averaged ion density, the dissipation terms of the last step, and lap_pe, into which the
+// call writes the vorticity (the Laplacian of pe) that its files and the field history read.
+struct output_fields {
+  array2d ne, ni, pe, pi, gni, hyve, hyvi, lap_pe;
+};
+
+// The program's own: the global fields of those names.
+output_fields state_output_fields();
+
 // Reduce the state to energies, fluxes and rates, stop on a collapsed energy, append to the time
 // series and rewrite profiles, cuts, snapshots and spectra; ends with the progress line. Returns
 // the scalars it wrote (also at t = 0, when the series get no line).
-output_scalars diagnose(double t, double t0, int iout, int itmax, array2d ne, array2d ni, array2d pe, array2d gni);
+output_scalars diagnose(double t, double t0, int iout, int itmax, const output_fields &f);
 
 // The field history "tavo.nc" (history.cpp). Open it for a run that starts at t0 and makes
 // `outputs` diagnostics calls after the one at t0: a fresh run (incon other than 2) starts a new
@@ -46,7 +56,7 @@ double history_frame_bytes(int gridx, int gridy);
 
 // Record output number `output` (0 the call at t0) at time t: its series entry (output > 0) and,
 // every nframe outputs, a frame of ne, ni, pe and lap_pe; then flush the file.
-void history_output(double t, int output, const output_scalars &s, array2d ne, array2d ni, array2d pe);
+void history_output(double t, int output, const output_scalars &s, const output_fields &f);
 
 // Close the field history.
 void history_end();

@@ -59,35 +59,38 @@
 static const char *const history_name = "tavo.nc";
 static const char *const history_temp = "tavo.nc.tmp";
 
-// The four fields of a frame.
-enum { f_ne, f_ni, f_phi, f_vorticity, nfields };
-static const char *const field_name[nfields] = {"ne", "ni", "phi", "vorticity"};
-static const char *const field_long_name[nfields] = {"electron density fluctuation n_e",
-                                                     "ion gyrocentre density fluctuation N_i",
-                                                     "electrostatic potential phi", "vorticity nabla^2 phi"};
-static const char *const field_units[nfields] = {"n0 rho_s/L_perp", "n0 rho_s/L_perp", "T_e rho_s/(e L_perp)",
-                                                 "T_e/(e rho_s L_perp)"};
-
-// The scalar series, in the order of the columns of "eng.dat", "eng-transfer.dat", "fne.dat".
-enum { s_enn, s_ek, s_ez, s_e, s_ratio, s_drive, s_coupling, s_dissipation, s_rate_sum, s_flux, nseries };
-static const char *const series_name[nseries] = {"enn",   "E_K",         "E_Z",      "E",    "EZ_over_EK",
-                                                 "drive", "coupling", "dissipation", "rate_sum", "flux"};
-static const char *const series_long_name[nseries] = {
-    "density energy enn (eng.dat column 2)",
-    "kinetic energy E_K (eng.dat column 3)",
-    "zonal-flow energy E_Z (eng.dat column 4)",
-    "total energy E_K + enn (eng.dat column 5)",
-    "zonal share of the kinetic energy E_Z/E_K (eng.dat column 6)",
-    "drive rate (eng-transfer.dat column 2)",
-    "parallel coupling rate (eng-transfer.dat column 3)",
-    "dissipation rate (eng-transfer.dat column 4)",
-    "drive + coupling + dissipation (eng-transfer.dat column 5)",
-    "radial particle flux Gamma_n (fne.dat column 2)"};
 static const char *const energy_units = "n0 T_e rho_s^2/L_perp^2";
 static const char *const rate_units = "n0 T_e c_s rho_s^2/L_perp^3";
-static const char *const series_units[nseries] = {energy_units, energy_units, energy_units, energy_units, "1",
-                                                  rate_units,   rate_units,   rate_units,   rate_units,
-                                                  "n0 c_s rho_s^2/L_perp^2"};
+
+// The schema: the four fields of a frame, and the scalar series in the order of the columns of
+// "eng.dat", "eng-transfer.dat", "fne.dat" with the member of output_scalars each one records.
+struct field_variable {
+  const char *name, *long_name, *units;
+  array2d output_fields::*field;
+};
+static const field_variable frame_fields[] = {
+    {"ne", "electron density fluctuation n_e", "n0 rho_s/L_perp", &output_fields::ne},
+    {"ni", "ion gyrocentre density fluctuation N_i", "n0 rho_s/L_perp", &output_fields::ni},
+    {"phi", "electrostatic potential phi", "T_e rho_s/(e L_perp)", &output_fields::pe},
+    {"vorticity", "vorticity nabla^2 phi", "T_e/(e rho_s L_perp)", &output_fields::lap_pe}};
+constexpr int nfields = sizeof frame_fields / sizeof frame_fields[0];
+
+struct series_variable {
+  const char *name, *long_name, *units;
+  double output_scalars::*value;
+};
+static const series_variable series[] = {
+    {"enn", "density energy enn (eng.dat column 2)", energy_units, &output_scalars::enn},
+    {"E_K", "kinetic energy E_K (eng.dat column 3)", energy_units, &output_scalars::enk},
+    {"E_Z", "zonal-flow energy E_Z (eng.dat column 4)", energy_units, &output_scalars::enz},
+    {"E", "total energy E_K + enn (eng.dat column 5)", energy_units, &output_scalars::energy},
+    {"EZ_over_EK", "zonal share of the kinetic energy E_Z/E_K (eng.dat column 6)", "1", &output_scalars::zonal_share},
+    {"drive", "drive rate (eng-transfer.dat column 2)", rate_units, &output_scalars::drive},
+    {"coupling", "parallel coupling rate (eng-transfer.dat column 3)", rate_units, &output_scalars::coupling},
+    {"dissipation", "dissipation rate (eng-transfer.dat column 4)", rate_units, &output_scalars::dissipation},
+    {"rate_sum", "drive + coupling + dissipation (eng-transfer.dat column 5)", rate_units, &output_scalars::rate_sum},
+    {"flux", "radial particle flux Gamma_n (fne.dat column 2)", "n0 c_s rho_s^2/L_perp^2", &output_scalars::flux}};
+constexpr int nseries = sizeof series / sizeof series[0];
 
 // The open history: its netCDF id (-1 none) and the ids of its dimensions and variables.
 struct history_ids {
@@ -97,11 +100,14 @@ struct history_ids {
   int field_var[nfields];
   int series_var[nseries];
 };
-static history_ids history;
-static size_t frames;       // frames in the file
-static size_t entries;      // series entries written
-static size_t series_room;  // length of the series dimension
-static float *frame_buffer; // one field of nx*ny values in single precision
+// The history of this run: the open file, its frame and entry counts, the length of the series
+// dimension and one field of nx*ny values in single precision.
+struct open_history {
+  history_ids ids;
+  size_t frames = 0, entries = 0, series_room = 0;
+  float *frame_buffer = nullptr;
+};
+static open_history history;
 
 // Stop with a "|" line when a netCDF call failed.
 static void check(int status, const char *what, const char *name) {
@@ -138,9 +144,9 @@ static void create_file(const char *name, size_t room, const std::string &lines,
 
   const int field_dims[3] = {ids.time_dim, ids.x_dim, ids.y_dim};
   for (int v = 0; v < nfields; v++) {
-    check(nc_def_var(f, field_name[v], NC_FLOAT, 3, field_dims, &ids.field_var[v]), "defining a field", name);
-    put_text(f, ids.field_var[v], "long_name", field_long_name[v], name);
-    put_text(f, ids.field_var[v], "units", field_units[v], name);
+    check(nc_def_var(f, frame_fields[v].name, NC_FLOAT, 3, field_dims, &ids.field_var[v]), "defining a field", name);
+    put_text(f, ids.field_var[v], "long_name", frame_fields[v].long_name, name);
+    put_text(f, ids.field_var[v], "units", frame_fields[v].units, name);
   }
 
   const double nan = std::nan("");
@@ -150,10 +156,10 @@ static void create_file(const char *name, size_t room, const std::string &lines,
   put_text(f, ids.series_time_var, "units", "L_perp/c_s", name);
   check(nc_put_att_double(f, ids.series_time_var, "_FillValue", NC_DOUBLE, 1, &nan), "writing _FillValue", name);
   for (int v = 0; v < nseries; v++) {
-    check(nc_def_var(f, series_name[v], NC_DOUBLE, 1, &ids.series_dim, &ids.series_var[v]), "defining a series",
+    check(nc_def_var(f, series[v].name, NC_DOUBLE, 1, &ids.series_dim, &ids.series_var[v]), "defining a series",
           name);
-    put_text(f, ids.series_var[v], "long_name", series_long_name[v], name);
-    put_text(f, ids.series_var[v], "units", series_units[v], name);
+    put_text(f, ids.series_var[v], "long_name", series[v].long_name, name);
+    put_text(f, ids.series_var[v], "units", series[v].units, name);
     check(nc_put_att_double(f, ids.series_var[v], "_FillValue", NC_DOUBLE, 1, &nan), "writing _FillValue", name);
   }
 
@@ -239,8 +245,8 @@ static const char *open_old(const char *name, history_ids &ids, size_t *old_fram
                nc_inq_dimlen(f, ids.series_dim, old_room) == NC_NOERR &&
                nc_inq_varid(f, "time", &ids.time_var) == NC_NOERR && nc_inq_varid(f, "y", &ids.y_var) == NC_NOERR &&
                nc_inq_varid(f, "series_time", &ids.series_time_var) == NC_NOERR;
-  for (int v = 0; v < nfields && found; v++) found = nc_inq_varid(f, field_name[v], &ids.field_var[v]) == NC_NOERR;
-  for (int v = 0; v < nseries && found; v++) found = nc_inq_varid(f, series_name[v], &ids.series_var[v]) == NC_NOERR;
+  for (int v = 0; v < nfields && found; v++) found = nc_inq_varid(f, frame_fields[v].name, &ids.field_var[v]) == NC_NOERR;
+  for (int v = 0; v < nseries && found; v++) found = nc_inq_varid(f, series[v].name, &ids.series_var[v]) == NC_NOERR;
   if (!found) {
     snprintf(reason, sizeof reason, "is not a tavo field history");
     return reason;
@@ -278,8 +284,10 @@ static void copy_old(const history_ids &old, size_t keep_frames, size_t keep_ent
   for (size_t r = 0; r < keep_frames; r++)
     for (int v = 0; v < nfields; v++) {
       const size_t start[3] = {r, 0, 0}, count[3] = {1, size_t(nx), size_t(ny)};
-      check(nc_get_vara_float(old.file, old.field_var[v], start, count, frame_buffer), "reading a frame", history_name);
-      check(nc_put_vara_float(now.file, now.field_var[v], start, count, frame_buffer), "copying a frame", history_temp);
+      check(nc_get_vara_float(old.file, old.field_var[v], start, count, history.frame_buffer), "reading a frame",
+            history_name);
+      check(nc_put_vara_float(now.file, now.field_var[v], start, count, history.frame_buffer), "copying a frame",
+            history_temp);
     }
   if (keep_entries == 0) return;
   const size_t start = 0;
@@ -351,8 +359,8 @@ double history_frame_bytes(int gridx, int gridy) {
 
 void history_start(double t0, int outputs) {
   if (nframe <= 0) return;
-  frame_buffer = reserved(static_cast<float *>(malloc(sizeof(float) * size_t(nx) * size_t(ny))),
-                          history_frame_bytes(nx, ny), "the frame buffer of the field history");
+  history.frame_buffer = reserved(static_cast<float *>(malloc(sizeof(float) * size_t(nx) * size_t(ny))),
+                                  history_frame_bytes(nx, ny), "the frame buffer of the field history");
 
   char line[160];
   snprintf(line, sizeof line, "tavo %s: %s at t = %.8g, %d outputs of %d steps planned", tavo_version,
@@ -379,16 +387,16 @@ void history_start(double t0, int outputs) {
     }
   }
 
-  series_room = keep_entries + size_t(outputs > 0 ? outputs : 0);
+  history.series_room = keep_entries + size_t(outputs > 0 ? outputs : 0);
   list_temporary(history_temp);
-  create_file(history_temp, series_room, lines, history);
+  create_file(history_temp, history.series_room, lines, history.ids);
   if (old.file >= 0) {
-    copy_old(old, keep_frames, keep_entries, history);
+    copy_old(old, keep_frames, keep_entries, history.ids);
     check(nc_close(old.file), "closing", history_name);
   }
-  frames = keep_frames;
-  entries = keep_entries;
-  check(nc_sync(history.file), "flushing", history_temp);
+  history.frames = keep_frames;
+  history.entries = keep_entries;
+  check(nc_sync(history.ids.file), "flushing", history_temp);
   rename_file(history_temp, history_name);
 }
 
@@ -410,52 +418,52 @@ void history_resume(double t, int outputs) {
     history_start(t, outputs);
     return;
   }
-  frame_buffer = static_cast<float *>(malloc(sizeof(float) * size_t(nx) * size_t(ny)));
-  if (!frame_buffer) fatal("| cannot reserve the frame buffer of the field history (%d x %d values)", nx, ny);
-  if (const char *failure = open_old(history_name, history, &old_frames, &old_room, NC_WRITE))
+  history.frame_buffer = reserved(static_cast<float *>(malloc(sizeof(float) * size_t(nx) * size_t(ny))),
+                                  history_frame_bytes(nx, ny), "the frame buffer of the field history");
+  if (const char *failure = open_old(history_name, history.ids, &old_frames, &old_room, NC_WRITE))
     fatal("| field history \"%s\" %s when opened for writing", history_name, failure);
   int old_mode = 0;
-  check(nc_set_fill(history.file, NC_NOFILL, &old_mode), "setting the fill mode", history_name);
+  check(nc_set_fill(history.ids.file, NC_NOFILL, &old_mode), "setting the fill mode", history_name);
   // The frames and entries up to t stay; later ones (of a run killed after its checkpoint) are
   // written again.
   const double tolerance = 1e-9 * (std::fabs(t) > 1.0 ? std::fabs(t) : 1.0);
-  frames = leading_before(history.file, history.time_var, old_frames, t + tolerance);
-  entries = leading_before(history.file, history.series_time_var, old_room, t + tolerance);
-  series_room = old_room;
+  history.frames = leading_before(history.ids.file, history.ids.time_var, old_frames, t + tolerance);
+  history.entries = leading_before(history.ids.file, history.ids.series_time_var, old_room, t + tolerance);
+  history.series_room = old_room;
 }
 
-void history_output(double t, int output, const output_scalars &s, array2d ne, array2d ni, array2d pe) {
-  if (history.file < 0) return;
-  const int f = history.file;
-  if (output > 0 && t > 0 && entries < series_room) {
-    const double values[nseries] = {s.enn,   s.enk,      s.enz,         s.energy,   s.zonal_share,
-                                    s.drive, s.coupling, s.dissipation, s.rate_sum, s.flux};
-    check(nc_put_var1_double(f, history.series_time_var, &entries, &t), "writing series_time", history_name);
+void history_output(double t, int output, const output_scalars &s, const output_fields &fields) {
+  if (history.ids.file < 0) return;
+  const int f = history.ids.file;
+  if (output > 0 && t > 0 && history.entries < history.series_room) {
+    size_t &entries = history.entries;
+    check(nc_put_var1_double(f, history.ids.series_time_var, &entries, &t), "writing series_time", history_name);
     for (int v = 0; v < nseries; v++)
-      check(nc_put_var1_double(f, history.series_var[v], &entries, &values[v]), "writing a series", history_name);
+      check(nc_put_var1_double(f, history.ids.series_var[v], &entries, &(s.*series[v].value)), "writing a series",
+            history_name);
     entries++;
   }
   if (output % nframe == 0) {
     // Frame r: the fields in single precision, then its time (the record is whole before the flush).
-    const array2d field[nfields] = {ne, ni, pe, lap_pe};
-    const size_t start[3] = {frames, 0, 0}, count[3] = {1, size_t(nx), size_t(ny)};
+    const size_t start[3] = {history.frames, 0, 0}, count[3] = {1, size_t(nx), size_t(ny)};
     for (int v = 0; v < nfields; v++) {
       for (int x = 0; x <= nx1; x++) {
-        const double *row = field[v][x];
-        float *out = frame_buffer + size_t(x) * size_t(ny);
+        const double *row = (fields.*frame_fields[v].field)[x];
+        float *out = history.frame_buffer + size_t(x) * size_t(ny);
         for (int y = 0; y <= ny1; y++) out[y] = static_cast<float>(row[y]);
       }
-      check(nc_put_vara_float(f, history.field_var[v], start, count, frame_buffer), "writing a frame", history_name);
+      check(nc_put_vara_float(f, history.ids.field_var[v], start, count, history.frame_buffer), "writing a frame",
+            history_name);
     }
-    check(nc_put_var1_double(f, history.time_var, &frames, &t), "writing time", history_name);
-    frames++;
+    check(nc_put_var1_double(f, history.ids.time_var, &history.frames, &t), "writing time", history_name);
+    history.frames++;
   }
   check(nc_sync(f), "flushing", history_name);
 }
 
 void history_end() {
-  if (history.file >= 0) check(nc_close(history.file), "closing", history_name);
-  history.file = -1;
-  free(frame_buffer);
-  frame_buffer = nullptr;
+  if (history.ids.file >= 0) check(nc_close(history.ids.file), "closing", history_name);
+  history.ids.file = -1;
+  free(history.frame_buffer);
+  history.frame_buffer = nullptr;
 }

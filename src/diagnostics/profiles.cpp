@@ -3,6 +3,7 @@
 // the Reynolds-stress-like product Dx pe * Dy pe. Positions are written in length units
 // (index / hy). Every file holds the state of the latest call only.
 #include "common/numfmt.hpp"
+#include "common/writer.hpp"
 #include "diagnostics/writers.hpp"
 
 // Append one line "%f  %.6e   %.6e   %.6e   %.6e   %.6e\n": position, then five values.
@@ -19,8 +20,9 @@ static void put_line(writer &w, double position, const double *value) {
   w.pos = p;
 }
 
-// ne, ni, pe, gni: the fields of the diagnostics call; lap_pe comes from the same call.
-void write_profiles(array2d ne, array2d ni, array2d pe, array2d gni) {
+// f: the fields of the diagnostics call, lap_pe made by the same call.
+void write_profiles(const output_fields &f) {
+  const array2d ne = f.ne, ni = f.ni, pe = f.pe, gni = f.gni, lap_pe = f.lap_pe;
   writer w;
   writer_replace(w, "cutx.dat");
   for (int x = 0; x <= nx1; x++) {

@@ -9,6 +9,7 @@
 
 #include "common/files.hpp"
 #include "common/numfmt.hpp"
+#include "common/writer.hpp"
 #include "diagnostics/writers.hpp"
 
 constexpr int nfiles = 4;
@@ -29,7 +30,8 @@ static const char *const temporary_name[nfiles] = {"n2d0.dat", "w2d0.dat", "p2d0
 static const char *const final_name[nfiles] = {"n2d.dat", "w2d.dat", "p2d.dat", "i2d.dat"};
 
 // Format row x of the four fields into slot r of the block.
-static void format_row(block_text &rows, array2d ne, array2d pe, int x, int r) {
+static void format_row(block_text &rows, const output_fields &f, int x, int r) {
+  const array2d ne = f.ne, pe = f.pe, lap_pe = f.lap_pe;
   char prefix[16];
   char *prefix_end = put_d(prefix, x);
   prefix_end = put_s(prefix_end, "  ");
@@ -54,8 +56,8 @@ static void format_row(block_text &rows, array2d ne, array2d pe, int x, int r) {
   }
 }
 
-// ne, pe: the fields of the diagnostics call; lap_pe comes from the same call.
-void write_snapshots(array2d ne, array2d pe) {
+// f: the fields of the diagnostics call, lap_pe made by the same call.
+void write_snapshots(const output_fields &f) {
   block_text rows;
   rows.room = size_t(line_room) * size_t(ny) + 1;
   rows.text.resize(size_t(nfiles) * block_rows * rows.room);
@@ -64,7 +66,7 @@ void write_snapshots(array2d ne, array2d pe) {
   for (int first = 0; first <= nx1; first += block_rows) {
     const int count = nx1 + 1 - first < block_rows ? nx1 + 1 - first : block_rows;
 #pragma omp parallel for schedule(static)
-    for (int r = 0; r < count; r++) format_row(rows, ne, pe, first + r, r);
+    for (int r = 0; r < count; r++) format_row(rows, f, first + r, r);
     for (int f = 0; f < nfiles; f++)
       for (int r = 0; r < count; r++) writer_put(w[f], rows.slot(f, r), rows.length[f][r]);
   }

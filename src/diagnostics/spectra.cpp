@@ -16,6 +16,7 @@
 
 #include "common/files.hpp"
 #include "common/numfmt.hpp"
+#include "common/writer.hpp"
 #include "diagnostics/writers.hpp"
 
 // Which term of X_k a spectrum adds.
@@ -53,8 +54,9 @@ static void finish_spectrum(double *spectrum, const char *name, int n, double di
   writer_close(w);
 }
 
-// ne: the density of the diagnostics call; iout: its interval index (weight of the means).
-void write_spectra(array2d ne, int iout) {
+// f: the fields of the diagnostics call; iout: its interval index (weight of the means).
+void write_spectra(const output_fields &f, int iout) {
+  const array2d ne = f.ne, pi = f.pi, lap_pe = f.lap_pe;
   // four spectra along y, one plan of length ny
   fftw_plan_with_nthreads(1);
   double *in = reserved(fftw_alloc_real(ny), sizeof(double) * ny, "the spectra");

@@ -13,6 +13,7 @@
 
 #include "common/files.hpp"
 #include "common/numfmt.hpp"
+#include "common/writer.hpp"
 #include "diagnostics/diagnostics.hpp"
 
 // trace_n, trace_p: the two stores; sample: 0 .. maxtrace-1 (others are ignored).

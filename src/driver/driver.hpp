@@ -1,8 +1,8 @@
 // The time step, its transforms and the fields derived from the state for the output.
 //
 // State contract. After the set-up and after every step:
-//   - ne, ni are the densities, ne0 = ne and ni0 = ni, ne1, ne2, ni1, ni2 the two older levels,
-//     fne0 = fne1 and fni0 = fni1 the right-hand sides of the last step, fne2, fni2 the ones before;
+//   - ne, ni are the densities (the newest level), ne1, ne2, ni1, ni2 the two older levels,
+//     fne1 and fni1 the right-hand sides of the last step, fne2, fni2 the ones before;
 //   - pe and pi are the potential and the gyro-averaged potential of the densities (after the
 //     set-up: what the initial state or the restart read made them);
 //   - with a spectral dissipation (ihype > 0), dis_e and dis_i are its terms of ne and ni, which the
@@ -14,6 +14,8 @@
 // reads nor writes them, and derive_output_fields() makes them. (vis_e and vis_i are the
 // biharmonic branch's first Laplacians of the densities a step starts from, its own work.)
 #pragma once
+
+#include <string>
 
 #include "common/state.hpp"
 
@@ -52,17 +54,27 @@ double transform_bytes(int gridx, int gridy, int threads);
 double sweep_rows_bytes(int gridy, int threads);
 
 // Create the buffers, the four plans (measured when b_plan) for npar threads and the half tables
-// from the full ones (build_tables comes first), the update sweep's row buffers, and export the
-// wisdom into wisdom_sf. The complex plans of the one-shot solves are measured here too, so that
-// the wisdom carries them.
+// from the full ones (build_tables comes first), the spectral solve's buffers and plans and the
+// update sweep's row buffers. Measured plans start from the stored wisdom, which is stored again
+// after the planning (wisdom.cpp).
 void make_transforms();
 
 // Release what make_transforms made.
 void free_transforms();
 
-// g = Re B(c F(f)) by real transforms on the step's slot-0 plans, with half the symmetric part of
-// table c (one of cpoti_half, cvort_half, chyv_half); f and g may coincide. Not for the step.
-void real_filter(array2d f, const double *half_table, array2d g);
+// ---- FFTW wisdom kept between runs (wisdom.cpp) ----
+// The file of stored wisdom for the current grid and npar threads: $XDG_CACHE_HOME/tavo/ (else
+// ~/.cache/tavo/) "wisdom-<nx>x<ny>-<npar>t"; "" when there is none to use (TAVO_WISDOM=0, or no
+// cache directory can be named).
+std::string wisdom_path();
+
+// Import the stored wisdom when its key (FFTW version, grid, thread count, planner flags) is this
+// run's; a damaged or foreign file is passed over with a "|" note on standard error.
+void load_wisdom();
+
+// Store FFTW's wisdom (under a temporary name, renamed when complete) unless the file already
+// holds it; a failure is noted on standard error and the run goes on.
+void store_wisdom();
 
 // ---- The step (timestep.cpp, field_solves.cpp) ----
 
@@ -90,7 +102,7 @@ void derive_dissipation();
 void derive_output_fields();
 
 // The field passes between the transforms of a step (field_solves.cpp).
-// Edge damping: gyro-average of the new ni, damping of ne, ni, their level 0 and gni, and the
+// Edge damping: gyro-average of the new ni, damping of ne, ni and gni, and the
 // damped vorticity's spectrum in spec_out slot 1 (and the damped densities' in spec_in).
 void damped_vorticity();
 // The spectra of pe and pi into spec_out, from the spectra of ne and ni in spec_in (slots 0, 1)

@@ -83,8 +83,8 @@ void potential_spectra(bool damped) {
 }
 
 // Row pass of the edge damping. The update left the new densities in ne, ni (and ni in slot 1 of
-// real_in); for warm ions gni's backward transform is in slot 0 of real_out. Damps ne, ni, their
-// level 0 and gni, stores gni, writes the vorticity into slot 1 of real_out and, with `dissipate`,
+// real_in); for warm ions gni's backward transform is in slot 0 of real_out. Damps ne, ni and
+// gni, stores gni, writes the vorticity into slot 1 of real_out and, with `dissipate`,
 // the damped densities into real_in.
 template <bool warm, bool dissipate>
 static void damping_pass() {
@@ -92,7 +92,7 @@ static void damping_pass() {
 #pragma omp parallel for schedule(static)
   for (int x = 0; x <= nx1; x++) {
     const size_t row = static_cast<size_t>(x) * n;
-    double *__restrict nex = ne[x], *__restrict nix = ni[x], *__restrict e0 = ne0[x], *__restrict i0 = ni0[x];
+    double *__restrict nex = ne[x], *__restrict nix = ni[x];
     double *__restrict gnix = gni[x];
     const double *__restrict gyro = real_out + row;
     double *__restrict vort = real_out + real_slot + row;
@@ -101,8 +101,8 @@ static void damping_pass() {
     for (int y = 0; y < n; y++) {
       const double g = (warm ? gyro[y] : nix[y]) * mask;
       const double e = nex[y] * mask, i = nix[y] * mask;
-      nex[y] = e0[y] = e;
-      nix[y] = i0[y] = i;
+      nex[y] = e;
+      nix[y] = i;
       gnix[y] = g;
       vort[y] = -(zze * e + zzi * g);
       if (dissipate) {
@@ -169,8 +169,8 @@ void store_potentials() {
 
 void derive_dissipation() {
   if (ihype <= 0) return;
-  real_filter(ne, chyv_half, dis_e);
-  real_filter(ni, chyv_half, dis_i);
+  spectral_solve(ne, chyv, dis_e);
+  spectral_solve(ni, chyv, dis_i);
 }
 
 // D(f) of the chosen ihype into out (vis the first Laplacian of the biharmonic branch).
@@ -181,14 +181,14 @@ static void dissipation_of(array2d f, array2d vis, array2d out) {
     laplace(vis, f);
     laplace(out, vis);
   } else if (ihype > 0) {
-    real_filter(f, chyv_half, out);
+    spectral_solve(f, chyv, out);
   }
 }
 
 void derive_output_fields() {
   if (vorfree != 2) {
     if (taui > 0)
-      real_filter(ni, cpoti_half, gni);
+      spectral_solve(ni, cpoti, gni);
     else
       f_copy2darray(ni, gni, nx1, ny1);
   }

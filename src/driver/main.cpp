@@ -65,7 +65,8 @@ int main(int argc, char **argv) {
     if (const char *problem = history_problem(itmax / itstp)) fatal("%s", problem);
   hold_run_lock();
 
-  //--- Steps 4-7. The step's transforms (buffers, plans for npar threads, half tables) and the wisdom.
+  //--- Steps 4-7. The step's transforms (buffers, plans for npar threads, half tables) and the
+  // spectral solve's; measured plans start from the wisdom stored by earlier runs.
   make_transforms();
 
   //--- Step 8.
@@ -107,8 +108,6 @@ int main(int argc, char **argv) {
   //--- Steps 12-13.
   printf("| start time stepping ...\n");
   fflush(stdout);
-  dtt = dt * 6.0 / 11.0;
-  ddtt = static_cast<double>(itstp) * dt;
 
   //--- Step 14. A run of no steps ends here (the probe stores are released, nothing else is due).
   if (itmax == 0) {
@@ -117,13 +116,15 @@ int main(int argc, char **argv) {
     return 0;
   }
 
-  //--- Steps 15-17. Initial diagnostics (the field history was opened above), the start-up time,
-  // the stage timers.
+  //--- Steps 15-17. Initial diagnostics (of the fields derived as after every interval; the field
+  // history was opened above), the start-up time, the stage timers.
+  const output_fields fields = state_output_fields();
   if (origin.resumed) {
     restore_traces(trace_n, trace_p);
   } else {
+    derive_output_fields();
     stop_on_runaway(0.0, 0.0, itmax, ne, ni, pe);  // the times of the initial diagnostics call
-    history_output(t0, 0, diagnose(0.0, 0.0, 0, itmax, ne, ni, pe, gni), ne, ni, pe);
+    history_output(t0, 0, diagnose(0.0, 0.0, 0, itmax, fields), fields);
   }
   stage_time[t_ini] = omp_get_wtime() - run_start;
   for (int s = 0; s < nstages; s++)
@@ -146,7 +147,7 @@ int main(int argc, char **argv) {
     double start = omp_get_wtime();
     derive_output_fields();  // gni, ww, hyve, hyvi of this state, also for the end stage
     stop_on_runaway(t, t0, itmax, ne, ni, pe);  // before any output or checkpoint of this state
-    history_output(t, k + 1, diagnose(t, t0, k, itmax, ne, ni, pe, gni), ne, ni, pe);
+    history_output(t, k + 1, diagnose(t, t0, k, itmax, fields), fields);
     // a checkpoint only after this output passed its crash check (the end writes its own)
     if (nckpt > 0 && (k + 1) % nckpt == 0 && k + 1 < intervals) write_checkpoint(t, t0, steps, trace_n, trace_p);
     stage_time[t_out] += omp_get_wtime() - start;

@@ -96,7 +96,7 @@ static void row_averages(int x, double &avg_n, double &avg_p) {
 // Columns from .. to-1 of row x of the update: both right-hand sides and both new densities, from
 // the row averages, the bracket rows be, bi and the dissipation rows he, hi; the history moves on
 // by one level, and the new densities are also written into e_out, i_out (the transforms' input).
-// Level 0 is read from ne and ni themselves (ne0 = ne, ni0 = ni at the start of a step). All
+// Level 0 is ne and ni themselves; the new right-hand sides become level 1 of the tendencies. All
 // history values of a point are read before any is written.
 static void update_row(int x, const double *__restrict be, const double *__restrict bi, const double *__restrict he,
                        const double *__restrict hi, double avg_n, double avg_p, double *__restrict e_out,
@@ -106,10 +106,10 @@ static void update_row(int x, const double *__restrict be, const double *__restr
   const int last = ny1;
   double *__restrict nex = ne[x], *__restrict nix = ni[x];
   const double *__restrict pex = pe[x], *__restrict pix = pi[x];
-  double *__restrict e0 = ne0[x], *__restrict e1 = ne1[x], *__restrict e2 = ne2[x];
-  double *__restrict i0 = ni0[x], *__restrict i1 = ni1[x], *__restrict i2 = ni2[x];
-  double *__restrict fe0 = fne0[x], *__restrict fe1 = fne1[x], *__restrict fe2 = fne2[x];
-  double *__restrict fi0 = fni0[x], *__restrict fi1 = fni1[x], *__restrict fi2 = fni2[x];
+  double *__restrict e1 = ne1[x], *__restrict e2 = ne2[x];
+  double *__restrict i1 = ni1[x], *__restrict i2 = ni2[x];
+  double *__restrict fe1 = fne1[x], *__restrict fe2 = fne2[x];
+  double *__restrict fi1 = fni1[x], *__restrict fi2 = fni2[x];
   auto point = [&](int ym, int y, int yp) {
     const double le0 = nex[y], le1 = e1[y], le2 = e2[y], li0 = nix[y], li1 = i1[y], li2 = i2[y];
     const double lfe1 = fe1[y], lfe2 = fe2[y], lfi1 = fi1[y], lfi2 = fi2[y];
@@ -117,16 +117,16 @@ static void update_row(int x, const double *__restrict be, const double *__restr
     double fi = -drive * (pix[yp] - pix[ym]) + advect * bi[y];
     double new_e = c18 * le0 - c9 * le1 + c2 * le2 + step * (3.0 * fe - 3.0 * lfe1 + lfe2 - nu * he[y]);
     double new_i = c18 * li0 - c9 * li1 + c2 * li2 + step * (3.0 * fi - 3.0 * lfi1 + lfi2 - nu * hi[y]);
-    nex[y] = e0[y] = e_out[y] = new_e;
-    nix[y] = i0[y] = i_out[y] = new_i;
+    nex[y] = e_out[y] = new_e;
+    nix[y] = i_out[y] = new_i;
     e2[y] = le1;
     e1[y] = le0;
     i2[y] = li1;
     i1[y] = li0;
     fe2[y] = lfe1;
-    fe1[y] = fe0[y] = fe;
+    fe1[y] = fe;
     fi2[y] = lfi1;
-    fi1[y] = fi0[y] = fi;
+    fi1[y] = fi;
   };
   // The y neighbours wrap at the two edge columns only; every point reads and writes its own
   // column of each array, so the interior runs as one vector loop.

@@ -1,4 +1,4 @@
-// The step's transforms: buffers, plans and half tables, made once per run, and the real filter.
+// The step's transforms: buffers, plans and half tables, made once per run.
 //
 // Every field of the model is real, so the step runs real-to-complex and complex-to-real
 // transforms, each about half the work of a complex one. Two transforms that share a plan run
@@ -11,6 +11,7 @@
 
 #include "common/files.hpp"
 #include "driver/driver.hpp"
+#include "operators/operators.hpp"
 
 double *real_in, *real_out;
 cplx *spec_in, *spec_out;
@@ -45,25 +46,10 @@ static transform_sizes sizes_of(int gridx, int gridy) {
 
 double transform_bytes(int gridx, int gridy, int threads) {
   const transform_sizes s = sizes_of(gridx, gridy);
-  const double points = static_cast<double>(gridx) * static_cast<double>(gridy);
   const double buffers = 2.0 * 2.0 * sizeof(double) * static_cast<double>(s.real_slot) +
                          2.0 * 2.0 * sizeof(cplx) * static_cast<double>(s.spectrum_slot) +
                          4.0 * sizeof(double) * static_cast<double>(s.half);
-  // The scratch pair on which the complex plans are measured, released before the run.
-  const double measuring = 2.0 * sizeof(cplx) * points;
-  return buffers + measuring + sweep_rows_bytes(gridy, threads);
-}
-
-// The complex plans of the one-shot solves, measured on scratch buffers only for the wisdom.
-static void measure_complex_plans(unsigned flags) {
-  const size_t count = static_cast<size_t>(nx) * ny;
-  const double bytes = sizeof(cplx) * static_cast<double>(count);
-  cplx *a = reserved(fftw_alloc_complex(count), bytes, "the measuring of the transforms");
-  cplx *b = reserved(fftw_alloc_complex(count), bytes, "the measuring of the transforms");
-  fftw_destroy_plan(fftw_plan_dft_2d(nx, ny, a, b, FFTW_FORWARD, flags));
-  fftw_destroy_plan(fftw_plan_dft_2d(nx, ny, a, b, FFTW_BACKWARD, flags));
-  fftw_free(a);
-  fftw_free(b);
+  return buffers + sweep_rows_bytes(gridy, threads);
 }
 
 void make_transforms() {
@@ -91,17 +77,18 @@ void make_transforms() {
   fill_half_table(chyv, chyv_half);
 
   fftw_plan_with_nthreads(npar);
-  // Measured planning may overwrite the buffers; nothing in them is needed yet.
+  // Measured planning may overwrite the buffers; nothing in them is needed yet. Measured plans
+  // start from the wisdom that earlier runs of this grid and thread count stored (wisdom.cpp).
   const unsigned flags = b_plan ? FFTW_MEASURE : FFTW_ESTIMATE;
+  if (b_plan) load_wisdom();
   const int n[2] = {nx, ny};
   const int rd = static_cast<int>(real_slot), sd = static_cast<int>(spectrum_slot);
   plan_r2c2 = fftw_plan_many_dft_r2c(2, n, 2, real_in, nullptr, 1, rd, spec_in, nullptr, 1, sd, flags);
   plan_c2r2 = fftw_plan_many_dft_c2r(2, n, 2, spec_out, nullptr, 1, sd, real_out, nullptr, 1, rd, flags);
   plan_r2c1 = fftw_plan_dft_r2c_2d(nx, ny, real_in, spec_in, flags);
   plan_c2r1 = fftw_plan_dft_c2r_2d(nx, ny, spec_out, real_out, flags);
-  measure_complex_plans(flags);
-  // The wisdom lets every one-shot solve reuse these measurements; kept for the whole run.
-  wisdom_sf = fftw_export_wisdom_to_string();
+  make_spectral_solve(flags);
+  if (b_plan) store_wisdom();
   make_sweep_rows(omp_get_max_threads());
 }
 
@@ -118,31 +105,6 @@ void free_transforms() {
     fftw_free(*buffer);
     *buffer = nullptr;
   }
-  free(wisdom_sf);
-  wisdom_sf = nullptr;
+  free_spectral_solve();
   free_sweep_rows();
-}
-
-void real_filter(array2d f, const double *half_table, array2d g) {
-  const int n = ny, m = spectrum_row();
-#pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) {
-    double *row = real_in + static_cast<size_t>(x) * n;
-    for (int y = 0; y < n; y++) row[y] = f[x][y];
-  }
-  fftw_execute(plan_r2c1);
-#pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) {
-    const size_t k = static_cast<size_t>(x) * m;
-    for (int y = 0; y < m; y++) {
-      spec_out[k + y][0] = spec_in[k + y][0] * half_table[k + y];
-      spec_out[k + y][1] = spec_in[k + y][1] * half_table[k + y];
-    }
-  }
-  fftw_execute(plan_c2r1);
-#pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) {
-    const double *row = real_out + static_cast<size_t>(x) * n;
-    for (int y = 0; y < n; y++) g[x][y] = row[y];
-  }
 }

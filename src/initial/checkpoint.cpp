@@ -2,7 +2,7 @@
 //
 // "restart.dat" keeps seven significant digits, so a run continued from it drifts away from the
 // run that did not stop. "restart.nc" (netCDF classic, 64-bit offsets) holds, in double precision,
-// every field the next step reads (the table `stored` below: the densities and their two older
+// every field the next step reads (those the field table marks `checkpointed`: the densities and their two older
 // levels, the right-hand sides of the last two steps, the potentials, the spectral dissipation
 // terms and the edge-damped gyro-average), the scalars that the diagnostics carry from one call to
 // the next (eno, enwo, jnull_old, vde_avg and the running means of the wavenumber spectra), the
@@ -48,15 +48,14 @@ const char *const checkpoint_name = "restart.nc";
 static const char *const checkpoint_temp = "restart.nc.tmp";
 static const char *const restart_name = "restart.dat";
 
-// The fields of the state that the next step reads, in double precision on (x, y).
-struct stored_field {
-  const char *name;
-  array2d *field;
-};
-static const stored_field stored[] = {
-    {"ne", &ne},     {"ni", &ni},     {"ne1", &ne1},     {"ne2", &ne2},     {"ni1", &ni1},
-    {"ni2", &ni2},   {"fne1", &fne1}, {"fne2", &fne2},   {"fni1", &fni1},   {"fni2", &fni2},
-    {"pe", &pe},     {"pi", &pi},     {"dis_e", &dis_e}, {"dis_i", &dis_i}, {"gni", &gni}};
+// The fields of the state that the next step reads (those of the field table marked checkpointed),
+// in double precision on (x, y).
+static std::vector<const field_record *> stored_fields() {
+  std::vector<const field_record *> fields;
+  for (int k = 0; k < nfield_records; k++)
+    if (field_table[k].checkpointed) fields.push_back(&field_table[k]);
+  return fields;
+}
 
 // The scalars carried from one step or diagnostics call to the next (global attributes).
 struct stored_scalar {
@@ -113,9 +112,10 @@ void write_checkpoint(double t, double t0, long step, const double *trace_n, con
     check(nc_def_dim(f, "sample", size_t(samples), &sample_dim), "defining sample", name);
   }
   const int grid[2] = {x_dim, y_dim};
-  int field_var[sizeof stored / sizeof stored[0]];
-  for (size_t v = 0; v < sizeof stored / sizeof stored[0]; v++)
-    check(nc_def_var(f, stored[v].name, NC_DOUBLE, 2, grid, &field_var[v]), "defining a field", name);
+  const std::vector<const field_record *> stored = stored_fields();
+  std::vector<int> field_var(stored.size());
+  for (size_t v = 0; v < stored.size(); v++)
+    check(nc_def_var(f, stored[v]->name, NC_DOUBLE, 2, grid, &field_var[v]), "defining a field", name);
   int mean_var[sizeof means / sizeof means[0]];
   for (size_t v = 0; v < sizeof means / sizeof means[0]; v++)
     check(nc_def_var(f, means[v].name, NC_DOUBLE, 1, means[v].along_x ? &kx_dim : &ky_dim, &mean_var[v]),
@@ -146,10 +146,10 @@ void write_checkpoint(double t, double t0, long step, const double *trace_n, con
   check(nc_set_fill(f, NC_NOFILL, &old_mode), "setting the fill mode", name);
   check(nc_enddef(f), "ending the definitions", name);
 
-  for (size_t v = 0; v < sizeof stored / sizeof stored[0]; v++)
+  for (size_t v = 0; v < stored.size(); v++)
     for (int x = 0; x <= nx1; x++) {
       const size_t start[2] = {size_t(x), 0}, count[2] = {1, size_t(ny)};
-      check(nc_put_vara_double(f, field_var[v], start, count, (*stored[v].field)[x]), "writing a field", name);
+      check(nc_put_vara_double(f, field_var[v], start, count, (*stored[v]->field)[x]), "writing a field", name);
     }
   for (size_t v = 0; v < sizeof means / sizeof means[0]; v++)
     check(nc_put_var_double(f, mean_var[v], *means[v].values), "writing a spectrum", name);
@@ -207,26 +207,22 @@ static const char *load_checkpoint(int f, double *time) {
     return reason;
   }
   // Everything is looked up before anything of the state is changed.
-  int field_var[sizeof stored / sizeof stored[0]], mean_var[sizeof means / sizeof means[0]];
-  for (size_t v = 0; v < sizeof stored / sizeof stored[0]; v++)
-    if (nc_inq_varid(f, stored[v].name, &field_var[v]) != NC_NOERR) return "lacks a field of the state";
+  const std::vector<const field_record *> stored = stored_fields();
+  std::vector<int> field_var(stored.size());
+  int mean_var[sizeof means / sizeof means[0]];
+  for (size_t v = 0; v < stored.size(); v++)
+    if (nc_inq_varid(f, stored[v]->name, &field_var[v]) != NC_NOERR) return "lacks a field of the state";
   for (size_t v = 0; v < sizeof means / sizeof means[0]; v++)
     if (nc_inq_varid(f, means[v].name, &mean_var[v]) != NC_NOERR) return "lacks a spectrum";
   std::vector<double> values(sizeof scalars / sizeof scalars[0]);
   for (size_t s = 0; s < values.size(); s++) values[s] = number(f, scalars[s].name, &ok);
   if (!ok) return "lacks a scalar of the state";
-  for (size_t v = 0; v < sizeof stored / sizeof stored[0]; v++)
+  for (size_t v = 0; v < stored.size(); v++)
     for (int x = 0; x <= nx1; x++) {
       const size_t start[2] = {size_t(x), 0}, count[2] = {1, size_t(ny)};
-      check(nc_get_vara_double(f, field_var[v], start, count, (*stored[v].field)[x]), "reading a field",
+      check(nc_get_vara_double(f, field_var[v], start, count, (*stored[v]->field)[x]), "reading a field",
             checkpoint_name);
     }
-  for (int x = 0; x <= nx1; x++) {
-    memcpy(ne0[x], ne[x], sizeof(double) * ny);
-    memcpy(ni0[x], ni[x], sizeof(double) * ny);
-    memcpy(fne0[x], fne1[x], sizeof(double) * ny);
-    memcpy(fni0[x], fni1[x], sizeof(double) * ny);
-  }
   eno = values[0];
 
   // Resume when the run that wrote it had steps left and this run makes the same steps.

@@ -6,8 +6,9 @@
 // cosine shear profile with a small five-period perturbation along y; 5 a single ky mode
 // amp sin(ky y) with the nonlinearity switched off; 2 the state of "restart.dat". Any other value
 // leaves ne = ni = 0. The starts that need a potential solve ww = ne - Gamma ni and pe = -P^-1 ww.
-// The completion sets gni = Gamma ni, three equal history levels and zero past tendencies, so the
-// third-order update starts without lower-order steps, and eno = (1/2)<exp(2 ne)>.
+// The completion (complete_start_state) sets gni = Gamma ni, three equal history levels and
+// zero past tendencies, so the third-order update starts without lower-order steps, and
+// eno = (1/2)<exp(2 ne)>.
 // The bath takes its draws in a fixed order on one thread. With iseed = 0 they come from the C
 // library's rand, never seeded, so equal parameters give the same bath in every run on the same
 // platform (the bath of earlier versions); any other iseed seeds a Mersenne twister (std::mt19937,
@@ -41,15 +42,15 @@ static void blob() {
       ni[x][y] = ne[x][y];
     }
   }
-  if (vorfree == 1) poisson(ne, cvfis, ni);
+  if (vorfree == 1) spectral_solve(ne, cvfis, ni);
 }
 
 // ww = ne - Gamma ni (with gni = Gamma ni) and the potential pe = -P^-1 ww.
 static void solve_potential() {
-  poisson(ni, cpoti, gni);
+  spectral_solve(ni, cpoti, gni);
   for (int x = 0; x <= nx1; x++)
     for (int y = 0; y <= ny1; y++) ww[x][y] = -aae * ne[x][y] - aai * gni[x][y];
-  poisson(ww, cvort, pe);
+  spectral_solve(ww, cvort, pe);
 }
 
 // Two Gaussians of height amp, width wsrc, at x = nxh -+ 2 wsrc on the row ny1/2; ni = 0.99 ne.
@@ -159,7 +160,7 @@ static void bath() {
     memcpy(ni[x], ne[x], sizeof(double) * ny);
     if (chat == 0) memset(ni[x], 0, sizeof(double) * ny);
   }
-  if (vorfree == 1) poisson(ne, cvfis, ni);
+  if (vorfree == 1) spectral_solve(ne, cvfis, ni);
   for (int x = 0; x <= nx1; x++) {
     memset(ww[x], 0, sizeof(double) * ny);
     memset(pe[x], 0, sizeof(double) * ny);
@@ -168,9 +169,8 @@ static void bath() {
   printf("| bath done ...\n");
 }
 
-// gni, the three equal history levels, zero past tendencies and the start value of eno.
-static void complete_history() {
-  poisson(ni, cpoti, gni);
+void complete_start_state() {
+  spectral_solve(ni, cpoti, gni);
   double total = 0.0;
 #pragma omp parallel
   {
@@ -178,8 +178,8 @@ static void complete_history() {
 #pragma omp for schedule(static)
     for (int x = 0; x <= nx1; x++)
       for (int y = 0; y <= ny1; y++) {
-        ne0[x][y] = ne1[x][y] = ne2[x][y] = ne[x][y];
-        ni0[x][y] = ni1[x][y] = ni2[x][y] = ni[x][y];
+        ne1[x][y] = ne2[x][y] = ne[x][y];
+        ni1[x][y] = ni2[x][y] = ni[x][y];
         fne1[x][y] = fne2[x][y] = 0.0;
         fni1[x][y] = fni2[x][y] = 0.0;
         partial += exp(2.0 * ne[x][y]);
@@ -198,7 +198,7 @@ double initcond() {
   else if (incon == 3) merger();
   else if (incon == 4) shear_flow();
   else if (incon == 5) single_mode();
-  complete_history();
+  complete_start_state();
   fflush(stdout);
   if (incon == 2) return read_continuation();
   return 0.0;

@@ -4,7 +4,7 @@
 // ni, ni1, ni2, fne1, fne2, fni1, fni2 (the columns of writerestart). Tokens are whitespace-
 // delimited words, so the reader does not depend on the line structure; each record names its own
 // point, so records may come in any order and a repeated point keeps its last record. After the
-// read pi = Gamma pe and ne0 = ne, ni0 = ni restore the rest of the multistep state.
+// read pi = Gamma pe restores the rest of the multistep state.
 // Anything the writer cannot have produced stops the run with one "|" line naming the file and
 // the record: a missing or unreadable file, a file ending inside a record or without a final line
 // end (cut short inside its last number, which would read as another value), a token that is not
@@ -230,11 +230,6 @@ double readrestart() {
     fflush(stdout);
   }
 
-  poisson(pe, cpoti, pi);
-  for (int x = 0; x <= nx1; x++)
-    for (int y = 0; y <= ny1; y++) {
-      ne0[x][y] = ne[x][y];
-      ni0[x][y] = ni[x][y];
-    }
+  spectral_solve(pe, cpoti, pi);
   return time;
 }

@@ -2,7 +2,7 @@
 //
 // A header line "%5e  \n" with the simulation time, then one line per grid point, x outer and y
 // inner, "%d  %d" followed by twelve "%.6e" columns separated by two blanks: eno, pe, ne, ne1,
-// ne2, ni, ni1, ni2, fne1, fne2, fni1, fni2. At the end of a step ne0 = ne and ni0 = ni, and the
+// ne2, ni, ni1, ni2, fne1, fne2, fni1, fni2. ne and ni are level 0 of the history, and the
 // current tendencies are recomputed by the next step, so these columns are the whole state; the
 // values keep seven significant digits. The text is byte for byte what printf makes of these
 // formats. It is written under a temporary name and moved onto "restart.dat" only after every
@@ -23,6 +23,7 @@
 
 #include "common/files.hpp"
 #include "common/numfmt.hpp"
+#include "common/writer.hpp"
 #include "common/state.hpp"
 #include "initial/checkpoint.hpp"
 #include "initial/initial.hpp"

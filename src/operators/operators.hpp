@@ -1,5 +1,5 @@
 // Grid operators on the doubly periodic grid: the Arakawa bracket, the fourth-order Laplacian
-// and the one-shot spectral field solve. They read only their arguments and the run constants.
+// and the spectral field solve. They read only their arguments and the run constants.
 #pragma once
 
 #include "common/state.hpp"
@@ -23,7 +23,13 @@ void laplace(array2d out, array2d in);
 void laplace_row(const double *fm2, const double *fm, const double *f0, const double *fp, const double *fp2,
                  double *out, int from, int to);
 
-// out = Re B(coeff * F(in)) with plans of its own made from wisdom_sf; in and out may coincide.
-void poisson(array2d in, array2d coeff, array2d out);
-// Bytes of the four work buffers one call of poisson reserves on a gridx by gridy grid.
-double poisson_bytes(int gridx, int gridy);
+// out = Re B(coeff * F(in)) on real transforms (spectral_solve.cpp), with the symmetric part of the
+// full table coeff; in and out may coincide. Needs make_spectral_solve first.
+void spectral_solve(array2d in, array2d coeff, array2d out);
+
+// Buffers and plans of the spectral solve for the current grid and npar threads (FFTW planner
+// flags `flags`), releasing those of an earlier grid; and their release.
+void make_spectral_solve(unsigned flags);
+void free_spectral_solve();
+// Bytes of the spectral solve's buffers on a gridx by gridy grid.
+double spectral_solve_bytes(int gridx, int gridy);

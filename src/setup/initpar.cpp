@@ -62,6 +62,8 @@ void set_run_constants(const double *v) {
   hysq = hy * hy / 12.0;
   hyd = chat == 0 ? 0.0 : hy * 0.5;
   xyz = 1.0 / (static_cast<double>(nx) * static_cast<double>(ny));
+  dtt = dt * 6.0 / 11.0;
+  ddtt = static_cast<double>(itstp) * dt;
   double defaults[noptional];
   for (int k = 0; k < noptional; k++) defaults[k] = parameter_table[nvalues + k].fallback;
   set_optional_constants(defaults);

@@ -200,10 +200,10 @@ void check_stability(array2d phi) {
   if (exb == 0.0 && clin != 0.0) {
     // No potential yet (the bath, the blob): the one the densities imply, in lap_pe, which the
     // first diagnostics call overwrites before it reads it.
-    poisson(ni, cpoti, lap_pe);
+    spectral_solve(ni, cpoti, lap_pe);
     for (int x = 0; x <= nx1; x++)
       for (int y = 0; y <= ny1; y++) lap_pe[x][y] = -aae * ne[x][y] - aai * lap_pe[x][y];
-    poisson(lap_pe, cvort, lap_pe);
+    spectral_solve(lap_pe, cvort, lap_pe);
     exb = exb_rate(lap_pe);
   }
   fputs(stability_warnings(exb).c_str(), stderr);

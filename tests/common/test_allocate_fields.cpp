@@ -17,9 +17,8 @@
 
 namespace {
 
-array2d *const all_fields[] = {&ne,   &ni,   &pe,    &pi,    &gni,   &ww,   &ne0,  &ne1,     &ne2,     &ni0,
-                               &ni1,  &ni2,  &fne0,  &fne1,  &fne2,  &fni0, &fni1, &fni2,    &hyve,    &hyvi,
-                               &vis_e, &vis_i, &cvfis, &cpoti, &cvort, &clap, &chyv, &dis_e, &dis_i, &lap_pe};
+// Field f of the table.
+array2d &field(int f) { return *field_table[f].field; }
 
 // The value a test writes at point (x, y) of field f.
 double mark(int f, int x, int y) { return f * 1e7 + x * 1e3 + y; }
@@ -34,12 +33,12 @@ TEST(FieldLayout, PaddedAlignedAndDisjoint) {
     EXPECT_EQ(stride % 8, 0) << "stride " << stride << " is not whole 64-byte lines";
     EXPECT_EQ(stride / 8 % 2, 1) << "stride " << stride << " is an even number of lines";
     EXPECT_NE(stride & (stride - 1), 0) << "stride " << stride << " is a power of two";
-    const int count = sizeof all_fields / sizeof all_fields[0];
+    const int count = nfield_records;
     for (int f = 0; f < count; f++) {
-      ASSERT_EQ(all_fields[f]->stride, stride) << "field " << f;
+      ASSERT_EQ(field(f).stride, stride) << "field " << f;
       for (int x = 0; x <= nx1; x++) {
-        ASSERT_EQ(reinterpret_cast<std::uintptr_t>((*all_fields[f])[x]) % 64, 0u) << "field " << f << " row " << x;
-        for (int y = 0; y <= ny1; y++) (*all_fields[f])[x][y] = mark(f, x, y);
+        ASSERT_EQ(reinterpret_cast<std::uintptr_t>(field(f)[x]) % 64, 0u) << "field " << f << " row " << x;
+        for (int y = 0; y <= ny1; y++) field(f)[x][y] = mark(f, x, y);
       }
     }
     // The profiles and means may be written whole without touching any field.
@@ -52,20 +51,20 @@ TEST(FieldLayout, PaddedAlignedAndDisjoint) {
     for (int f = 0; f < count; f++)
       for (int x = 0; x <= nx1; x++)
         for (int y = 0; y <= ny1; y++)
-          if ((*all_fields[f])[x][y] != mark(f, x, y) && wrong++ < 3)
-            ADD_FAILURE() << "field " << f << " at (" << x << ", " << y << ") holds " << (*all_fields[f])[x][y];
+          if (field(f)[x][y] != mark(f, x, y) && wrong++ < 3)
+            ADD_FAILURE() << "field " << f << " at (" << x << ", " << y << ") holds " << field(f)[x][y];
     for (int x = 0; x < nx; x++) EXPECT_EQ(xmask[x], -1.0) << "xmask overwritten at " << x;
     for (int k = 0; k <= nx / 2; k++) EXPECT_EQ(pkxavg[k], -2.0) << "pkxavg overwritten at " << k;
   }
 }
 
-// On a 64 x 1024 grid (every extent a power of two) the first point of the 30 fields lies in 30
-// different sets of a cache with 64 sets of 64-byte lines.
+// On a 64 x 1024 grid (every extent a power of two) the same point of every field lies in a
+// different set of a cache with 64 sets of 64-byte lines.
 TEST(FieldLayout, SamePointOfEveryFieldInItsOwnCacheSet) {
   set_grid(64, 1024, 1.0);
   std::set<std::uintptr_t> sets;
-  for (array2d *f : all_fields) sets.insert(reinterpret_cast<std::uintptr_t>((*f)[5] + 17) / 64 % 64);
-  EXPECT_EQ(sets.size(), sizeof all_fields / sizeof all_fields[0]);
+  for (int f = 0; f < nfield_records; f++) sets.insert(reinterpret_cast<std::uintptr_t>(field(f)[5] + 17) / 64 % 64);
+  EXPECT_EQ(sets.size(), size_t(nfield_records));
 }
 
 // The records of a "restart.dat" by point: the twelve numbers after x and y.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/numfmt.hpp"
+#include "common/writer.hpp"
 #include "support/run_setup.hpp"
 
 namespace {

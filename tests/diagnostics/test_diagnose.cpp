@@ -44,7 +44,7 @@ TEST_P(DiagnoseSums, EnergiesFluxAndRatesOfModeFields) {
   start(v);
   const mode_state s;
   set_mode_state(s);
-  diagnose(1.0, 0.0, 0, 10, ne, ni, pe, gni);
+  diagnose(1.0, 0.0, 0, 10, state_output_fields());
 
   const double d = 2.0, h = 2.0;  // delinv, hy
   const double sb = std::sin(2 * M_PI * s.m / ny), sc = std::sin(2 * M_PI * s.q / nx);
@@ -93,7 +93,7 @@ TEST_F(DiagTest, EachCallWritesItsLinesInTheirFormats) {
 
   // the call before the loop: files created, only the empty line of "zfx.dat"
   testing::internal::CaptureStdout();
-  diagnose(0.0, 0.0, 0, 100, ne, ni, pe, gni);
+  diagnose(0.0, 0.0, 0, 100, state_output_fields());
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "|t=0.000 (1.000): enn=2.500e-01\n");
   for (const char *name : {"eng.dat", "eng-transfer.dat", "fne.dat", "gamma.dat"}) {
     EXPECT_TRUE(std::filesystem::exists(name)) << name;
@@ -105,7 +105,7 @@ TEST_F(DiagTest, EachCallWritesItsLinesInTheirFormats) {
   double times[3] = {1.0, 2.0, 3.0};
   for (int k = 0; k < 3; k++) {
     testing::internal::CaptureStdout();
-    diagnose(times[k], 0.5, k, 100, ne, ni, pe, gni);
+    diagnose(times[k], 0.5, k, 100, state_output_fields());
     EXPECT_EQ(testing::internal::GetCapturedStdout(), format("|t=%.3f (1.500): enn=2.500e-01\n", times[k]));
   }
   // E_K = 4/2 mean((Dx pe)^2) = 2 (14*4 + 2*196)/16 = 56, E_Z = 2 (15*4 + 900)/16 = 120
@@ -137,7 +137,7 @@ TEST_F(DiagTest, ConstantPotentialGivesClampedEnergies) {
       ne[x][y] = 0.5;
       pe[x][y] = 0.7;
     }
-  diagnose(1.0, 0.0, 0, 10, ne, ni, pe, gni);
+  diagnose(1.0, 0.0, 0, 10, state_output_fields());
   EXPECT_EQ(read_text("eng.dat"),
             format("%.8f  %.6e  %.6e  %.6e  %.6e  %.6e\n", 1.0, 0.25, 4e-12, 4e-12, 0.25 + 4e-12, 1.0));
 }
@@ -152,13 +152,13 @@ TEST_F(DiagTest, GrowthRateOfTheVorticityEnergy) {
       ne[x][y] = 0.5;
       pe[x][y] = 0.1 * std::sin(2 * M_PI * (x + 2.0 * y) / 16);
     }
-  diagnose(0.0, 0.0, 0, 10, ne, ni, pe, gni);
-  diagnose(1.0, 0.0, 0, 10, ne, ni, pe, gni);
-  diagnose(2.0, 0.0, 1, 10, ne, ni, pe, gni);
+  diagnose(0.0, 0.0, 0, 10, state_output_fields());
+  diagnose(1.0, 0.0, 0, 10, state_output_fields());
+  diagnose(2.0, 0.0, 1, 10, state_output_fields());
   for (int x = 0; x < nx; x++)
     for (int y = 0; y < ny; y++) pe[x][y] *= 2.0;  // W grows by 4
-  diagnose(3.0, 0.0, 2, 10, ne, ni, pe, gni);
-  diagnose(4.0, 0.0, 3, 10, ne, ni, pe, gni);
+  diagnose(3.0, 0.0, 2, 10, state_output_fields());
+  diagnose(4.0, 0.0, 3, 10, state_output_fields());
   auto gamma = read_table("gamma.dat");
   ASSERT_EQ(gamma.size(), 2u);
   EXPECT_TRUE(close_to(gamma[0][0], 3.0, 0.0));
@@ -170,11 +170,11 @@ TEST_F(DiagTest, GrowthRateOfTheVorticityEnergy) {
   // clamped value is replaced by the mode's W, so gamma is 0 instead of huge
   for (int x = 0; x < nx; x++)
     for (int y = 0; y < ny; y++) pe[x][y] = 0.3;
-  diagnose(5.0, 0.0, 4, 10, ne, ni, pe, gni);
+  diagnose(5.0, 0.0, 4, 10, state_output_fields());
   EXPECT_EQ(enwo, 1e-12);
   for (int x = 0; x < nx; x++)
     for (int y = 0; y < ny; y++) pe[x][y] = 0.1 * std::sin(2 * M_PI * y / 16);
-  diagnose(6.0, 0.0, 5, 10, ne, ni, pe, gni);
+  diagnose(6.0, 0.0, 5, 10, state_output_fields());
   gamma = read_table("gamma.dat");
   ASSERT_EQ(gamma.size(), 4u);
   EXPECT_TRUE(close_to(gamma[3][2], 0.0, 0.0)) << "after a clamped W";
@@ -198,16 +198,16 @@ TEST_F(DiagTest, PhaseSpeedOfASingleMode) {
       }
   };
   set_crossing(5);
-  diagnose(0.0, 0.0, 0, 10, ne, ni, pe, gni);
-  diagnose(1.0, 0.0, 0, 10, ne, ni, pe, gni);
-  diagnose(2.0, 0.0, 1, 10, ne, ni, pe, gni);
+  diagnose(0.0, 0.0, 0, 10, state_output_fields());
+  diagnose(1.0, 0.0, 0, 10, state_output_fields());
+  diagnose(2.0, 0.0, 1, 10, state_output_fields());
   EXPECT_EQ(jnull_old, 5);
   EXPECT_EQ(vde_avg, -1e-9);
   set_crossing(3);  // moved by -2 points = -1 length unit in ddtt: v = -4
-  diagnose(3.0, 0.0, 2, 10, ne, ni, pe, gni);
+  diagnose(3.0, 0.0, 2, 10, state_output_fields());
   const double after_two = (2 * -1e-9 + -4.0) / 3;
   set_crossing(7);  // moved towards larger y: counts as -1e-9
-  diagnose(4.0, 0.0, 3, 10, ne, ni, pe, gni);
+  diagnose(4.0, 0.0, 3, 10, state_output_fields());
   const double after_three = (3 * after_two + -1e-9) / 4;
   auto gamma = read_table("gamma.dat");
   ASSERT_EQ(gamma.size(), 2u);
@@ -238,7 +238,7 @@ TEST_P(CrashStop, StopsBeforeAnyFileIsTouched) {
   EXPECT_EXIT(
       {
         enter_parent_directory();
-        diagnose(1.0, 0.5, 3, 100, ne, ni, pe, gni);
+        diagnose(1.0, 0.5, 3, 100, state_output_fields());
       },
       testing::ExitedWithCode(1),
       "\n\\|t=1\\.000 \\(1\\.50\\): enn=" + energy + "\n\\|TAVO CRASHED!  enn=" + energy + ",   eno=1\\.250e-01\n");
@@ -256,7 +256,7 @@ TEST_F(DiagTest, SinglePointGrid) {
   start(v);
   ne[0][0] = 0.5;
   pe[0][0] = 0.25;
-  diagnose(1.0, 0.0, 0, 10, ne, ni, pe, gni);
+  diagnose(1.0, 0.0, 0, 10, state_output_fields());
   EXPECT_EQ(read_text("eng.dat"),
             format("%.8f  %.6e  %.6e  %.6e  %.6e  %.6e\n", 1.0, 0.125, 1e-12, 1e-12, 0.125 + 1e-12, 1.0));
   EXPECT_EQ(read_text("zfx.dat"), "1.000  0  0.000000e+00 \n\n");

@@ -27,7 +27,7 @@ TEST_P(Cuts, HoldTheFieldsAtTheMiddleRowAndColumn) {
       pe[x][y] = value(random) * 1e5;
       gni[x][y] = value(random);
     }
-  diagnose(0.0, 0.0, 0, 10, ne, ni, pe, gni);
+  diagnose(0.0, 0.0, 0, 10, state_output_fields());
 
   const int ycut = ny / 2, xcut = nx / 2;
   const char *line = "%f  %.6e   %.6e   %.6e   %.6e   %.6e\n";
@@ -60,7 +60,7 @@ TEST_F(DiagTest, RadialProfilesAreTheYAverages) {
       ne[x][y] = B + F * std::cos(phi) + G * std::sin(theta);
       ni[x][y] = C;
     }
-  diagnose(0.0, 0.0, 0, 10, ne, ni, pe, gni);
+  diagnose(0.0, 0.0, 0, 10, state_output_fields());
 
   const double kx = 2 * M_PI * q * hy / nx;
   const double b = 2 * M_PI * m / ny, c = 2 * M_PI * q / nx;
@@ -85,7 +85,7 @@ TEST_F(DiagTest, YIndependentPotentialHasNoStressProduct) {
       pe[x][y] = std::cos(2 * M_PI * x / nx) + 0.1 * x;
       ne[x][y] = 0.5;
     }
-  diagnose(0.0, 0.0, 0, 10, ne, ni, pe, gni);
+  diagnose(0.0, 0.0, 0, 10, state_output_fields());
   for (const std::string &line : lines_of(read_text("xprof.dat")))
     EXPECT_EQ(line.substr(line.rfind(' ') + 1), "0.000000e+00") << line;
 }

@@ -51,7 +51,7 @@ TEST_P(Snapshots, EqualThePrintfTextOfEveryPoint) {
   fftw_init_threads();
   start(v);
   fill_random(11);
-  diagnose(0.0, 0.0, 0, 10, ne, ni, pe, gni);
+  diagnose(0.0, 0.0, 0, 10, state_output_fields());
 
   const std::string n2d = read_text("n2d.dat");
   EXPECT_EQ(n2d, snapshot_text([](int x, int y) { return ne[x][y]; }));
@@ -92,7 +92,7 @@ TEST_P(SnapshotFailure, KeepsThePreviousSnapshot) {
   v[v_ny] = 40;
   start(v);
   fill_random(3);
-  diagnose(0.0, 0.0, 0, 10, ne, ni, pe, gni);
+  diagnose(0.0, 0.0, 0, 10, state_output_fields());
   std::map<std::string, std::string> before;
   for (const char *name : {"n2d.dat", "w2d.dat", "p2d.dat", "i2d.dat"}) before[name] = read_text(name);
 
@@ -109,7 +109,7 @@ TEST_P(SnapshotFailure, KeepsThePreviousSnapshot) {
   EXPECT_EXIT(
       {
         enter_parent_directory();
-        diagnose(1.0, 0.0, 0, 10, ne, ni, pe, gni);
+        diagnose(1.0, 0.0, 0, 10, state_output_fields());
       },
       testing::ExitedWithCode(1), message);
   for (const auto &file : before) EXPECT_TRUE(read_text(file.first) == file.second) << file.first << " was replaced";

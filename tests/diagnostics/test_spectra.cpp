@@ -50,7 +50,7 @@ TEST_F(DiagTest, SpectraOfCosines) {
   const double h = 2.0;
   const int k0 = 3, k1 = 2;
   set_cosines(1.0, k0, 0.0, 0);
-  diagnose(0.0, 0.0, 0, 10, ne, ni, pe, gni);
+  diagnose(0.0, 0.0, 0, 10, state_output_fields());
   const double ky = 2 * M_PI * k0 / 8.0, b = 2 * M_PI * k0 / 16;
   expect_single_peak("pky_p.dat", 2, k0, 1 / h * 8);
   expect_single_peak("pky_n.dat", 2, k0, 1 / h * 8);
@@ -67,7 +67,7 @@ TEST_F(DiagTest, SpectraOfCosines) {
   }
 
   set_cosines(0.0, 0, 1.0, k1);
-  diagnose(0.0, 0.0, 0, 10, ne, ni, pe, gni);
+  diagnose(0.0, 0.0, 0, 10, state_output_fields());
   for (const char *name : {"pky_p.dat", "pky_n.dat", "pky_w.dat", "pky_e.dat"}) expect_single_peak(name, 2, 0, 0.0);
   expect_single_peak("pkx_p.dat", 2, k1, 1 / h / 2);
   // the exact line format
@@ -88,7 +88,7 @@ TEST_P(SpectrumLines, CountDependsOnTheLength) {
   v[v_ny] = GetParam().second;
   start(v);
   set_cosines(1.0, 1, 1.0, 1);
-  diagnose(0.0, 0.0, 0, 10, ne, ni, pe, gni);
+  diagnose(0.0, 0.0, 0, 10, state_output_fields());
   auto expected_lines = [](int n) { return n > 3 ? size_t(n / 2 - 1) : size_t(0); };
   for (const char *name : {"pky_p.dat", "pky_n.dat", "pky_w.dat", "pky_e.dat"}) {
     EXPECT_TRUE(std::filesystem::exists(name)) << name;
@@ -115,7 +115,7 @@ TEST_F(DiagTest, RunningMeansOfAContinuedRun) {
   const double mean[4] = {1, 2, 2.5, 3};
   for (int call = 0; call < 4; call++) {
     set_cosines(amplitude[call], k0, amplitude[call], k1);
-    diagnose(call, 0.0, iout[call], 10, ne, ni, pe, gni);
+    diagnose(call, 0.0, iout[call], 10, state_output_fields());
     EXPECT_TRUE(close_to(column("pky_p.dat", 2)[k0 - 1], amplitude[call] * unit_y, rel)) << "call " << call;
     EXPECT_TRUE(close_to(column("pky_p.dat", 3)[k0 - 1], mean[call] * unit_y, rel)) << "call " << call;
     EXPECT_TRUE(close_to(column("pky_n.dat", 3)[k0 - 1], mean[call] * unit_y, rel)) << "call " << call;

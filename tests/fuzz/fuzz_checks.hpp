@@ -181,18 +181,18 @@ inline std::string check_parameters(const uint8_t *data, size_t size) {
   return "";
 }
 
-// Fill every stored array of the restart file, pi, ne0 and ni0 with a sentinel over the used extent.
+// Fill every stored array of the restart file and pi with a sentinel over the used extent.
 inline void fill_sentinel(double value) {
-  array2d *fields[] = {&pe, &ne, &ne1, &ne2, &ni, &ni1, &ni2, &fne1, &fne2, &fni1, &fni2, &pi, &ne0, &ni0};
+  array2d *fields[] = {&pe, &ne, &ne1, &ne2, &ni, &ni1, &ni2, &fne1, &fne2, &fni1, &fni2, &pi};
   for (array2d *f : fields)
     for (int x = 0; x <= nx1; x++)
       for (int y = 0; y <= ny1; y++) (*f)[x][y] = value;
   eno = value;
 }
 
-// The run constants, tables and wisdom of a quiet 4 x 3 run with one thread.
+// The run constants, tables and transforms of a quiet 4 x 3 run with one thread.
 inline void use_restart_grid() {
-  if (nx == restart_nx && ny == restart_ny && wisdom_sf) return;
+  if (nx == restart_nx && ny == restart_ny && real_in) return;
   double v[nvalues] = {1.0, 1.0, 1.0, 0.0, 2.0, 1.0, 0.1, 0.0, 6.0, restart_nx, restart_ny,
                        0.01, 1.0, 1.0, 0.0, 0.0, -5.0, 0.0, 1.0};
   set_run_constants(v);
@@ -203,7 +203,7 @@ inline void use_restart_grid() {
 }
 
 // The restart reader on the bytes of a "restart.dat" for the 4 x 3 grid; an accepted file also
-// gets the rest of readrestart (pi from pe, ne0 and ni0).
+// gets the rest of readrestart (pi from pe).
 inline std::string check_restart(const uint8_t *data, size_t size) {
   use_restart_grid();
   const double sentinel = -31.25;
@@ -281,12 +281,7 @@ inline std::string check_restart(const uint8_t *data, size_t size) {
     }
 
   // The rest of the read, as readrestart does it.
-  poisson(pe, cpoti, pi);
-  for (int x = 0; x <= nx1; x++)
-    for (int y = 0; y <= ny1; y++) {
-      ne0[x][y] = ne[x][y];
-      ni0[x][y] = ni[x][y];
-    }
+  spectral_solve(pe, cpoti, pi);
   return "";
 }
 

@@ -227,15 +227,15 @@ TEST(InitialState, EveryStartCompletesTheHistory) {
     v[v_npar] = 2;  // the eno sum is shared between threads
     prepare(v);
     // Leftovers that the completion must overwrite.
-    array2d *stale[] = {&ne0, &ne1, &ne2, &ni0, &ni1, &ni2, &fne1, &fne2, &fni1, &fni2, &gni};
+    array2d *stale[] = {&ne1, &ne2, &ni1, &ni2, &fne1, &fne2, &fni1, &fni2, &gni};
     for (array2d *f : stale)
       for (int x = 0; x <= nx1; x++)
         for (int y = 0; y <= ny1; y++) (*f)[x][y] = 7.0 + x;
     double t0;
     EXPECT_EQ(start_state(&t0), c.text);
     EXPECT_EQ(t0, 0.0);
-    for (array2d *f : {&ne0, &ne1, &ne2}) EXPECT_EQ(compare_fields(*f, ne, 0), "") << "density levels";
-    for (array2d *f : {&ni0, &ni1, &ni2}) EXPECT_EQ(compare_fields(*f, ni, 0), "") << "ion levels";
+    for (array2d *f : {&ne1, &ne2}) EXPECT_EQ(compare_fields(*f, ne, 0), "") << "density levels";
+    for (array2d *f : {&ni1, &ni2}) EXPECT_EQ(compare_fields(*f, ni, 0), "") << "ion levels";
     for (array2d *f : {&fne1, &fne2, &fni1, &fni2}) EXPECT_EQ(max_abs(*f), 0.0) << "past tendencies";
     expect_spectral_relation(ni, gni, gyro, false, "gni = Gamma ni");
     double sum = 0;

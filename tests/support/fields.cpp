@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "driver/driver.hpp"
+#include "initial/initial.hpp"
 #include "setup/setup.hpp"
 #include "support/reference_step.hpp"
 
@@ -114,16 +115,10 @@ void set_grid(int gridx, int gridy, double length) {
 
 void start_grid(const values19 &v) { setup_run(v); }
 
-void start_step(const values19 &v) {
-  start_grid(v);
-  dtt = dt * 6.0 / 11.0;
-  ddtt = itstp * dt;
-}
+void start_step(const values19 &v) { start_grid(v); }
 
 void fresh_history() {
   reference_fields();
+  complete_start_state();
   derive_dissipation();
-  for (array2d *level : {&ne0, &ne1, &ne2}) copy_field(*level, ne);
-  for (array2d *level : {&ni0, &ni1, &ni2}) copy_field(*level, ni);
-  for (array2d *rhs : {&fne1, &fne2, &fni1, &fni2}) zero_field(*rhs);
 }

@@ -48,9 +48,9 @@ void set_grid(int gridx, int gridy, double length);
 // earlier test in this process shows through.
 void start_grid(const values19 &v);
 
-// start_grid, then the step sizes dtt and ddtt as the driver sets them.
+// start_grid (which sets the step sizes dtt and ddtt with the run constants).
 void start_step(const values19 &v);
 
-// The state of a fresh run from the densities: the reference's derived fields, the program's
-// dissipation terms of the densities, three equal history levels and zero old right-hand sides.
+// The state of a fresh run from the densities: the reference's potentials, then the program's
+// start-state completion (complete_start_state) and the dissipation terms of the densities.
 void fresh_history();

@@ -4,11 +4,14 @@
 #include "driver/driver.hpp"
 #include "operators/operators.hpp"
 #include "support/fields.hpp"
+#include "support/poisson.hpp"
 
 namespace {
 
 array2d brack_e, brack_i;  // the two brackets of a step
-[[maybe_unused]] const bool registered = register_test_fields({&brack_e, &brack_i});
+array2d old_e, old_i;      // the densities a step starts from (level 0 before the update)
+array2d rhs_e, rhs_i;      // the right-hand sides of the step
+[[maybe_unused]] const bool registered = register_test_fields({&brack_e, &brack_i, &old_e, &old_i, &rhs_e, &rhs_i});
 
 void copy(array2d from, array2d to) {
   for (int x = 0; x < nx; x++)
@@ -25,13 +28,13 @@ void update() {
     }
     for (int y = 0; y < ny; y++) {
       const int yp = (y + 1) % ny, ym = (y + ny - 1) % ny;
-      fne0[x][y] = -chat * ((ne[x][y] - mean_n) - (pe[x][y] - mean_p)) - hyd * (pe[x][yp] - pe[x][ym]) +
+      rhs_e[x][y] = -chat * ((ne[x][y] - mean_n) - (pe[x][y] - mean_p)) - hyd * (pe[x][yp] - pe[x][ym]) +
                    clin * delinv * brack_e[x][y];
-      fni0[x][y] = -hyd * (pi[x][yp] - pi[x][ym]) + clin * delinv * brack_i[x][y];
-      ne[x][y] = 18.0 / 11.0 * ne0[x][y] - 9.0 / 11.0 * ne1[x][y] + 2.0 / 11.0 * ne2[x][y] +
-                 dtt * (3.0 * fne0[x][y] - 3.0 * fne1[x][y] + fne2[x][y] - diff * hyve[x][y]);
-      ni[x][y] = 18.0 / 11.0 * ni0[x][y] - 9.0 / 11.0 * ni1[x][y] + 2.0 / 11.0 * ni2[x][y] +
-                 dtt * (3.0 * fni0[x][y] - 3.0 * fni1[x][y] + fni2[x][y] - diff * hyvi[x][y]);
+      rhs_i[x][y] = -hyd * (pi[x][yp] - pi[x][ym]) + clin * delinv * brack_i[x][y];
+      ne[x][y] = 18.0 / 11.0 * old_e[x][y] - 9.0 / 11.0 * ne1[x][y] + 2.0 / 11.0 * ne2[x][y] +
+                 dtt * (3.0 * rhs_e[x][y] - 3.0 * fne1[x][y] + fne2[x][y] - diff * hyve[x][y]);
+      ni[x][y] = 18.0 / 11.0 * old_i[x][y] - 9.0 / 11.0 * ni1[x][y] + 2.0 / 11.0 * ni2[x][y] +
+                 dtt * (3.0 * rhs_i[x][y] - 3.0 * fni1[x][y] + fni2[x][y] - diff * hyvi[x][y]);
     }
   }
 }
@@ -49,10 +52,10 @@ void vorticity_and_potential() {
 void shift() {
   for (int x = 0; x < nx; x++)
     for (int y = 0; y < ny; y++) {
-      ne2[x][y] = ne1[x][y], ne1[x][y] = ne0[x][y], ne0[x][y] = ne[x][y];
-      ni2[x][y] = ni1[x][y], ni1[x][y] = ni0[x][y], ni0[x][y] = ni[x][y];
-      fne2[x][y] = fne1[x][y], fne1[x][y] = fne0[x][y];
-      fni2[x][y] = fni1[x][y], fni1[x][y] = fni0[x][y];
+      ne2[x][y] = ne1[x][y], ne1[x][y] = old_e[x][y];
+      ni2[x][y] = ni1[x][y], ni1[x][y] = old_i[x][y];
+      fne2[x][y] = fne1[x][y], fne1[x][y] = rhs_e[x][y];
+      fni2[x][y] = fni1[x][y], fni1[x][y] = rhs_i[x][y];
     }
 }
 
@@ -82,6 +85,8 @@ void reference_step() {
   arakawa(ni, pi, brack_i);
   reference_dissipation(ne, vis_e, hyve);
   reference_dissipation(ni, vis_i, hyvi);
+  copy(ne, old_e);
+  copy(ni, old_i);
   update();
   if (taui > 0)
     poisson(ni, cpoti, gni);

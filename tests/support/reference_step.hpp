@@ -1,7 +1,7 @@
 // A plain time step written from the model's equations, as a test reference for the program's
 // step: real-space brackets and Laplacians from the grid operators, every field solve a one-shot
-// complex transform on the full tables (poisson), the update point by point and the history shift
-// as a separate pass, in the stage order upd, poi1, bnd, pol, poi2, mem. It shares no code with
+// complex transform on the full tables (poisson, support/poisson.hpp), the update point by point
+// and the history shift as a separate pass, in the stage order upd, poi1, bnd, pol, poi2, mem. It shares no code with
 // the program's step beyond the grid operators and the damping profile xmask.
 #pragma once
 

@@ -15,6 +15,10 @@
 #include "support/fields.hpp"
 #include "setup/setup.hpp"
 
+// Every run of the program that a test starts (directly or through a script) stores its FFTW
+// wisdom in the build tree, never in the user's cache directory.
+[[maybe_unused]] static const bool test_cache = setenv("XDG_CACHE_HOME", TAVO_TEST_CACHE, 1) == 0;
+
 values19 test_values() {
   values19 v{};
   v[v_chat] = 1.0;
@@ -50,14 +54,16 @@ void setup_run(const values19 &v) {
   allocate_test_fields();
   omp_set_num_threads(npar);
   build_tables();
+  // The planning inside a test process stays out of the stored wisdom: this process may have set
+  // up FFTW in another order than the program, and its wisdom would then not be the program's.
+  setenv("TAVO_WISDOM", "0", 1);
   make_transforms();
+  unsetenv("TAVO_WISDOM");
 }
 
 void clear_state() {
-  array2d *fields[] = {&ne,   &ni,   &pe,   &pi,   &gni,  &ww,    &ne0,   &ne1,  &ne2,
-                       &ni0,  &ni1,  &ni2,  &fne0, &fne1, &fne2,  &fni0,  &fni1, &fni2,
-                       &hyve, &hyvi, &vis_e, &vis_i, &dis_e, &dis_i};
-  for (array2d *f : fields) zero_field(*f);
+  for (int k = 0; k < nfield_records; k++)
+    if (field_table[k].role != role_table) zero_field(*field_table[k].field);
 }
 
 void write_text(const std::string &path, const std::string &text) {

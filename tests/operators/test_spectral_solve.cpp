@@ -1,4 +1,4 @@
-// The one-shot spectral solve: the tables applied to single Fourier modes give the analytic
+// The spectral solve: the tables applied to single Fourier modes give the analytic
 // factors (-k^2 for clap, the Pade gyro-average 1/(1 + k^2 tau/2) for cpoti, -(1 + k^2 tau)/k^2
 // for cvort), gyro-averaging and un-averaging are inverse, a table equal to 1/(nx ny) returns
 // the field, cvort removes the mean, and the input may be the output array.
@@ -46,7 +46,7 @@ double max_difference(array2d f, array2d g) {
   return m;
 }
 
-TEST(Poisson, TablesActOnModesWithTheirAnalyticFactors) {
+TEST(SpectralSolve, TablesActOnModesWithTheirAnalyticFactors) {
   set_grid();
   const int modes[][2] = {{1, 0}, {0, 1}, {2, 0}, {0, 3}, {5, 0}, {1, 1}, {3, -2}, {-4, 3}};
   for (const auto &mode : modes) {
@@ -66,7 +66,7 @@ TEST(Poisson, TablesActOnModesWithTheirAnalyticFactors) {
         {"cvort", cvort, -(1 + k2) / k2},      // P = k^2 / (1 + k^2 taui)
     };
     for (const expectation &e : expectations) {
-      poisson(field, e.table, solved);
+      spectral_solve(field, e.table, solved);
       for (int i = 0; i < nx; i++)
         for (int j = 0; j < ny; j++)
           ASSERT_NEAR(solved[i][j], e.factor * field[i][j], 1e-13 * std::fmax(1.0, std::fabs(e.factor)))
@@ -75,46 +75,46 @@ TEST(Poisson, TablesActOnModesWithTheirAnalyticFactors) {
   }
 }
 
-TEST(Poisson, GyroAverageAndItsInverseRoundTrip) {
+TEST(SpectralSolve, GyroAverageAndItsInverseRoundTrip) {
   set_grid();
   fill_random(field, 31);
-  poisson(field, cpoti, solved);
-  poisson(solved, cvfis, back);
+  spectral_solve(field, cpoti, solved);
+  spectral_solve(solved, cvfis, back);
   EXPECT_LT(max_difference(back, field), 1e-13);
   EXPECT_GT(max_difference(solved, field), 1e-2) << "cpoti left a random field unchanged";
 }
 
-TEST(Poisson, NormalisationAloneIsTheIdentity) {
+TEST(SpectralSolve, NormalisationAloneIsTheIdentity) {
   set_grid();
   for (int i = 0; i < nx; i++)
     for (int j = 0; j < ny; j++) unit_table[i][j] = 1.0 / (nx * ny);
   fill_random(field, 32);
-  poisson(field, unit_table, solved);
+  spectral_solve(field, unit_table, solved);
   EXPECT_LT(max_difference(solved, field), 1e-14);
 }
 
-TEST(Poisson, PotentialOfAConstantVorticityIsZero) {
+TEST(SpectralSolve, PotentialOfAConstantVorticityIsZero) {
   set_grid();
   fill_random(field, 33);
   double mean = 0;
   for (int i = 0; i < nx; i++)
     for (int j = 0; j < ny; j++) mean += field[i][j];
   mean /= nx * ny;
-  poisson(field, cvort, solved);
+  spectral_solve(field, cvort, solved);
   double solved_mean = 0;
   for (int i = 0; i < nx; i++)
     for (int j = 0; j < ny; j++) solved_mean += solved[i][j], back[i][j] = 4.5;
   EXPECT_NEAR(solved_mean / (nx * ny), 0.0, 1e-14) << "mean of the field " << mean;
-  poisson(back, cvort, solved);
+  spectral_solve(back, cvort, solved);
   for (int i = 0; i < nx; i++)
     for (int j = 0; j < ny; j++) ASSERT_NEAR(solved[i][j], 0.0, 1e-14) << "[" << i << "][" << j << "]";
 }
 
-TEST(Poisson, InputMayBeTheOutput) {
+TEST(SpectralSolve, InputMayBeTheOutput) {
   set_grid();
   fill_random(field, 34);
-  poisson(field, cvort, solved);
-  poisson(field, cvort, field);
+  spectral_solve(field, cvort, solved);
+  spectral_solve(field, cvort, field);
   for (int i = 0; i < nx; i++)
     for (int j = 0; j < ny; j++) ASSERT_EQ(field[i][j], solved[i][j]) << "[" << i << "][" << j << "]";
 }

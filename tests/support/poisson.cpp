@@ -1,30 +1,17 @@
-// One-shot spectral field solve: out = Re B(coeff * F(in)).
-//
-// F and B are the unnormalised forward (sign -1) and backward (sign +1) two-dimensional complex
-// transforms of size nx by ny; the tables carry 1/(nx ny). The plans are made at every call with
-// FFTW_ESTIMATE after importing the driver's wisdom, so measured plans are reused when they exist.
-// Serves the initial state, the restart read and the diagnostics, never the time step.
+// The test references' complex solve: see poisson.hpp.
+#include "support/poisson.hpp"
+
 #include <omp.h>
-
-#include "common/files.hpp"
-#include "operators/operators.hpp"
-
-double poisson_bytes(int gridx, int gridy) {
-  return 4.0 * sizeof(cplx) * static_cast<double>(gridx) * static_cast<double>(gridy);
-}
 
 void poisson(array2d in, array2d coeff, array2d out) {
   const size_t count = static_cast<size_t>(nx) * ny;
-  const double bytes = poisson_bytes(nx, ny) / 4;
-  const char *const what = "a field solve";
-  cplx *w1 = reserved(fftw_alloc_complex(count), bytes, what);  // forward output
-  cplx *w2 = reserved(fftw_alloc_complex(count), bytes, what);  // backward input
-  cplx *w3 = reserved(fftw_alloc_complex(count), bytes, what);  // forward input
-  cplx *w4 = reserved(fftw_alloc_complex(count), bytes, what);  // backward output
+  cplx *w1 = fftw_alloc_complex(count);  // forward output
+  cplx *w2 = fftw_alloc_complex(count);  // backward input
+  cplx *w3 = fftw_alloc_complex(count);  // forward input
+  cplx *w4 = fftw_alloc_complex(count);  // backward output
 
   omp_set_num_threads(npar);
   fftw_plan_with_nthreads(npar);
-  if (wisdom_sf) fftw_import_wisdom_from_string(wisdom_sf);
   fftw_plan forward = fftw_plan_dft_2d(nx, ny, w3, w1, FFTW_FORWARD, FFTW_ESTIMATE);
   fftw_plan backward = fftw_plan_dft_2d(nx, ny, w2, w4, FFTW_BACKWARD, FFTW_ESTIMATE);
 
