@@ -10,6 +10,7 @@ run leaves at the end of the history's series are dropped.
 """
 import json
 import os
+import re
 
 import numpy as np
 
@@ -31,6 +32,18 @@ SERIES = [
     ("eng-transfer.dat", 4, "rate_sum", "drive + coupling + dissipation (eng-transfer.dat column 5)", RATE),
     ("fne.dat", 1, "flux", "radial particle flux Gamma_n (fne.dat column 2)", "n0 c_s rho_s^2/L_perp^2"),
 ]
+# The series scripts/analyse averages (and scripts/scan collects), in the order of its summary.
+ANALYSED = ("flux", "enn", "E_K", "E", "EZ_over_EK")
+
+
+def series_entry(name):
+    """(file, column, name, long name without its file and column, units) of the series `name`."""
+    for file, column, key, long_name, units in SERIES:
+        if key == name:
+            return file, column, key, re.sub(r" \([^()]*column [0-9]+\)$", "", long_name), units
+    raise KeyError(name)
+
+
 GAMMA = [
     ("gamma.dat", 1, "drift_speed", "|vde_avg sigma|, the mode's drift along y (gamma.dat column 2)", "c_s"),
     ("gamma.dat", 2, "growth_rate", "growth rate of the vorticity amplitude (gamma.dat column 3)", "c_s/L_perp"),
