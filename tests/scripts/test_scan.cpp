@@ -224,23 +224,23 @@ TEST(Scan, CountsOnlyPointsThatRanAndWereAnalysed) {
   if (!have_parallel()) GTEST_SKIP() << "GNU parallel is not installed";
   struct scan_case {
     const char *what;
-    std::string command;  // run in the case's directory; SCAN is the script, D the directory
+    std::string command;  // run in the case's directory; {scan} is the script, {dir} the directory
     int status;
     const char *line;     // a line the output must hold
     int done;             // points done after it (summary.json and "| TAVO end.")
   };
   const scan_case cases[] = {
-      {"an empty TAVO_ANALYSE is refused", "TAVO_ANALYSE= SCAN base out chat=0.5", 1,
+      {"an empty TAVO_ANALYSE is refused", "TAVO_ANALYSE= {scan} base out chat=0.5", 1,
        "| TAVO_ANALYSE is empty", 0},
       {"a TAVO_ANALYSE of several words is one command line",
-       "TAVO_ANALYSE=\"/bin/bash D/analyse\" SCAN base out chat=0.5", 0, "| 1 of 1 points done", 1},
+       "TAVO_ANALYSE=\"/bin/bash {dir}/analyse\" {scan} base out chat=0.5", 0, "| 1 of 1 points done", 1},
       {"a point whose directory a running program holds is not started",
        "mkdir -p out/chat_0.5 && (python3 -c \"import fcntl, os, time; f = os.open('out/chat_0.5/tavo.lock', "
        "os.O_RDWR | os.O_CREAT); fcntl.flock(f, fcntl.LOCK_EX); time.sleep(20)\" & h=$!; sleep 1; "
-       "TAVO_ANALYSE=D/analyse SCAN base out chat=0.5; s=$?; kill $h; wait $h; exit $s)",
+       "TAVO_ANALYSE={dir}/analyse {scan} base out chat=0.5; s=$?; kill $h; wait $h; exit $s)",
        1, "| 0 of 1 points done", 0},
       {"SIGTERM stops the scan and its points, which are not counted",
-       "TAVO_ANALYSE=D/slow SCAN -j 1 base out iseed=1..3 & p=$!; sleep 2; kill -TERM $p; wait $p", 1,
+       "TAVO_ANALYSE={dir}/slow {scan} -j 1 base out iseed=1..3 & p=$!; sleep 2; kill -TERM $p; wait $p", 1,
        "| the scan was stopped by signal 15", -1},
   };
   for (const scan_case &c : cases) {
@@ -251,8 +251,10 @@ TEST(Scan, CountsOnlyPointsThatRanAndWereAnalysed) {
     fs::permissions(dir + "/analyse", fs::perms::owner_all);
     fs::permissions(dir + "/slow", fs::perms::owner_all);
     std::string command = "(" + c.command + ")";
-    for (size_t at; (at = command.find("SCAN")) != std::string::npos;) command.replace(at, 4, "'" + scan + "'");
-    for (size_t at; (at = command.find("D/")) != std::string::npos;) command.replace(at, 1, dir);
+    // Each placeholder once, left to right: the paths put in may hold any text.
+    for (const auto &[key, value] : {std::pair<std::string, std::string>{"{scan}", "'" + scan + "'"}, {"{dir}", dir}})
+      for (size_t at = 0; (at = command.find(key, at)) != std::string::npos; at += value.size())
+        command.replace(at, key.size(), value);
     std::string output;
     EXPECT_EQ(shell(dir, command, &output), c.status) << c.what << "\n" << output;
     EXPECT_NE(output.find(c.line), std::string::npos) << c.what << "\n" << output;
