@@ -25,8 +25,6 @@
 // a run stopped and continued any number of times writes the files of a run that never stopped
 // (with the same thread count: the sums of a step are taken in the order of the threads).
 // Otherwise the continuation is a new run of itmax steps from the checkpoint's state.
-//
-// The multistep copies ne0 = ne, ni0 = ni, fne0 = fne1, fni0 = fni1 are set after the read.
 #include "initial/checkpoint.hpp"
 
 #include <netcdf.h>
