@@ -47,8 +47,8 @@ extern double *cpoti_half, *cvort_half, *chyv_half, *gamma_half;
 inline int spectrum_row() { return ny / 2 + 1; }
 
 // Bytes that make_transforms reserves for a grid of gridx by gridy points and `threads` threads
-// (the buffers, the half tables, the row store of the sweep and the scratch pair on which the
-// complex plans are measured); the memory check of the run counts them from here.
+// (the buffers, the half tables and the row store of the sweep); the memory check of the run counts
+// them from here.
 double transform_bytes(int gridx, int gridy, int threads);
 // Bytes of the sweep's row store for rows of gridy points and `threads` threads.
 double sweep_rows_bytes(int gridy, int threads);
