@@ -29,6 +29,7 @@
 #include "diagnostics/diagnostics.hpp"
 #include "driver/driver.hpp"
 #include "operators/operators.hpp"
+#include "parallel/processes.hpp"
 
 constexpr std::ptrdiff_t line_doubles = 8;  // one 64-byte cache line
 constexpr size_t line_bytes = 64;
@@ -43,10 +44,13 @@ std::ptrdiff_t field_stride(int columns) {
   return lines * line_doubles;
 }
 
-// Lines of one field and the lines of the profiles (three of nx, one of nx/2+1, four of ny/2+1),
-// as doubles so that no grid overflows them.
-static double field_lines(int gridx, int gridy) {
-  double lines = static_cast<double>(gridx) * static_cast<double>(field_stride(gridy) / line_doubles);
+// Halo rows on each side of the rows a process holds (parallel/processes.hpp).
+constexpr int halo_rows = 2;
+
+// Lines of one field of `rows` rows and its halos, and the lines of the profiles (three of nx, one
+// of nx/2+1, four of ny/2+1), as doubles so that no grid overflows them.
+static double field_lines(int rows, int gridy) {
+  double lines = static_cast<double>(rows + 2 * halo_rows) * static_cast<double>(field_stride(gridy) / line_doubles);
   if (static_cast<long long>(lines) % 2 == 0) lines += 1;  // exact: lines stays far below 2^53 when it matters
   return lines;
 }
@@ -126,11 +130,14 @@ const char *memory_problem(double mapped, double later) {
   return message;
 }
 
-size_t field_block_bytes(int gridx, int gridy) {
-  return (static_cast<size_t>(nfield_records) * static_cast<size_t>(field_lines(gridx, gridy)) +
+// Bytes of the block for fields of `rows` rows on an gridx by gridy grid.
+static size_t block_bytes(int rows, int gridx, int gridy) {
+  return (static_cast<size_t>(nfield_records) * static_cast<size_t>(field_lines(rows, gridy)) +
           static_cast<size_t>(profile_lines(gridx, gridy))) *
          line_bytes;
 }
+
+size_t field_block_bytes(int gridx, int gridy) { return block_bytes(gridx, gridx, gridy); }
 
 const char *grid_problem(int gridx, int gridy) {
   static char message[256];
@@ -164,9 +171,13 @@ void free_fields() {
 void allocate_fields() {
   free_fields();
   if (const char *problem = grid_problem(nx, ny)) fatal("%s", problem);
+  if (const char *problem = plan_slabs()) fatal("%s", problem);
+  // Process 0 holds the whole grid, another process its slab (parallel/processes.hpp); a field's
+  // view f[x] takes the grid's row numbers x, from the first halo row to the last.
+  const int first = held_first(), rows = held_rows();
   const std::ptrdiff_t stride = field_stride(ny);
-  const size_t per_field = static_cast<size_t>(field_lines(nx, ny)) * line_doubles;
-  const size_t bytes = field_block_bytes(nx, ny);
+  const size_t per_field = static_cast<size_t>(field_lines(rows, ny)) * line_doubles;
+  const size_t bytes = block_bytes(rows, nx, ny);
   block = static_cast<double *>(aligned_alloc(line_bytes, bytes));
   if (!block)
     fatal("| nx = %d, ny = %d (values 10, 11): cannot allocate the %zu bytes of the grid's fields (the run needs %.0f in all)",
@@ -174,7 +185,7 @@ void allocate_fields() {
   memset(block, 0, bytes);
   double *next = block;
   for (int k = 0; k < nfield_records; k++) {
-    *field_table[k].field = array2d{next, stride};
+    *field_table[k].field = array2d{next + (halo_rows - first) * stride, stride};
     next += per_field;
   }
   auto take = [&next](int count) {

@@ -3,7 +3,8 @@
 // Every field is an nx by ny array of doubles indexed [x][y], x = 0 .. nx1, y = 0 .. ny1, made
 // for the run's grid by allocate_fields at start-up (see allocate_fields.cpp for the layout). A
 // field is a view: f[x] is the row pointer, so f[x][y] is a point, and copying the view copies
-// no data. Run constants are written only by initpar (and by the two start modes that change clin
+// no data. A process holds the rows of its slab (process 0: every row; parallel/processes.hpp)
+// and two halo rows on each side of them, each under its grid row number x. Run constants are written only by initpar (and by the two start modes that change clin
 // and hyd).
 #pragma once
 
@@ -151,8 +152,10 @@ const char *memory_problem(double mapped, double later);
 // the process's limit, ulimit -v), as a "|" line without line end, or nullptr.
 const char *threads_problem(int threads);
 
-// Allocate every field and profile above for the current nx, ny, zero, releasing those of an
-// earlier grid; stops with a "|" line naming the grid and the bytes when the memory cannot be had.
+// Lay out the processes' slabs of the current nx, ny (plan_slabs) and allocate every field and
+// profile above for the rows this process holds, zero, releasing those of an earlier grid; stops
+// with a "|" line naming the grid and the bytes when the memory cannot be had, or the layout when
+// the processes cannot share the grid.
 void allocate_fields();
 
 // Release what allocate_fields made (the views become empty).

@@ -15,7 +15,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <string>
+
 #include "common/files.hpp"
+#include "parallel/processes.hpp"
 
 // The temporary files written but not yet renamed ("" a free slot).
 constexpr size_t temporary_room = 256;
@@ -40,12 +43,15 @@ void fatal(const char *format, ...) {
   fflush(stdout);
   va_list args;
   va_start(args, format);
-  vprintf(format, args);
+  const int length = vsnprintf(nullptr, 0, format, args);
   va_end(args);
-  printf("\n");
-  fflush(stdout);
+  std::string line(length > 0 ? size_t(length) : 0, '\0');
+  va_start(args, format);
+  vsnprintf(&line[0], line.size() + 1, format, args);
+  va_end(args);
   remove_temporaries(true);
-  exit(1);
+  report_stop(line.c_str());
+  stop_all_processes(1);
 }
 
 void remove_temporaries_at_once() { remove_temporaries(false); }

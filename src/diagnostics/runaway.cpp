@@ -34,6 +34,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "parallel/processes.hpp"
 #include "setup/setup.hpp"
 
 const double runaway_margin = 5.0;
@@ -97,6 +98,5 @@ void stop_on_runaway(double t, double t0, int itmax, array2d ne, array2d ni, arr
             energy, t);
   // Named like a blow-up to inf, with the rates of the last output that passed.
   if (seen) fputs(crash_cause(HUGE_VAL, exb_passed, t_passed).c_str(), stderr);
-  fftw_cleanup_threads();
-  exit(1);
+  stop_all_processes(1);
 }

@@ -15,12 +15,14 @@
 #include "common/numfmt.hpp"
 #include "common/writer.hpp"
 #include "diagnostics/diagnostics.hpp"
+#include "parallel/processes.hpp"
 
 // trace_n, trace_p: the two stores; sample: 0 .. maxtrace-1 (others are ignored).
 void record_probes(double *trace_n, double *trace_p, int sample) {
   if (sample < 0 || sample >= maxtrace) return;
   for (int i = 0; i < 8; i++) {
     const int x = ((2 * i + 1) * nx) / 16;
+    if (!steps_row(x)) continue;  // another process's row: gather_traces brings its samples
     for (int j = 0; j < 8; j++) {
       const int y = ((2 * j + 1) * ny) / 16;
       const size_t at = size_t(8 * i + j) * size_t(maxtrace) + size_t(sample);

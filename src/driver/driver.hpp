@@ -26,17 +26,23 @@ extern double stage_time[nstages];
 
 // ---- Transforms of the step (transforms.cpp) ----
 // Real-to-complex (r2c) and complex-to-real (c2r) two-dimensional transforms of size nx by ny,
-// unnormalised; a half spectrum holds the nx by (ny/2 + 1) coefficients with ky >= 0, element
-// x * spectrum_row() + y. Each buffer holds two fields (slots 0 and 1) at real_slot or
-// spectrum_slot elements from each other; every slot has the alignment of the first, so any plan
-// may run on any slot of a buffer of its kind.
+// unnormalised, on FFTW's MPI interface over the processes' slabs (parallel/processes.hpp). A real
+// slot holds this process's slab rows, row x at (x - slab_first) real_row() (padded as FFTW's MPI
+// r2c asks); a half spectrum slot holds its ky rows of the transposed half spectrum (ky >= 0),
+// element (ky - ky_first) nx + kx. Each buffer holds two fields (slots 0 and 1) at real_slot or
+// spectrum_slot elements from each other; every slot has the alignment of the first, so the plans
+// run on any slot of a buffer of their kind.
 extern double *real_in;    // r2c input (the new densities), c2r output of the dissipation
 extern cplx *spec_in;      // r2c output (spectra of the densities), c2r input of the dissipation
 extern cplx *spec_out;     // c2r input of the potentials and of the gyro-averaged ion density
 extern double *real_out;   // c2r output of the potentials; r2c input of the damped vorticity
 extern size_t real_slot, spectrum_slot;
-extern fftw_plan plan_r2c2, plan_c2r2;  // both slots at once: real_in -> spec_in, spec_out -> real_out
-extern fftw_plan plan_r2c1, plan_c2r1;  // slot 0 alone, same buffers
+extern fftw_plan plan_r2c, plan_c2r;  // real_in slot 0 -> spec_in slot 0, spec_out slot 0 -> real_out slot 0
+// The forward transform of real_in's slot into spec_in's; of any real slot into any spectrum slot;
+// the backward transform of a spectrum slot into a real slot.
+void forward(int slot);
+void forward_from(double *real, cplx *spectrum);
+void backward(cplx *spectrum, double *real);
 // Symmetric parts (c(k) + c(-k))/2 of cpoti, cvort and chyv on the half spectrum. For odd sizes
 // the full tables differ between k and -k (index i >= nxh stands for i - nx); the real part of a
 // complex filter applies the symmetric part, so the real transforms multiply by it. gamma_half is
@@ -45,6 +51,8 @@ extern fftw_plan plan_r2c1, plan_c2r1;  // slot 0 alone, same buffers
 extern double *cpoti_half, *cvort_half, *chyv_half, *gamma_half;
 
 inline int spectrum_row() { return ny / 2 + 1; }
+// Doubles from one row of a real slot to the next.
+inline int real_row() { return 2 * (ny / 2 + 1); }
 
 // Bytes that make_transforms reserves for a grid of gridx by gridy points and `threads` threads
 // (the buffers, the half tables and the row store of the sweep); the memory check of the run counts

@@ -18,6 +18,7 @@
 
 #include "driver/driver.hpp"
 #include "operators/operators.hpp"
+#include "parallel/processes.hpp"
 
 void compute_xmask() {
   for (int x = 0; x <= nx1; x++) {
@@ -38,11 +39,11 @@ void f_copy2darray(array2d from, array2d to, int lastx, int lasty) {
 // slot 0 of spec_out, Pi (warm ions) to slot 1; with `dissipate`, De and Di replace Ne and Ni.
 template <bool warm, bool damped, bool dissipate>
 static void spectral_products() {
-  const int m = spectrum_row();
+  const int m = nx;  // one ky row of the transposed half spectrum
   const size_t second = spectrum_slot;
 #pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) {
-    const size_t row = static_cast<size_t>(x) * m;
+  for (int j = 0; j < ky_rows; j++) {
+    const size_t row = static_cast<size_t>(j) * m;
     cplx *__restrict se = spec_in + row, *__restrict si = spec_in + second + row;
     cplx *__restrict pe_out = spec_out + row, *__restrict pi_out = spec_out + second + row;
     const double *__restrict g = gamma_half + row, *__restrict v = cvort_half + row, *__restrict h = chyv_half + row;
@@ -89,9 +90,10 @@ void potential_spectra(bool damped) {
 template <bool warm, bool dissipate>
 static void damping_pass() {
   const int n = ny;
+  const int first = slab_first, end = slab_first + slab_rows;
 #pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) {
-    const size_t row = static_cast<size_t>(x) * n;
+  for (int x = first; x < end; x++) {
+    const size_t row = static_cast<size_t>(x - first) * real_row();
     double *__restrict nex = ne[x], *__restrict nix = ni[x];
     double *__restrict gnix = gni[x];
     const double *__restrict gyro = real_out + row;
@@ -117,39 +119,44 @@ void damped_vorticity() {
   const bool warm = taui > 0, dissipate = ihype > 0;
   if (warm) {
     // gni of the undamped new ni: its spectrum, the product with cpoti, back into real_out slot 0.
-    const int m = spectrum_row();
+    const int m = nx;
     cplx *const ni_spectrum = spec_in + spectrum_slot;
-    fftw_execute_dft_r2c(plan_r2c1, real_in + real_slot, ni_spectrum);
+    forward(1);
 #pragma omp parallel for schedule(static)
-    for (int x = 0; x <= nx1; x++) {
-      const size_t row = static_cast<size_t>(x) * m;
+    for (int j = 0; j < ky_rows; j++) {
+      const size_t row = static_cast<size_t>(j) * m;
       for (int y = 0; y < m; y++) {
         spec_out[row + y][0] = cpoti_half[row + y] * ni_spectrum[row + y][0];
         spec_out[row + y][1] = cpoti_half[row + y] * ni_spectrum[row + y][1];
       }
     }
-    fftw_execute(plan_c2r1);
+    backward(spec_out, real_out);
   }
   if (warm && dissipate) damping_pass<true, true>();
   else if (warm) damping_pass<true, false>();
   else if (dissipate) damping_pass<false, true>();
   else damping_pass<false, false>();
-  fftw_execute_dft_r2c(plan_r2c1, real_out + real_slot, spec_out + spectrum_slot);
-  if (dissipate) fftw_execute(plan_r2c2);
+  forward_from(real_out + real_slot, spec_out + spectrum_slot);
+  if (dissipate) {
+    forward(0);
+    forward(1);
+  }
 }
 
 void store_potentials() {
   const bool warm = taui > 0, dissipate = ihype > 0;
-  if (warm)
-    fftw_execute(plan_c2r2);
-  else
-    fftw_execute(plan_c2r1);
-  if (dissipate) fftw_execute_dft_c2r(plan_c2r2, spec_in, real_in);
+  backward(spec_out, real_out);
+  if (warm) backward(spec_out + spectrum_slot, real_out + real_slot);
+  if (dissipate) {
+    backward(spec_in, real_in);
+    backward(spec_in + spectrum_slot, real_in + real_slot);
+  }
   const int n = ny;
+  const int first = slab_first, end = slab_first + slab_rows;
   const double *const pi_source = warm ? real_out + real_slot : real_out;
 #pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) {
-    const size_t row = static_cast<size_t>(x) * n;
+  for (int x = first; x < end; x++) {
+    const size_t row = static_cast<size_t>(x - first) * real_row();
     double *__restrict pex = pe[x], *__restrict pix = pi[x];
     const double *__restrict p = real_out + row, *__restrict q = pi_source + row;
     for (int y = 0; y < n; y++) {

@@ -18,6 +18,7 @@
 #include "driver/stop.hpp"
 #include "initial/checkpoint.hpp"
 #include "initial/initial.hpp"
+#include "parallel/processes.hpp"
 #include "setup/setup.hpp"
 
 // A zero-filled probe store of nprobes * maxtrace doubles (none when there are no samples). The
@@ -43,9 +44,11 @@ static double step_time(double t0, int k, int it) {
 
 int main(int argc, char **argv) {
   // A flag answers and exits; an unknown argument is refused before any file is touched.
+  start_processes(argc, argv);
   if (const int status = command_line(argc, argv); status >= 0) return status;
 
-  //--- Step 1. Wall-clock start of the run.
+  //--- Step 1. The processes of the run (one, started alone) and the wall-clock start.
+  const bool first = process_rank == 0;  // the process that holds the whole grid and writes the files
   const double run_start = omp_get_wtime();
 
   //--- Step 2. Parameters, run constants, threads, coefficient tables: every refusal of the
@@ -61,9 +64,9 @@ int main(int argc, char **argv) {
   const double trace_bytes = maxtrace > 0 ? double(nprobes) * double(maxtrace) * double(sizeof(double)) : 0.0;
   if (const char *problem = memory_problem(2 * trace_bytes, 4 * double(sizeof(double)) * double(maxtrace)))
     fatal("%s", problem);
-  if (itmax > 0)
+  if (itmax > 0 && first)
     if (const char *problem = history_problem(itmax / itstp)) fatal("%s", problem);
-  hold_run_lock();
+  if (first) hold_run_lock();
 
   //--- Steps 4-7. The step's transforms (buffers, plans for npar threads, half tables) and the
   // spectral solve's; measured plans start from the wisdom stored by earlier runs.
@@ -75,7 +78,7 @@ int main(int argc, char **argv) {
 
   //--- Steps 9-10. Radial damping profile; the densities start from zero.
   compute_xmask();
-  for (int x = 0; x <= nx1; x++) {
+  for (int x = held_first(); x < held_first() + held_rows(); x++) {
     memset(ne[x], 0, sizeof(double) * ny);
     memset(ni[x], 0, sizeof(double) * ny);
   }
@@ -87,23 +90,34 @@ int main(int argc, char **argv) {
   // sets the earlier run's checkpoints aside and empties the series, a continued run drops what a
   // killed run appended after its start. A run that resumes an unfinished one (checkpoint.hpp)
   // starts at that run's step, with its t0, its terms and its field history in place.
-  const double t_state = initcond();
-  const run_origin origin = continuation_origin(t_state);
-  const double t0 = origin.t0;
-  if (!origin.resumed) derive_dissipation();
-  check_stability(pe);
+  // Process 0 does all of this on the whole grid; the others then take their rows of the state.
   const int intervals = itmax / itstp;
-  if (itmax > 0) {
-    if (origin.resumed) history_resume(t_state, intervals);
-    else history_start(t0, intervals);
+  run_origin origin{};
+  if (first) {
+    const double t_state = initcond();
+    origin = continuation_origin(t_state);
+    if (!origin.resumed) derive_dissipation();
+    check_stability(pe);
+    if (itmax > 0) {
+      if (origin.resumed) history_resume(t_state, intervals);
+      else history_start(origin.t0, intervals);
+    }
+    if (incon == 2) {
+      drop_records_after(t_state);
+    } else {
+      set_aside_checkpoints();
+      empty_time_series();
+    }
+    if (origin.resumed) incon = origin.incon;  // the diagnostics of the run it goes on with
   }
-  if (incon == 2) {
-    drop_records_after(t_state);
-  } else {
-    set_aside_checkpoints();
-    empty_time_series();
-  }
-  if (origin.resumed) incon = origin.incon;  // the diagnostics of the run it goes on with
+  // What the start set that the step reads: the start time and step, and the two run constants
+  // a start mode may change.
+  double start[4] = {origin.t0, double(origin.resumed), clin, hyd};
+  broadcast(start, 4);
+  broadcast(&origin.step, 1);
+  origin.t0 = start[0], origin.resumed = start[1] != 0, clin = start[2], hyd = start[3];
+  scatter_state();
+  const double t0 = origin.t0;
 
   //--- Steps 12-13.
   printf("| start time stepping ...\n");
@@ -120,8 +134,10 @@ int main(int argc, char **argv) {
   // history was opened above), the start-up time, the stage timers.
   const output_fields fields = state_output_fields();
   if (origin.resumed) {
-    restore_traces(trace_n, trace_p);
-  } else {
+    if (first) restore_traces(trace_n, trace_p);
+    broadcast(trace_n, long(nprobes) * maxtrace * printtraces);
+    broadcast(trace_p, long(nprobes) * maxtrace * printtraces);
+  } else if (first) {
     derive_output_fields();
     stop_on_runaway(0.0, 0.0, itmax, ne, ni, pe);  // the times of the initial diagnostics call
     history_output(t0, 0, diagnose(0.0, 0.0, 0, itmax, fields), fields);
@@ -137,7 +153,8 @@ int main(int argc, char **argv) {
   if (printtraces && !origin.resumed) record_probes(trace_n, trace_p, 0);
   for (int k = int(steps / itstp); k < intervals; k++) {
     for (int it = int(steps - long(k) * itstp); it < itstp; it++) {
-      if (stop_requested()) stop_on_signal(step_time(t0, k, it), t0, steps, trace_n, trace_p);
+      // every process stops at the same step, on a signal that any of them got
+      if (const int sig = largest_of_all(stop_requested())) stop_on_signal(sig, step_time(t0, k, it), t0, steps, trace_n, trace_p);
       timestep();
       steps++;
       if (printtraces && steps % ntrace == 0 && steps / ntrace < maxtrace)
@@ -145,11 +162,19 @@ int main(int argc, char **argv) {
     }
     t = (t0 + k * ddtt) + itstp * dt;
     double start = omp_get_wtime();
-    derive_output_fields();  // gni, ww, hyve, hyvi of this state, also for the end stage
-    stop_on_runaway(t, t0, itmax, ne, ni, pe);  // before any output or checkpoint of this state
-    history_output(t, k + 1, diagnose(t, t0, k, itmax, fields), fields);
-    // a checkpoint only after this output passed its crash check (the end writes its own)
-    if (nckpt > 0 && (k + 1) % nckpt == 0 && k + 1 < intervals) write_checkpoint(t, t0, steps, trace_n, trace_p);
+    gather_state();  // process 0's fields: the whole state of this output
+    const bool checkpoint = nckpt > 0 && (k + 1) % nckpt == 0 && k + 1 < intervals;
+    if (checkpoint) {
+      gather_traces(trace_n, maxtrace * printtraces);
+      gather_traces(trace_p, maxtrace * printtraces);
+    }
+    if (first) {
+      derive_output_fields();  // gni, ww, hyve, hyvi of this state, also for the end stage
+      stop_on_runaway(t, t0, itmax, ne, ni, pe);  // before any output or checkpoint of this state
+      history_output(t, k + 1, diagnose(t, t0, k, itmax, fields), fields);
+      // a checkpoint only after this output passed its crash check (the end writes its own)
+      if (checkpoint) write_checkpoint(t, t0, steps, trace_n, trace_p);
+    }
     stage_time[t_out] += omp_get_wtime() - start;
     report_progress(steps - origin.step, static_cast<long>(intervals) * itstp - origin.step,
                     omp_get_wtime() - stepping_start);
@@ -157,9 +182,13 @@ int main(int argc, char **argv) {
 
   //--- Step 19. End stage: field history closed, restart file and probe analysis.
   double end_start = omp_get_wtime();
-  history_end();
-  write_checkpoint(t, t0, steps, trace_n, trace_p);
-  if (printtraces) trace_analysis(t0, trace_n, trace_p);
+  gather_traces(trace_n, maxtrace * printtraces);
+  gather_traces(trace_p, maxtrace * printtraces);
+  if (first) {
+    history_end();
+    write_checkpoint(t, t0, steps, trace_n, trace_p);
+    if (printtraces) trace_analysis(t0, trace_n, trace_p);
+  }
   stage_time[t_out] += omp_get_wtime() - end_start;
 
   //--- Step 20. Timing report.
@@ -176,7 +205,6 @@ int main(int argc, char **argv) {
   //--- Steps 21-22. FFTW's thread clean-up after the last transform, and the end line.
   free(trace_n);
   free(trace_p);
-  fftw_cleanup_threads();
   printf("| TAVO end.\n\n");
-  return 0;
+  end_processes(0);
 }

@@ -12,8 +12,8 @@ void catch_stop_signals();
 // The signal that asked the run to stop, 0 when none did.
 int stop_requested();
 
-// After `step` steps of the run that started at t0, at time t: write the checkpoint (the series
-// and the field history are complete up to the last output, which lies at t or before), close the
-// history, print the "|" line naming the signal and the time on standard error and exit with
-// stopped_status.
-[[noreturn]] void stop_on_signal(double t, double t0, long step, const double *trace_n, const double *trace_p);
+// After `step` steps of the run that started at t0, at time t, stopped by signal `sig` (every
+// process calls it at the same step): write the checkpoint (the series and the field history are
+// complete up to the last output, which lies at t or before), close the history, print the "|"
+// line naming the signal and the time on standard error and exit with stopped_status.
+[[noreturn]] void stop_on_signal(int sig, double t, double t0, long step, double *trace_n, double *trace_p);

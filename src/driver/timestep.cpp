@@ -43,6 +43,7 @@
 #include "common/files.hpp"
 #include "driver/driver.hpp"
 #include "operators/operators.hpp"
+#include "parallel/processes.hpp"
 
 double stage_time[nstages];
 
@@ -143,23 +144,29 @@ static void update_row(int x, const double *__restrict be, const double *__restr
 // (ihype 0), dis_e and dis_i (spectral), or a zero row.
 static void sweep() {
   const bool laplacian = ihype == -1, biharmonic = ihype == 0, spectral = ihype > 0;
+  const int first = slab_first, end = slab_first + slab_rows;
+  // The rows the stencils reach beyond the slab, as the step starts.
+  exchange_halos({ne, ni, pe, pi});
   if (biharmonic) {
-    laplace(vis_e, ne);
-    laplace(vis_i, ni);
+#pragma omp parallel for schedule(static)
+    for (int x = first; x < end; x++) {
+      laplace_row(ne[x - 2], ne[x - 1], ne[x], ne[x + 1], ne[x + 2], vis_e[x], 0, ny);
+      laplace_row(ni[x - 2], ni[x - 1], ni[x], ni[x + 1], ni[x + 2], vis_i[x], 0, ny);
+    }
+    exchange_halos({vis_e, vis_i});
   }
   const size_t row_bytes = sizeof(double) * ny;
   const double *const zero_row = sweep_rows + static_cast<size_t>(sweep_threads) * 2 * rows_per_density * row_stride;
 #pragma omp parallel num_threads(sweep_threads)
   {
     const int threads = omp_get_num_threads(), t = omp_get_thread_num();
-    const int lo = static_cast<int>(static_cast<long>(nx) * t / threads);
-    const int hi = static_cast<int>(static_cast<long>(nx) * (t + 1) / threads);
+    const int lo = first + static_cast<int>(static_cast<long>(slab_rows) * t / threads);
+    const int hi = first + static_cast<int>(static_cast<long>(slab_rows) * (t + 1) / threads);
     double *own = sweep_rows + static_cast<size_t>(t) * 2 * rows_per_density * row_stride;
     double *const rows_e = own, *const rows_i = own + rows_per_density * row_stride;
-    auto wrap = [](int r) { return ((r % nx) + nx) % nx; };
     if (lo < hi)
       for (int k = 0; k < 2; k++) {
-        int before = wrap(lo - 2 + k), after = wrap(hi + k);
+        const int before = lo - 2 + k, after = hi + k;  // halo rows beyond the slab
         memcpy(rows_e + (row_before + k) * row_stride, ne[before], row_bytes);
         memcpy(rows_i + (row_before + k) * row_stride, ni[before], row_bytes);
         memcpy(rows_e + (row_after + k) * row_stride, ne[after], row_bytes);
@@ -187,11 +194,11 @@ static void sweep() {
                    *ep = old_row(ne, rows_e, 1), *ep2 = old_row(ne, rows_e, 2);
       const double *im2 = old_row(ni, rows_i, -2), *im = old_row(ni, rows_i, -1), *i0 = old_row(ni, rows_i, 0),
                    *ip = old_row(ni, rows_i, 1), *ip2 = old_row(ni, rows_i, 2);
-      const int xm = wrap(x - 1), xp = wrap(x + 1), xm2 = wrap(x - 2), xp2 = wrap(x + 2);
+      const int xm = x - 1, xp = x + 1, xm2 = x - 2, xp2 = x + 2;
       const double *de = zero_row, *di = zero_row;
       if (laplacian || biharmonic) de = rows_de, di = rows_di;
       if (spectral) de = dis_e[x], di = dis_i[x];
-      double *const e_out = real_in + static_cast<size_t>(x) * ny, *const i_out = e_out + real_slot;
+      double *const e_out = real_in + static_cast<size_t>(x - first) * real_row(), *const i_out = e_out + real_slot;
       for (int from = 0; from < ny; from += sweep_columns) {
         const int to = std::min(from + sweep_columns, ny);
         arakawa_row(em, e0, ep, pe[xm], pe[x], pe[xp], be, from, to);
@@ -223,7 +230,8 @@ void timestep() {
     damped_vorticity();
     lap(t_bnd);
   } else {
-    fftw_execute(plan_r2c2);
+    forward(0);
+    forward(1);
     lap(t_poi1);
   }
   potential_spectra(damped);

@@ -1,9 +1,12 @@
 // The step's transforms: buffers, plans and half tables, made once per run.
 //
 // Every field of the model is real, so the step runs real-to-complex and complex-to-real
-// transforms, each about half the work of a complex one. Two transforms that share a plan run
-// batched (FFTW's howmany = 2). The c2r transforms destroy their input, which the step never needs
-// again.
+// transforms, each about half the work of a complex one, on FFTW's MPI interface: the real rows are
+// split over the processes in slabs of x, and the half spectrum comes out transposed (ky rows, each
+// with every kx), so that the products of the field solves need no communication of their own; the
+// half tables are laid out the same way. One plan of each direction serves every buffer slot. The
+// c2r transforms destroy their input, which the step never needs again.
+#include <fftw3-mpi.h>
 #include <omp.h>
 
 #include <cstdlib>
@@ -12,40 +15,49 @@
 #include "common/files.hpp"
 #include "driver/driver.hpp"
 #include "operators/operators.hpp"
+#include "parallel/processes.hpp"
+#include "setup/setup.hpp"
 
 double *real_in, *real_out;
 cplx *spec_in, *spec_out;
 size_t real_slot, spectrum_slot;
-fftw_plan plan_r2c2, plan_c2r2, plan_r2c1, plan_c2r1;
+fftw_plan plan_r2c, plan_c2r;
 double *cpoti_half, *cvort_half, *chyv_half, *gamma_half;
 
 // n rounded up to a multiple of m.
 static size_t round_up(size_t n, size_t m) { return (n + m - 1) / m * m; }
 
-// Symmetric part of the full table c on the half spectrum, times scale.
-static void fill_half_table(array2d c, double *half, double scale = 1.0) {
-  const int m = spectrum_row();
-  for (int x = 0; x <= nx1; x++) {
-    const int xr = x == 0 ? 0 : nx - x;
-    for (int y = 0; y < m; y++) {
-      const int yr = y == 0 ? 0 : ny - y;
-      half[static_cast<size_t>(x) * m + y] = scale * (0.5 * (c[x][y] + c[xr][yr]));
+// The symmetric parts (c(k) + c(-k))/2 of the tables of build_tables on the ky rows this process
+// holds of the transposed half spectrum, element (ky - ky_first) nx + kx: cpoti, cvort, chyv, and
+// cpoti without the normalisation (gamma_half).
+static void fill_half_tables() {
+  const double unnormalised = static_cast<double>(nx) * ny;
+  for (int j = 0; j < ky_rows; j++) {
+    const int y = ky_first + j, yr = y == 0 ? 0 : ny - y;
+    for (int x = 0; x <= nx1; x++) {
+      const int xr = x == 0 ? 0 : nx - x;
+      const table_values a = table_point(x, y), b = table_point(xr, yr);
+      const size_t at = static_cast<size_t>(j) * nx + x;
+      cpoti_half[at] = 0.5 * (a.cpoti + b.cpoti);
+      gamma_half[at] = unnormalised * (0.5 * (a.cpoti + b.cpoti));
+      cvort_half[at] = 0.5 * (a.cvort + b.cvort);
+      chyv_half[at] = 0.5 * (a.chyv + b.chyv);
     }
   }
 }
 
-// The sizes of the step's buffers for a grid of gridx by gridy points: each real buffer holds two
-// slots of whole 64-byte lines, each spectrum buffer two slots, each half table one spectrum.
+// The sizes of the step's buffers for FFTW's layout of `elements` complex values per transform
+// and `half` values of a half table: each real buffer holds two slots of whole 64-byte lines, each
+// spectrum buffer two slots.
 struct transform_sizes {
   size_t real_slot, spectrum_slot, half;
 };
-static transform_sizes sizes_of(int gridx, int gridy) {
-  const size_t half = static_cast<size_t>(gridx) * static_cast<size_t>(gridy / 2 + 1);
-  return {round_up(static_cast<size_t>(gridx) * static_cast<size_t>(gridy), 8), round_up(half, 4), half};
-}
+static transform_sizes sizes_of(size_t elements, size_t half) { return {round_up(2 * elements, 8), round_up(elements, 4), half}; }
 
 double transform_bytes(int gridx, int gridy, int threads) {
-  const transform_sizes s = sizes_of(gridx, gridy);
+  // The whole grid's, as one process holds them.
+  const size_t half = static_cast<size_t>(gridx) * static_cast<size_t>(gridy / 2 + 1);
+  const transform_sizes s = sizes_of(half, half);
   const double buffers = 2.0 * 2.0 * sizeof(double) * static_cast<double>(s.real_slot) +
                          2.0 * 2.0 * sizeof(cplx) * static_cast<double>(s.spectrum_slot) +
                          4.0 * sizeof(double) * static_cast<double>(s.half);
@@ -55,7 +67,7 @@ double transform_bytes(int gridx, int gridy, int threads) {
 void make_transforms() {
   free_transforms();
   // Whole 64-byte lines per slot: every slot keeps the buffer's alignment.
-  const transform_sizes s = sizes_of(nx, ny);
+  const transform_sizes s = sizes_of(static_cast<size_t>(transform_elements), static_cast<size_t>(ky_rows) * nx);
   const size_t half = s.half;
   real_slot = s.real_slot;
   spectrum_slot = s.spectrum_slot;
@@ -71,29 +83,28 @@ void make_transforms() {
   cvort_half = reserved(fftw_alloc_real(half), table_bytes, what);
   chyv_half = reserved(fftw_alloc_real(half), table_bytes, what);
   gamma_half = reserved(fftw_alloc_real(half), table_bytes, what);
-  fill_half_table(cpoti, cpoti_half);
-  fill_half_table(cpoti, gamma_half, static_cast<double>(nx) * ny);
-  fill_half_table(cvort, cvort_half);
-  fill_half_table(chyv, chyv_half);
+  fill_half_tables();
 
   fftw_plan_with_nthreads(npar);
   // Measured planning may overwrite the buffers; nothing in them is needed yet. Measured plans
   // start from the wisdom that earlier runs of this grid and thread count stored (wisdom.cpp).
   const unsigned flags = b_plan ? FFTW_MEASURE : FFTW_ESTIMATE;
   if (b_plan) load_wisdom();
-  const int n[2] = {nx, ny};
-  const int rd = static_cast<int>(real_slot), sd = static_cast<int>(spectrum_slot);
-  plan_r2c2 = fftw_plan_many_dft_r2c(2, n, 2, real_in, nullptr, 1, rd, spec_in, nullptr, 1, sd, flags);
-  plan_c2r2 = fftw_plan_many_dft_c2r(2, n, 2, spec_out, nullptr, 1, sd, real_out, nullptr, 1, rd, flags);
-  plan_r2c1 = fftw_plan_dft_r2c_2d(nx, ny, real_in, spec_in, flags);
-  plan_c2r1 = fftw_plan_dft_c2r_2d(nx, ny, spec_out, real_out, flags);
-  make_spectral_solve(flags);
+  plan_r2c = fftw_mpi_plan_dft_r2c_2d(nx, ny, real_in, spec_in, MPI_COMM_WORLD, flags | FFTW_MPI_TRANSPOSED_OUT);
+  plan_c2r = fftw_mpi_plan_dft_c2r_2d(nx, ny, spec_out, real_out, MPI_COMM_WORLD, flags | FFTW_MPI_TRANSPOSED_IN);
+  if (!plan_r2c || !plan_c2r) fatal("| nx = %d, ny = %d (values 10, 11): FFTW cannot plan the transforms of this grid", nx, ny);
+  // Process 0 alone runs the spectral solve of the start and of the output, on the whole grid.
+  if (process_rank == 0) make_spectral_solve(flags);
   if (b_plan) store_wisdom();
   make_sweep_rows(omp_get_max_threads());
 }
 
+void forward(int slot) { fftw_mpi_execute_dft_r2c(plan_r2c, real_in + slot * real_slot, spec_in + slot * spectrum_slot); }
+void forward_from(double *real, cplx *spectrum) { fftw_mpi_execute_dft_r2c(plan_r2c, real, spectrum); }
+void backward(cplx *spectrum, double *real) { fftw_mpi_execute_dft_c2r(plan_c2r, spectrum, real); }
+
 void free_transforms() {
-  for (fftw_plan *plan : {&plan_r2c2, &plan_c2r2, &plan_r2c1, &plan_c2r1}) {
+  for (fftw_plan *plan : {&plan_r2c, &plan_c2r}) {
     if (*plan) fftw_destroy_plan(*plan);
     *plan = nullptr;
   }

@@ -11,7 +11,10 @@
 // renamed onto its name once complete, so concurrent runs (a scan) never read half a file. A cache
 // that cannot be written costs only the note. TAVO_WISDOM=0 in the environment turns it all off.
 // Estimated plans (b_plan not 1) neither read nor store wisdom: their choice stays the same in
-// every run.
+// every run. A run of several processes keeps its own file ("-<N>p" at the end of the name, N in the
+// key): process 0 reads it and hands the wisdom to the others before the plans are made (they must
+// plan alike), and gathers theirs before it stores it.
+#include <fftw3-mpi.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +28,7 @@
 
 #include "common/files.hpp"
 #include "driver/driver.hpp"
+#include "parallel/processes.hpp"
 
 constexpr size_t wisdom_limit = size_t(16) << 20;  // bytes a wisdom file may hold
 
@@ -44,13 +48,14 @@ std::string wisdom_path() {
   if (off && strcmp(off, "0") == 0) return "";
   const std::string dir = cache_dir();
   if (dir.empty()) return "";
-  return dir + "/wisdom-" + std::to_string(nx) + "x" + std::to_string(ny) + "-" + std::to_string(npar) + "t";
+  const std::string processes = process_count > 1 ? "-" + std::to_string(process_count) + "p" : "";
+  return dir + "/wisdom-" + std::to_string(nx) + "x" + std::to_string(ny) + "-" + std::to_string(npar) + "t" + processes;
 }
 
 // The key line of this run's wisdom (with its line end).
 static std::string wisdom_key() {
   return std::string("tavo wisdom ") + fftw_version + " " + std::to_string(nx) + " " + std::to_string(ny) + " " +
-         std::to_string(npar) + " measure\n";
+         std::to_string(npar) + (process_count > 1 ? " " + std::to_string(process_count) + "p" : "") + " measure\n";
 }
 
 // The wisdom text of the file at path (after its key line), or "" with a note when it cannot serve.
@@ -70,15 +75,21 @@ static std::string stored_wisdom(const std::string &path) {
   return text.substr(key.size());
 }
 
-void load_wisdom() {
+// Process 0's part of load_wisdom: the import of the stored file.
+static void import_wisdom() {
   const std::string path = wisdom_path();
-  if (path.empty()) return;
+  if (path.empty() || process_rank != 0) return;
   const std::string wisdom = stored_wisdom(path);
   if (wisdom.empty()) return;
   if (!fftw_import_wisdom_from_string(wisdom.c_str())) {
     fftw_forget_wisdom();  // nothing of a damaged file stays
     fprintf(stderr, "| FFTW wisdom \"%s\" is damaged: planning without it\n", path.c_str());
   }
+}
+
+void load_wisdom() {
+  import_wisdom();
+  fftw_mpi_broadcast_wisdom(MPI_COMM_WORLD);
 }
 
 // The lines of text in sorted order: FFTW exports the same wisdom in an order of its own.
@@ -103,8 +114,9 @@ static bool make_parents(const std::string &path) {
 }
 
 void store_wisdom() {
+  fftw_mpi_gather_wisdom(MPI_COMM_WORLD);
   const std::string path = wisdom_path();
-  if (path.empty()) return;
+  if (path.empty() || process_rank != 0) return;
   char *exported = fftw_export_wisdom_to_string();
   if (!exported) return;
   const std::string text = wisdom_key() + exported;

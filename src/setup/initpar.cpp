@@ -13,6 +13,7 @@
 
 #include "common/files.hpp"
 #include "common/state.hpp"
+#include "parallel/processes.hpp"
 #include "setup/setup.hpp"
 
 // Truncation toward zero to a 32-bit int, saturating instead of overflowing; NaN gives 0.
@@ -109,13 +110,11 @@ void initpar() {
             "a restart file at its start time\n", itmax, itstp);
   for (int k = 0; k < nknown; k++) values_read[k] = values[k];
 
-  // Step 5a: the fields of this grid (a grid the memory cannot hold stops here, before any file
-  // is touched).
+  // Step 5a: the slabs of the processes and the fields of this grid (a layout that cannot work
+  // and a grid the memory cannot hold stop here, before any file is touched).
   allocate_fields();
 
-  // Steps 6-7: threads of the FFT library and of the shared-memory runtime.
-  int ith = fftw_init_threads();
-  if (ith == 0) fatal("| ith=%d : thread init failed... exiting", ith);
+  // Steps 6-7: threads of the shared-memory runtime (FFTW's started with the processes).
   int maxthreads = omp_get_max_threads();
   if (npar > maxthreads) fatal("| npar = %d > %d max. available threads ... exiting", npar, maxthreads);
   omp_set_num_threads(npar);

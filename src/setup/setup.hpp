@@ -80,6 +80,13 @@ double gamma0(double b);
 // Fill cvfis, cpoti, cvort, clap and chyv for the current grid and parameters.
 void build_tables();
 
+// The five tables' entries at index (i, j) (0 <= i < nx, 0 <= j < ny): build_tables stores them,
+// the step's half tables are made from them.
+struct table_values {
+  double cvfis, cpoti, cvort, clap, chyv;
+};
+table_values table_point(int i, int j);
+
 // Limits of dt times a rate for the time step: the coupling (negative real axis), the dissipation
 // (taken at level 0 only, negative real axis) and the E x B advection (imaginary axis).
 extern const double coupling_limit, dissipation_limit, advection_limit;

@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "common/state.hpp"
+#include "parallel/processes.hpp"
 #include "setup/setup.hpp"
 
 double gamma0(double b) {
@@ -17,45 +18,53 @@ double gamma0(double b) {
   return 0.5 * (1.0 + exp(-2.0 * b)) * (1.0 + 0.24273 * b2) / ((1.0 + 0.43023 * b2) * pow(1.0 + 0.25 * b2, 0.25));
 }
 
-void build_tables() {
+table_values table_point(int i, int j) {
   const double twopi = 6.283185307179586;
   const double norm = (1.0 / nx) * (1.0 / ny);
   // A cold-ion run (taui = 0) uses a tiny gyro-radius in the tables to keep P invertible.
   const double tau = taui == 0 ? 1e-6 : taui;
+  int ix = i < nxh ? i : i - nx;
+  double kx = twopi * hy * ix / nx;
+  int jy = j < nyh ? j : j - ny;
+  double ky = twopi * hy * jy / ny;
+  double k2 = kx * kx + ky * ky;
+  double bi = k2 * mui * tau;
+  double be = k2 * mue * taue;
 
-  for (int i = 0; i <= nx1; i++) {
-    int ix = i < nxh ? i : i - nx;
-    double kx = twopi * hy * ix / nx;
-    for (int j = 0; j <= ny1; j++) {
-      int jy = j < nyh ? j : j - ny;
-      double ky = twopi * hy * jy / ny;
-      double k2 = kx * kx + ky * ky;
-      double bi = k2 * mui * tau;
-      double be = k2 * mue * taue;
-
-      double g, p;
-      if (ipade == 0) {  // Pade form
-        g = 1.0 / (1.0 + 0.5 * bi);
-        p = k2 * (aai * mui / (1.0 + xlwl * bi) + aae * mue / (1.0 + xlwl * be));
-      } else {  // gamma0 form
-        g = std::sqrt(gamma0(bi));
-        p = (aai / tau) * (1.0 - gamma0(bi)) + (aae / taue) * (1.0 - gamma0(be));
-      }
-
-      // P vanishes at k = 0: the potential has no mean part.
-      cvort[i][j] = (i == 0 && j == 0) ? 0.0 : -norm / p;
-      clap[i][j] = -k2 * norm;
-      cpoti[i][j] = g * norm;
-      cvfis[i][j] = norm / g;
-
-      switch (ihype) {
-        case 1: chyv[i][j] = k2 * norm; break;
-        case 2: chyv[i][j] = k2 * k2 * norm; break;
-        case 4: chyv[i][j] = k2 * k2 * k2 * k2 * norm; break;
-        case 8: chyv[i][j] = k2 * k2 * k2 * k2 * k2 * k2 * norm; break;  // k^12: the sixth power
-        default: break;  // no spectral dissipation: the table stays zero
-      }
-    }
+  double g, p;
+  if (ipade == 0) {  // Pade form
+    g = 1.0 / (1.0 + 0.5 * bi);
+    p = k2 * (aai * mui / (1.0 + xlwl * bi) + aae * mue / (1.0 + xlwl * be));
+  } else {  // gamma0 form
+    g = std::sqrt(gamma0(bi));
+    p = (aai / tau) * (1.0 - gamma0(bi)) + (aae / taue) * (1.0 - gamma0(be));
   }
-  cvort[0][0] = 0.0;
+
+  table_values v;
+  // P vanishes at k = 0: the potential has no mean part.
+  v.cvort = (i == 0 && j == 0) ? 0.0 : -norm / p;
+  v.clap = -k2 * norm;
+  v.cpoti = g * norm;
+  v.cvfis = norm / g;
+  switch (ihype) {
+    case 1: v.chyv = k2 * norm; break;
+    case 2: v.chyv = k2 * k2 * norm; break;
+    case 4: v.chyv = k2 * k2 * k2 * k2 * norm; break;
+    case 8: v.chyv = k2 * k2 * k2 * k2 * k2 * k2 * norm; break;  // k^12: the sixth power
+    default: v.chyv = 0.0; break;  // no spectral dissipation: the table stays zero
+  }
+  return v;
+}
+
+void build_tables() {
+  // The rows this process holds (the whole grid on process 0).
+  for (int i = held_first(); i < held_first() + held_rows(); i++)
+    for (int j = 0; j <= ny1; j++) {
+      const table_values v = table_point(i, j);
+      cvort[i][j] = v.cvort;
+      clap[i][j] = v.clap;
+      cpoti[i][j] = v.cpoti;
+      cvfis[i][j] = v.cvfis;
+      chyv[i][j] = v.chyv;
+    }
 }
