@@ -28,8 +28,8 @@ extern double stage_time[nstages];
 // Real-to-complex (r2c) and complex-to-real (c2r) two-dimensional transforms of size nx by ny,
 // unnormalised, on FFTW's MPI interface over the processes' slabs (parallel/processes.hpp). A real
 // slot holds this process's slab rows, row x at (x - slab_first) real_row() (padded as FFTW's MPI
-// r2c asks); a half spectrum slot holds its ky rows of the transposed half spectrum (ky >= 0),
-// element (ky - ky_first) nx + kx. Each buffer holds two fields (slots 0 and 1) at real_slot or
+// r2c asks); a half spectrum slot holds its part of the half spectrum (ky >= 0) in the layout
+// spectrum_rows() by spectrum_columns() of parallel/processes.hpp. Each buffer holds two fields (slots 0 and 1) at real_slot or
 // spectrum_slot elements from each other; every slot has the alignment of the first, so the plans
 // run on any slot of a buffer of their kind.
 extern double *real_in;    // r2c input (the new densities), c2r output of the dissipation

@@ -39,10 +39,10 @@ void f_copy2darray(array2d from, array2d to, int lastx, int lasty) {
 // slot 0 of spec_out, Pi (warm ions) to slot 1; with `dissipate`, De and Di replace Ne and Ni.
 template <bool warm, bool damped, bool dissipate>
 static void spectral_products() {
-  const int m = nx;  // one ky row of the transposed half spectrum
+  const int m = spectrum_columns();
   const size_t second = spectrum_slot;
 #pragma omp parallel for schedule(static)
-  for (int j = 0; j < ky_rows; j++) {
+  for (int j = 0; j < spectrum_rows(); j++) {
     const size_t row = static_cast<size_t>(j) * m;
     cplx *__restrict se = spec_in + row, *__restrict si = spec_in + second + row;
     cplx *__restrict pe_out = spec_out + row, *__restrict pi_out = spec_out + second + row;
@@ -119,11 +119,11 @@ void damped_vorticity() {
   const bool warm = taui > 0, dissipate = ihype > 0;
   if (warm) {
     // gni of the undamped new ni: its spectrum, the product with cpoti, back into real_out slot 0.
-    const int m = nx;
+    const int m = spectrum_columns();
     cplx *const ni_spectrum = spec_in + spectrum_slot;
     forward(1);
 #pragma omp parallel for schedule(static)
-    for (int j = 0; j < ky_rows; j++) {
+    for (int j = 0; j < spectrum_rows(); j++) {
       const size_t row = static_cast<size_t>(j) * m;
       for (int y = 0; y < m; y++) {
         spec_out[row + y][0] = cpoti_half[row + y] * ni_spectrum[row + y][0];

@@ -2,9 +2,9 @@
 //
 // Every field of the model is real, so the step runs real-to-complex and complex-to-real
 // transforms, each about half the work of a complex one, on FFTW's MPI interface: the real rows are
-// split over the processes in slabs of x, and the half spectrum comes out transposed (ky rows, each
-// with every kx), so that the products of the field solves need no communication of their own; the
-// half tables are laid out the same way. One plan of each direction serves every buffer slot. The
+// split over the processes in slabs of x, and with several processes the half spectrum comes out
+// transposed (ky rows, each with every kx), so that the products of the field solves need no
+// communication of their own; the half tables are laid out the same way (parallel/processes.hpp). One plan of each direction serves every buffer slot. The
 // c2r transforms destroy their input, which the step never needs again.
 #include <fftw3-mpi.h>
 #include <omp.h>
@@ -27,17 +27,18 @@ double *cpoti_half, *cvort_half, *chyv_half, *gamma_half;
 // n rounded up to a multiple of m.
 static size_t round_up(size_t n, size_t m) { return (n + m - 1) / m * m; }
 
-// The symmetric parts (c(k) + c(-k))/2 of the tables of build_tables on the ky rows this process
-// holds of the transposed half spectrum, element (ky - ky_first) nx + kx: cpoti, cvort, chyv, and
-// cpoti without the normalisation (gamma_half).
+// The symmetric parts (c(k) + c(-k))/2 of the tables of build_tables on the half spectrum this
+// process holds, in its layout (parallel/processes.hpp): cpoti, cvort, chyv, and cpoti without the
+// normalisation (gamma_half).
 static void fill_half_tables() {
   const double unnormalised = static_cast<double>(nx) * ny;
-  for (int j = 0; j < ky_rows; j++) {
-    const int y = ky_first + j, yr = y == 0 ? 0 : ny - y;
-    for (int x = 0; x <= nx1; x++) {
-      const int xr = x == 0 ? 0 : nx - x;
+  const int columns = spectrum_columns();
+  for (int r = 0; r < spectrum_rows(); r++) {
+    for (int c = 0; c < columns; c++) {
+      const int x = spectrum_transposed ? c : r, y = spectrum_transposed ? ky_first + r : c;
+      const int xr = x == 0 ? 0 : nx - x, yr = y == 0 ? 0 : ny - y;
       const table_values a = table_point(x, y), b = table_point(xr, yr);
-      const size_t at = static_cast<size_t>(j) * nx + x;
+      const size_t at = static_cast<size_t>(r) * columns + c;
       cpoti_half[at] = 0.5 * (a.cpoti + b.cpoti);
       gamma_half[at] = unnormalised * (0.5 * (a.cpoti + b.cpoti));
       cvort_half[at] = 0.5 * (a.cvort + b.cvort);
@@ -67,7 +68,8 @@ double transform_bytes(int gridx, int gridy, int threads) {
 void make_transforms() {
   free_transforms();
   // Whole 64-byte lines per slot: every slot keeps the buffer's alignment.
-  const transform_sizes s = sizes_of(static_cast<size_t>(transform_elements), static_cast<size_t>(ky_rows) * nx);
+  const transform_sizes s = sizes_of(static_cast<size_t>(transform_elements),
+                                     static_cast<size_t>(spectrum_rows()) * spectrum_columns());
   const size_t half = s.half;
   real_slot = s.real_slot;
   spectrum_slot = s.spectrum_slot;
@@ -90,8 +92,9 @@ void make_transforms() {
   // start from the wisdom that earlier runs of this grid and thread count stored (wisdom.cpp).
   const unsigned flags = b_plan ? FFTW_MEASURE : FFTW_ESTIMATE;
   if (b_plan) load_wisdom();
-  plan_r2c = fftw_mpi_plan_dft_r2c_2d(nx, ny, real_in, spec_in, MPI_COMM_WORLD, flags | FFTW_MPI_TRANSPOSED_OUT);
-  plan_c2r = fftw_mpi_plan_dft_c2r_2d(nx, ny, spec_out, real_out, MPI_COMM_WORLD, flags | FFTW_MPI_TRANSPOSED_IN);
+  const unsigned out = spectrum_transposed ? FFTW_MPI_TRANSPOSED_OUT : 0, in = spectrum_transposed ? FFTW_MPI_TRANSPOSED_IN : 0;
+  plan_r2c = fftw_mpi_plan_dft_r2c_2d(nx, ny, real_in, spec_in, MPI_COMM_WORLD, flags | out);
+  plan_c2r = fftw_mpi_plan_dft_c2r_2d(nx, ny, spec_out, real_out, MPI_COMM_WORLD, flags | in);
   if (!plan_r2c || !plan_c2r) fatal("| nx = %d, ny = %d (values 10, 11): FFTW cannot plan the transforms of this grid", nx, ny);
   // Process 0 alone runs the spectral solve of the start and of the output, on the whole grid.
   if (process_rank == 0) make_spectral_solve(flags);

@@ -20,6 +20,7 @@
 int process_rank = 0, process_count = 1;
 int slab_first = 0, slab_rows = 0, ky_first = 0, ky_rows = 0;
 long transform_elements = 0;
+bool spectrum_transposed = false;
 
 static std::vector<int> slab_firsts, slab_counts;  // every process's slab, on every process
 static int own_output = -1;                        // a copy of standard output for a stop's line
@@ -76,6 +77,7 @@ const char *plan_slabs() {
   static char message[300];
   ptrdiff_t rows = 0, first = 0, kys = 0, ky0 = 0;
   transform_elements = fftw_mpi_local_size_2d_transposed(nx, ny / 2 + 1, MPI_COMM_WORLD, &rows, &first, &kys, &ky0);
+  spectrum_transposed = process_count > 1;
   slab_first = static_cast<int>(first);
   slab_rows = static_cast<int>(rows);
   ky_first = static_cast<int>(ky0);

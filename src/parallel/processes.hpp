@@ -2,8 +2,9 @@
 //
 // The program always runs as an MPI job; started alone it is a job of one process. The grid's
 // rows (x) are split into slabs as FFTW's MPI transforms lay them out, and every process steps its
-// own slab with npar threads. The half spectrum of the step's transforms is held transposed: each
-// process holds a block of ky rows with all nx kx values (see driver/transforms.cpp).
+// own slab with npar threads. With several processes the half spectrum of the step's transforms is
+// held transposed: each process holds a block of ky rows with all nx kx values, so that the
+// products of the field solves need no communication (see driver/transforms.cpp).
 //
 // Process 0 holds every field for the whole grid; the other processes hold their slab. Process 0
 // alone touches files: it reads the start state or the restart file, writes every output and
@@ -23,11 +24,20 @@
 // This process's number (0 .. process_count-1) and the number of processes of the run.
 extern int process_rank, process_count;
 
-// The rows [slab_first, slab_first + slab_rows) this process steps, the ky rows
-// [ky_first, ky_first + ky_rows) of the transposed half spectrum it holds, and the complex
-// elements FFTW asks for one transform's data here (at least slab_rows (ny/2+1) and ky_rows nx).
+// The rows [slab_first, slab_first + slab_rows) this process steps, the ky values
+// [ky_first, ky_first + ky_rows) of the half spectrum it holds, and the complex elements FFTW asks
+// for one transform's data here (at least slab_rows (ny/2+1) and ky_rows nx).
 extern int slab_first, slab_rows, ky_first, ky_rows;
 extern long transform_elements;
+
+// The layout of the half spectrum this process holds: spectrum_rows() rows of spectrum_columns()
+// elements. Transposed (several processes): row j holds ky = ky_first + j, column kx. Alone: row
+// kx, column ky, as FFTW's serial transforms lay it out; FFTW's transposition of a whole spectrum
+// within one process runs its threads badly (a 512 x 512 transform with two threads took 2.9 ms
+// transposed against 0.33 ms not, bench/README.md).
+extern bool spectrum_transposed;
+inline int spectrum_rows() { return spectrum_transposed ? ky_rows : nx; }
+inline int spectrum_columns() { return spectrum_transposed ? nx : ny / 2 + 1; }
 
 // The rows whose storage this process holds: the whole grid on process 0, the slab elsewhere.
 int held_first();
