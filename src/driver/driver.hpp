@@ -39,10 +39,13 @@ extern double *real_out;   // c2r output of the potentials; r2c input of the dam
 extern size_t real_slot, spectrum_slot;
 extern fftw_plan plan_r2c, plan_c2r;  // real_in slot 0 -> spec_in slot 0, spec_out slot 0 -> real_out slot 0
 // The forward transform of real_in's slot into spec_in's; of any real slot into any spectrum slot;
-// the backward transform of a spectrum slot into a real slot.
+// the backward transform of a spectrum slot into a real slot; both slots of real_in forward, and
+// both slots of a spectrum buffer backward into both slots of a real buffer.
 void forward(int slot);
 void forward_from(double *real, cplx *spectrum);
 void backward(cplx *spectrum, double *real);
+void forward_pair();
+void backward_pair(cplx *spectrum, double *real);
 // Symmetric parts (c(k) + c(-k))/2 of cpoti, cvort and chyv on the half spectrum. For odd sizes
 // the full tables differ between k and -k (index i >= nxh stands for i - nx); the real part of a
 // complex filter applies the symmetric part, so the real transforms multiply by it. gamma_half is

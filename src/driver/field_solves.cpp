@@ -137,20 +137,14 @@ void damped_vorticity() {
   else if (dissipate) damping_pass<false, true>();
   else damping_pass<false, false>();
   forward_from(real_out + real_slot, spec_out + spectrum_slot);
-  if (dissipate) {
-    forward(0);
-    forward(1);
-  }
+  if (dissipate) forward_pair();
 }
 
 void store_potentials() {
   const bool warm = taui > 0, dissipate = ihype > 0;
-  backward(spec_out, real_out);
-  if (warm) backward(spec_out + spectrum_slot, real_out + real_slot);
-  if (dissipate) {
-    backward(spec_in, real_in);
-    backward(spec_in + spectrum_slot, real_in + real_slot);
-  }
+  if (warm) backward_pair(spec_out, real_out);
+  else backward(spec_out, real_out);
+  if (dissipate) backward_pair(spec_in, real_in);
   const int n = ny;
   const int first = slab_first, end = slab_first + slab_rows;
   const double *const pi_source = warm ? real_out + real_slot : real_out;

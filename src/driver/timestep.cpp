@@ -230,8 +230,7 @@ void timestep() {
     damped_vorticity();
     lap(t_bnd);
   } else {
-    forward(0);
-    forward(1);
+    forward_pair();
     lap(t_poi1);
   }
   potential_spectra(damped);
