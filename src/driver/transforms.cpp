@@ -117,10 +117,19 @@ void make_transforms() {
   make_sweep_rows(omp_get_max_threads());
 }
 
-// (FFTW's new-array execution serves its serial and its MPI plans alike.)
-void forward(int slot) { fftw_execute_dft_r2c(plan_r2c, real_in + slot * real_slot, spec_in + slot * spectrum_slot); }
-void forward_from(double *real, cplx *spectrum) { fftw_execute_dft_r2c(plan_r2c, real, spectrum); }
-void backward(cplx *spectrum, double *real) { fftw_execute_dft_c2r(plan_c2r, spectrum, real); }
+// FFTW's MPI plans are executed on new arrays through its MPI interface (they are plans of
+// another kind inside), the serial ones through the serial interface.
+void forward_from(double *real, cplx *spectrum) {
+  if (process_count > 1) fftw_mpi_execute_dft_r2c(plan_r2c, real, spectrum);
+  else fftw_execute_dft_r2c(plan_r2c, real, spectrum);
+}
+
+void backward(cplx *spectrum, double *real) {
+  if (process_count > 1) fftw_mpi_execute_dft_c2r(plan_c2r, spectrum, real);
+  else fftw_execute_dft_c2r(plan_c2r, spectrum, real);
+}
+
+void forward(int slot) { forward_from(real_in + slot * real_slot, spec_in + slot * spectrum_slot); }
 
 void forward_pair() {
   if (plan_r2c_pair) {
