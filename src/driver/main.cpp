@@ -54,6 +54,7 @@ int main(int argc, char **argv) {
   //--- Step 2. Parameters, run constants, threads, coefficient tables: every refusal of the
   // parameters comes here, before any file is touched.
   initpar();
+  report_slabs();
   catch_stop_signals();
 
   //--- Step 3. Probe-trace stores, the check of everything the run will reserve and of its field

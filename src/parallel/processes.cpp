@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "common/files.hpp"
 
@@ -73,6 +74,13 @@ void start_processes(int &argc, char **&argv) {
   }
 }
 
+// Whether FFTW's default blocks (ceil(n/N) each, the last ones what is left) give each of N
+// processes at least `least` of n items.
+static bool blocks_hold(int n, int processes, int least) {
+  const int block = (n + processes - 1) / processes;
+  return n - (processes - 1) * block >= least && block >= least;
+}
+
 const char *plan_slabs() {
   static char message[300];
   ptrdiff_t rows = 0, first = 0, kys = 0, ky0 = 0;
@@ -90,20 +98,27 @@ const char *plan_slabs() {
   MPI_Allreduce(&ky_rows, &fewest_ky, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
   int fewest = slab_rows;
   for (int r = 0; r < process_count; r++) fewest = slab_counts[r] < fewest ? slab_counts[r] : fewest;
-  if (process_count == 1) return nullptr;
+  if (process_count == 1 || (fewest >= 2 && fewest_ky >= 1)) return nullptr;
+  // The most processes this grid can have (one always can).
+  int most = process_count - 1;
+  while (most > 1 && !(blocks_hold(nx, most, 2) && blocks_hold(ny / 2 + 1, most, 1))) most--;
   if (fewest < 2)
     snprintf(message, sizeof message,
              "| nx = %d, ny = %d (values 10, 11) on %d processes: FFTW's slabs give a process %d rows, fewer than the "
              "two its neighbours' stencils reach; use at most %d processes for this grid", nx, ny, process_count, fewest,
-             nx / 2 > 1 ? nx / 2 : 1);
-  else if (fewest_ky < 1)
-    snprintf(message, sizeof message,
-             "| nx = %d, ny = %d (values 10, 11) on %d processes: FFTW's layout leaves a process without a row of the "
-             "half spectrum's %d; use at most %d processes for this grid", nx, ny, process_count, ny / 2 + 1,
-             ny / 2 + 1);
+             most);
   else
-    return nullptr;
+    snprintf(message, sizeof message,
+             "| nx = %d, ny = %d (values 10, 11) on %d processes: FFTW's layout leaves a process none of the half "
+             "spectrum's %d columns; use at most %d processes for this grid", nx, ny, process_count, ny / 2 + 1, most);
   return message;
+}
+
+void report_slabs() {
+  if (process_count == 1 || process_rank != 0) return;
+  std::string rows;
+  for (int r = 0; r < process_count; r++) rows += (r ? ", " : "") + std::to_string(slab_counts[r]);
+  fprintf(stderr, "| %d processes of %d threads, slabs of %s rows\n", process_count, npar, rows.c_str());
 }
 
 void end_processes(int status) {

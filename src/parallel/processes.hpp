@@ -54,6 +54,10 @@ void start_processes(int &argc, char **&argv);
 // reach two rows) or no ky row to hold; nullptr when it is sound. Every process gets the same answer.
 const char *plan_slabs();
 
+// A run of several processes names them and their slabs on standard error (process 0):
+// "| 3 processes of 2 threads, slabs of 17, 17, 16 rows". Nothing for one process.
+void report_slabs();
+
 // End the job with `status`: a clean end of every process (all call it) finishes MPI; a stop of
 // one process (a failure, a refusal) ends every process of the job.
 [[noreturn]] void end_processes(int status);

@@ -163,7 +163,13 @@ void expect_same_files(const std::string &one, const std::string &other) {
       EXPECT_EQ(text_difference(read_text(one + "/" + name), read_text(other + "/" + name)), "");
     }
   }
-  EXPECT_EQ(without_progress(read_text(other + "/stderr.txt")), without_progress(read_text(one + "/stderr.txt")));
+  // Standard error: the same lines, and first the line that names the processes and their slabs.
+  std::string errors = without_progress(read_text(other + "/stderr.txt"));
+  const size_t named = errors.find(" processes of ");
+  EXPECT_EQ(errors.compare(0, 2, "| "), 0);
+  EXPECT_NE(named, std::string::npos) << errors;
+  if (named != std::string::npos) errors.erase(0, errors.find('\n') + 1);
+  EXPECT_EQ(errors, without_progress(read_text(one + "/stderr.txt")));
 }
 
 struct process_case {
