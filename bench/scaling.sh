@@ -39,7 +39,7 @@ run_once() {
   local dir
   dir=$(mktemp -d)
   values "$3" "$4" "$2" >"$dir/tavo.inp"
-  if ! (cd "$dir" && mpirun --oversubscribe -np "$1" "$tavo" >log 2>&1); then
+  if ! (cd "$dir" && mpirun --oversubscribe --bind-to none -np "$1" "$tavo" >log 2>&1); then
     echo "| bench/scaling.sh: the run of $1 processes on $3 x $3 failed; its last lines:" >&2
     tail -5 "$dir/log" >&2
     exit 1
@@ -84,7 +84,7 @@ for np in 1 2 4; do
   dir=$(mktemp -d)
   values 2048 1 1 | sed 's/^b_plan .*/b_plan = 0/' >"$dir/tavo.inp"
   # every process under its own /usr/bin/time, each writing its own report
-  if ! (cd "$dir" && mpirun --oversubscribe -np "$np" sh -c \
+  if ! (cd "$dir" && mpirun --oversubscribe --bind-to none -np "$np" sh -c \
         '/usr/bin/time -f "%M" -o "time.$OMPI_COMM_WORLD_RANK" "$0"' "$tavo" >log 2>&1); then
     echo "| bench/scaling.sh: the memory run of $np processes failed; its files are in $dir" >&2
     exit 1
