@@ -14,6 +14,7 @@
 # build-bench/ab-<commit>/ (Release); this build is build/tavo (built when missing).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/bench/stats.sh"
 base=${1:?"| which commit to compare with (for example c096500)"}
 repeats=${AB_REPEATS:-5}
 cases=${AB_CASES:-"default-256 default-1024 hw-512 example:default example:hasegawa-wakatani example:bath example:shearflow"}
@@ -68,17 +69,8 @@ run_once() {
     exit 1
   fi
   end=$(date +%s.%N)
-  grep '| total times:' "$dir/log" | sed 's/mem:/mem: /' | awk -v a="$start" -v b="$end" '{
-      for (i = 1; i < NF; i++) t[$i] = $(i + 1)
-      printf "%.4f %.6f\n", b - a, t["upd:"] + t["poi1:"] + t["poi2:"] + t["pol:"] + t["bnd:"] + t["mem:"] }'
+  echo "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }') $(step_seconds "$dir/log")"
   rm -rf "$dir"
-}
-
-# "median (lowest-highest)" of the numbers on standard input, times scale, with digits.
-spread() {
-  sort -g | awk -v s="$1" -v d="$2" '{ v[NR] = $1 * s } END {
-      m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
-      printf "%.*f (%.*f-%.*f)", d, m, d, v[1], d, v[NR] }'
 }
 
 printf '| A/B against %s, %s pairs per case, %s cores, 2 threads, measured plans; %s\n' "$base" "$repeats" \
@@ -98,7 +90,7 @@ for name in $cases; do
   column() { echo -n "$rows" | awk -v c="$1" 'NF { print $c }'; }
   ratio() { echo -n "$rows" | awk -v a="$1" -v b="$2" 'NF && $b > 0 { print $a / $b }'; }
   printf '| %-26s %-10s %6s  %-22s %-22s %-18s  %-20s %-20s %s\n' "$name" "${n}x${m}" "$steps" \
-    "$(column 2 | awk -v s="$steps" '{ print $1 / s }' | spread 1000 3)" \
-    "$(column 4 | awk -v s="$steps" '{ print $1 / s }' | spread 1000 3)" \
-    "$(ratio 2 4 | spread 1 3)" "$(column 1 | spread 1 2)" "$(column 3 | spread 1 2)" "$(ratio 1 3 | spread 1 3)"
+    "$(column 2 | awk -v s="$steps" '{ print $1 / s }' | spread 3 1000)" \
+    "$(column 4 | awk -v s="$steps" '{ print $1 / s }' | spread 3 1000)" \
+    "$(ratio 2 4 | spread 3 1)" "$(column 1 | spread 2 1)" "$(column 3 | spread 2 1)" "$(ratio 1 3 | spread 3 1)"
 done

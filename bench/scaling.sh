@@ -17,6 +17,7 @@ if [ "${1:-}" = "--help" ] || [ "${1:-}" = "-h" ]; then
   exit 0
 fi
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/bench/stats.sh"
 [ "$#" -gt 0 ] || set -- 512 1024 2048
 repeats=${SCALING_REPEATS:-5}
 tavo="$top/build/tavo"
@@ -44,17 +45,8 @@ run_once() {
     tail -5 "$dir/log" >&2
     exit 1
   fi
-  grep '| total times:' "$dir/log" | sed 's/mem:/mem: /' | awk -v s="$4" '{
-      for (i = 1; i < NF; i++) t[$i] = $(i + 1)
-      printf "%.6f\n", (t["upd:"] + t["poi1:"] + t["poi2:"] + t["pol:"] + t["bnd:"] + t["mem:"]) / s }'
+  step_seconds "$dir/log" | awk -v s="$4" '{ printf "%.6f\n", $1 / s }'
   rm -rf "$dir"
-}
-
-# "median (lowest-highest)" of the numbers on standard input, times scale, with digits.
-spread() {
-  sort -g | awk -v s="$1" -v d="$2" '{ v[NR] = $1 * s } END {
-      m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
-      printf "%.*f (%.*f-%.*f)", d, m, d, v[1], d, v[NR] }'
 }
 
 printf '| strong scaling, %s pairs per grid, %s cores, measured plans; commit %s; %s\n' "$repeats" "$(nproc)" \
@@ -71,9 +63,9 @@ for n in "$@"; do
     rows+="$a $b"$'\n'
   done
   printf '| %-10s %6s  %-26s %-26s %s\n' "${n}x${n}" "$steps" \
-    "$(echo -n "$rows" | awk 'NF { print $1 }' | spread 1000 3)" \
-    "$(echo -n "$rows" | awk 'NF { print $2 }' | spread 1000 3)" \
-    "$(echo -n "$rows" | awk 'NF && $1 > 0 { print $2 / $1 }' | spread 1 3)"
+    "$(echo -n "$rows" | awk 'NF { print $1 }' | spread 3 1000)" \
+    "$(echo -n "$rows" | awk 'NF { print $2 }' | spread 3 1000)" \
+    "$(echo -n "$rows" | awk 'NF && $1 > 0 { print $2 / $1 }' | spread 3 1)"
 done
 
 [ "${SCALING_MEMORY:-1}" = 1 ] || exit 0

@@ -12,6 +12,7 @@
 # The program is the Release build in build/ (built first when missing).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/bench/stats.sh"
 repeats=${WISDOM_REPEATS:-5}
 python=${TAVO_PYTHON:-$(command -v /usr/bin/python3 || command -v python3 || echo python3)}
 n=${WISDOM_SIZE:-512}
@@ -37,10 +38,6 @@ run_once() {
   end=$(date +%s.%N)
   grep '| total times:' "$dir/log" | awk -v a="$start" -v b="$end" '{ for (i = 1; i < NF; i++) if ($i == "ini:") ini = $(i + 1)
       printf "%.3f %.3f\n", b - a, ini }'
-}
-spread() {
-  sort -g | awk -v d="$1" '{ v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
-      printf "%.*f (%.*f-%.*f)", d, m, d, v[1], d, v[NR] }'
 }
 run_once "$scratch/warm-cache" >/dev/null  # fills the warm cache
 rows=""
