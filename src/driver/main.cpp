@@ -67,6 +67,9 @@ int main(int argc, char **argv) {
     fatal("%s", problem);
   if (itmax > 0 && first)
     if (const char *problem = history_problem(itmax / itstp)) fatal("%s", problem);
+  // Every process has passed its checks (one that stops, stops them all here) before process 0
+  // touches the first file.
+  all_processes_ready();
   if (first) hold_run_lock();
 
   //--- Steps 4-7. The step's transforms (buffers, plans for npar threads, half tables) and the

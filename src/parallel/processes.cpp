@@ -207,6 +207,10 @@ static void move_state(bool to_first) {
 void gather_state() { move_state(true); }
 void scatter_state() { move_state(false); }
 
+void all_processes_ready() {
+  if (process_count > 1) MPI_Barrier(MPI_COMM_WORLD);
+}
+
 int largest_of_all(int value) {
   if (process_count == 1) return value;
   int largest = value;

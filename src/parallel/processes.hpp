@@ -67,6 +67,9 @@ void report_slabs();
 // that a stop that every process meets is reported once (process 0's ends the job before).
 void report_stop(const char *line);
 
+// Wait until every process has come here.
+void all_processes_ready();
+
 // Fill the two halo rows on each side of every field of the list from the neighbouring slabs.
 void exchange_halos(std::initializer_list<array2d> fields);
 

@@ -271,4 +271,32 @@ TEST(ProcessesRefusal, TooFewRowsPerProcessTouchesNoFile) {
   if (!HasFailure()) remove_test_dir(dir);
 }
 
+// A check that fails in one process only (here: process 1's address space, ulimit -v) stops every
+// process with that process's "|" line, status 1, before process 0 touches a file.
+TEST(ProcessesRefusal, OneProcessStoppingStopsAllBeforeAnyFile) {
+#ifdef TAVO_SANITIZE
+  GTEST_SKIP() << "the sanitizer reserves far more address space than any ulimit -v that tests this";
+#endif
+  values19 v = case_values(cases[0]);
+  v[v_nx] = v[v_ny] = 1024;
+  v[v_itmax] = v[v_itstp] = 10;
+  const std::string dir = make_temp_dir();
+  write_text(dir + "/tavo.inp", parameter_file(v));
+  const std::string command = "cd '" + dir +
+                              "' && OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 mpirun --oversubscribe "
+                              "-np 2 sh -c 'if [ \"$OMPI_COMM_WORLD_RANK\" = 1 ]; then ulimit -v 400000; fi; exec \"$0\"' '" +
+                              TAVO_EXE + "' > stdout.txt 2> stderr.txt";
+  const int status = system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  const std::string console = read_text(dir + "/stdout.txt");
+  const size_t line = console.find("| nx = 1024, ny = 1024 (values 10, 11): the run needs");
+  EXPECT_NE(line, std::string::npos) << console;
+  EXPECT_EQ(console.find("| nx = 1024", line + 1), std::string::npos) << "one line: " << console;
+  EXPECT_NE(console.find("(ulimit -v)"), std::string::npos) << console;
+  const std::set<std::string> want = {"tavo.inp", "stdout.txt", "stderr.txt"};
+  EXPECT_EQ(entries(dir), want);
+  if (!HasFailure()) remove_test_dir(dir);
+}
+
 }  // namespace
