@@ -231,8 +231,13 @@ TEST_F(KilledRun, KilledContinuationsLeaveEachTimeOnce) {
       const pid_t pid = start_tavo(dir_);
       std::string console;
       const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(240);
-      // The initial call prints a progress line too.
-      while (progress_lines(console) < after + 1 && std::chrono::steady_clock::now() < give_up) {
+      // The initial call prints a progress line too. A resumed run may end before that many lines:
+      // the wait ends with it (the process is looked at, not reaped: finish_tavo does that).
+      auto ended = [pid] {
+        siginfo_t info{};
+        return waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+      };
+      while (progress_lines(console) < after + 1 && !ended() && std::chrono::steady_clock::now() < give_up) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         console = read_text(dir_ + "/stdout.txt");
       }
