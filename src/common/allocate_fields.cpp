@@ -12,7 +12,8 @@
 //     of different fields falls into different sets even when nx is a power of two.
 // Separately allocated, page-aligned fields with power-of-two strides made the update sweep 1.5 to
 // 2.4 times slower through such conflicts. The profiles and spectrum means follow the fields in the
-// same block, each starting on a line of its own.
+// same block, each starting on a line of its own. A field holds the rows of this process (all of
+// them on process 0, its slab elsewhere: parallel/processes.hpp) and two halo rows on each side.
 #include <omp.h>
 #include <sys/resource.h>
 #include <sys/sysinfo.h>

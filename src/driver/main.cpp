@@ -43,11 +43,12 @@ static double step_time(double t0, int k, int it) {
 }
 
 int main(int argc, char **argv) {
-  // A flag answers and exits; an unknown argument is refused before any file is touched.
+  // The processes of the run (one, when started alone); then a flag answers and exits, and an
+  // unknown argument is refused before any file is touched.
   start_processes(argc, argv);
   if (const int status = command_line(argc, argv); status >= 0) return status;
 
-  //--- Step 1. The processes of the run (one, started alone) and the wall-clock start.
+  //--- Step 1. Wall-clock start of the run.
   const bool first = process_rank == 0;  // the process that holds the whole grid and writes the files
   const double run_start = omp_get_wtime();
 
@@ -206,7 +207,7 @@ int main(int argc, char **argv) {
          st[t_ini] * share, st[t_upd] * share, st[t_poi1] * share, st[t_poi2] * share, st[t_pol] * share,
          st[t_bnd] * share, st[t_out] * share, st[t_mem] * share);
 
-  //--- Steps 21-22. FFTW's thread clean-up after the last transform, and the end line.
+  //--- Steps 21-22. The end line; FFTW's clean-up and MPI's end follow at exit (processes.cpp).
   free(trace_n);
   free(trace_p);
   printf("| TAVO end.\n\n");

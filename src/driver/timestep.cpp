@@ -33,8 +33,9 @@
 // a chunk before the next chunk: all the streams of the update then advance together and the
 // chunk's bracket and dissipation values are read back from the first-level cache. Since the update
 // overwrites ne and ni in place, the stencils read the old values from copies: each thread saves
-// the two rows before and after its block (other threads overwrite them) before any thread writes,
-// and copies each of its own rows before updating it, keeping the last three.
+// the two rows before and after its block (other threads overwrite them; beyond the slab they are
+// the halo rows, exchanged with the neighbouring processes as the step starts) before any thread
+// writes, and copies each of its own rows before updating it, keeping the last three.
 #include <omp.h>
 
 #include <algorithm>
