@@ -89,7 +89,7 @@ static void import_wisdom() {
 
 void load_wisdom() {
   import_wisdom();
-  fftw_mpi_broadcast_wisdom(MPI_COMM_WORLD);
+  if (process_count > 1) fftw_mpi_broadcast_wisdom(MPI_COMM_WORLD);
 }
 
 // The lines of text in sorted order: FFTW exports the same wisdom in an order of its own.
@@ -114,7 +114,7 @@ static bool make_parents(const std::string &path) {
 }
 
 void store_wisdom() {
-  fftw_mpi_gather_wisdom(MPI_COMM_WORLD);
+  if (process_count > 1) fftw_mpi_gather_wisdom(MPI_COMM_WORLD);
   const std::string path = wisdom_path();
   if (path.empty() || process_rank != 0) return;
   char *exported = fftw_export_wisdom_to_string();

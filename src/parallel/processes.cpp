@@ -18,6 +18,8 @@
 
 #include "common/files.hpp"
 
+bool finishes_mpi(int processes);  // sanitizer.cpp
+
 int process_rank = 0, process_count = 1;
 int slab_first = 0, slab_rows = 0, ky_first = 0, ky_rows = 0;
 long transform_elements = 0;
@@ -29,44 +31,41 @@ static int own_output = -1;                        // a copy of standard output 
 int held_first() { return process_rank == 0 ? 0 : slab_first; }
 int held_rows() { return process_rank == 0 ? nx : slab_rows; }
 
-// Started by a launcher (mpirun, srun, another PMI) rather than alone.
+// Started by a launcher (OpenMPI's mpirun, a PMI or PMIx one such as srun) rather than alone.
 static bool launched() {
-  for (const char *name : {"OMPI_COMM_WORLD_SIZE", "PMI_SIZE", "PMIX_RANK", "SLURM_STEP_ID"})
+  for (const char *name : {"OMPI_COMM_WORLD_SIZE", "PMI_SIZE", "PMIX_RANK"})
     if (getenv(name)) return true;
   return false;
 }
 
-bool finishes_mpi(int processes);  // sanitizer.cpp
+static bool mpi_started = false;
 
 static void finish_mpi() {
-  if (!finishes_mpi(process_count)) return;
-  int finalized = 0, initialized = 0;
-  MPI_Initialized(&initialized);
+  if (!mpi_started || !finishes_mpi(process_count)) return;
+  int finalized = 0;
   MPI_Finalized(&finalized);
-  if (initialized && !finalized) {
+  if (!finalized) {
     fftw_mpi_cleanup();
     MPI_Finalize();
   }
 }
 
 void start_processes(int &argc, char **&argv) {
-  if (!launched()) {
-    // Alone: a job of one process that neither spawns nor talks to others. Without these OpenMPI
-    // starts a daemon and probes its transports, a few tenths of a second per run.
-    setenv("OMPI_MCA_ess_singleton_isolated", "1", 0);
-    setenv("OMPI_MCA_pml", "ob1", 0);
-    setenv("OMPI_MCA_btl", "self", 0);
-  }
-  int provided = 0;
-  // Only the thread that runs main calls MPI; the OpenMP threads never do.
-  MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &provided);
-  MPI_Comm_rank(MPI_COMM_WORLD, &process_rank);
-  MPI_Comm_size(MPI_COMM_WORLD, &process_count);
-  atexit(finish_mpi);
   if (!fftw_init_threads()) {
     report_stop("| the threads of the FFT library cannot start");
     stop_all_processes(1);
   }
+  // Alone, the program is the job of one process without starting MPI: nothing is exchanged,
+  // and OpenMPI's start (a few tenths of a second, seconds under the sanitizer) stays out of
+  // every small run.
+  if (!launched()) return;
+  int provided = 0;
+  // Only the thread that runs main calls MPI; the OpenMP threads never do.
+  MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &provided);
+  mpi_started = true;
+  MPI_Comm_rank(MPI_COMM_WORLD, &process_rank);
+  MPI_Comm_size(MPI_COMM_WORLD, &process_count);
+  atexit(finish_mpi);
   fftw_mpi_init();
   if (process_rank != 0) {
     own_output = dup(STDOUT_FILENO);
@@ -83,9 +82,19 @@ static bool blocks_hold(int n, int processes, int least) {
 
 const char *plan_slabs() {
   static char message[300];
+  spectrum_transposed = process_count > 1;
+  if (process_count == 1) {
+    // What FFTW's layout gives one process: everything.
+    slab_first = ky_first = 0;
+    slab_rows = nx;
+    ky_rows = ny / 2 + 1;
+    transform_elements = static_cast<long>(nx) * (ny / 2 + 1);
+    slab_firsts.assign(1, 0);
+    slab_counts.assign(1, nx);
+    return nullptr;
+  }
   ptrdiff_t rows = 0, first = 0, kys = 0, ky0 = 0;
   transform_elements = fftw_mpi_local_size_2d_transposed(nx, ny / 2 + 1, MPI_COMM_WORLD, &rows, &first, &kys, &ky0);
-  spectrum_transposed = process_count > 1;
   slab_first = static_cast<int>(first);
   slab_rows = static_cast<int>(rows);
   ky_first = static_cast<int>(ky0);
@@ -98,7 +107,7 @@ const char *plan_slabs() {
   MPI_Allreduce(&ky_rows, &fewest_ky, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
   int fewest = slab_rows;
   for (int r = 0; r < process_count; r++) fewest = slab_counts[r] < fewest ? slab_counts[r] : fewest;
-  if (process_count == 1 || (fewest >= 2 && fewest_ky >= 1)) return nullptr;
+  if (fewest >= 2 && fewest_ky >= 1) return nullptr;
   // The most processes this grid can have (one always can).
   int most = process_count - 1;
   while (most > 1 && !(blocks_hold(nx, most, 2) && blocks_hold(ny / 2 + 1, most, 1))) most--;

@@ -43,10 +43,10 @@ inline int spectrum_columns() { return spectrum_transposed ? nx : ny / 2 + 1; }
 int held_first();
 int held_rows();
 
-// Start MPI (one thread of each process calls it) and FFTW's threads and MPI interface. A program
-// started alone, without mpirun or srun, is a job of one process; it then starts without probing
-// for networks (OpenMPI's isolated singleton), unless the environment says otherwise. Processes
-// other than 0 write nothing on their standard output and error, except their own stop's line.
+// Start FFTW's threads and, for a program started by mpirun or srun (a launcher's environment),
+// MPI and FFTW's MPI interface (one thread of each process calls MPI). A program started alone is
+// the job of one process: it needs nothing of MPI and does not start it. Processes other than 0
+// write nothing on their standard output and error, except their own stop's line.
 void start_processes(int &argc, char **&argv);
 
 // The slabs of an nx by ny grid for this job (FFTW's layout): sets the variables above. Returns the
