@@ -11,8 +11,9 @@
 // renamed onto its name once complete, so concurrent runs (a scan) never read half a file. A cache
 // that cannot be written costs only the note. TAVO_WISDOM=0 in the environment turns it all off.
 // Estimated plans (b_plan not 1) neither read nor store wisdom: their choice stays the same in
-// every run. A run of several processes keeps its own file ("-<N>p" at the end of the name, N in the
-// key): process 0 reads it and hands the wisdom to the others before the plans are made (they must
+// every run. A run started by mpirun or srun keeps its own file ("-<N>p" at the end of the name, the
+// N processes in the key; FFTW cannot read wisdom that names its MPI planners in a process without
+// them): process 0 reads it and hands the wisdom to the others before the plans are made (they must
 // plan alike), and gathers theirs before it stores it.
 #include <fftw3-mpi.h>
 #include <sys/stat.h>
@@ -48,14 +49,14 @@ std::string wisdom_path() {
   if (off && strcmp(off, "0") == 0) return "";
   const std::string dir = cache_dir();
   if (dir.empty()) return "";
-  const std::string processes = process_count > 1 ? "-" + std::to_string(process_count) + "p" : "";
+  const std::string processes = mpi_job() ? "-" + std::to_string(process_count) + "p" : "";
   return dir + "/wisdom-" + std::to_string(nx) + "x" + std::to_string(ny) + "-" + std::to_string(npar) + "t" + processes;
 }
 
 // The key line of this run's wisdom (with its line end).
 static std::string wisdom_key() {
   return std::string("tavo wisdom ") + fftw_version + " " + std::to_string(nx) + " " + std::to_string(ny) + " " +
-         std::to_string(npar) + (process_count > 1 ? " " + std::to_string(process_count) + "p" : "") + " measure\n";
+         std::to_string(npar) + (mpi_job() ? " " + std::to_string(process_count) + "p" : "") + " measure\n";
 }
 
 // The wisdom text of the file at path (after its key line), or "" with a note when it cannot serve.

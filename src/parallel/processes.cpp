@@ -18,8 +18,6 @@
 
 #include "common/files.hpp"
 
-bool finishes_mpi(int processes);  // sanitizer.cpp
-
 int process_rank = 0, process_count = 1;
 int slab_first = 0, slab_rows = 0, ky_first = 0, ky_rows = 0;
 long transform_elements = 0;
@@ -27,6 +25,9 @@ bool spectrum_transposed = false;
 
 static std::vector<int> slab_firsts, slab_counts;  // every process's slab, on every process
 static int own_output = -1;                        // a copy of standard output for a stop's line
+static bool mpi_started = false;                   // started by a launcher: MPI is running
+
+bool mpi_job() { return mpi_started; }
 
 int held_first() { return process_rank == 0 ? 0 : slab_first; }
 int held_rows() { return process_rank == 0 ? nx : slab_rows; }
@@ -38,10 +39,8 @@ static bool launched() {
   return false;
 }
 
-static bool mpi_started = false;
-
 static void finish_mpi() {
-  if (!mpi_started || !finishes_mpi(process_count)) return;
+  if (!mpi_started) return;
   int finalized = 0;
   MPI_Finalized(&finalized);
   if (!finalized) {

@@ -49,6 +49,9 @@ int held_rows();
 // write nothing on their standard output and error, except their own stop's line.
 void start_processes(int &argc, char **&argv);
 
+// Whether MPI runs (the program was started by mpirun or srun, for any number of processes).
+bool mpi_job();
+
 // The slabs of an nx by ny grid for this job (FFTW's layout): sets the variables above. Returns the
 // "|" line (without line end) refusing the layout: a process with fewer than two rows (the halos
 // reach two rows) or no ky row to hold; nullptr when it is sound. Every process gets the same answer.
