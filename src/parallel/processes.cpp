@@ -50,8 +50,10 @@ static void finish_mpi() {
 }
 
 void start_processes(int &argc, char **&argv) {
-  if (!fftw_init_threads()) {
-    report_stop("| the threads of the FFT library cannot start");
+  if (const int ith = fftw_init_threads(); ith == 0) {
+    char line[80];
+    snprintf(line, sizeof line, "| ith=%d : thread init failed... exiting", ith);
+    report_stop(line);
     stop_all_processes(1);
   }
   // Alone, the program is the job of one process without starting MPI: nothing is exchanged,
