@@ -158,6 +158,7 @@ output_scalars diagnose(double t, double t0, int iout, int itmax, const output_f
     printf("|TAVO CRASHED!  enn=%.3e,   eno=%.3e\n", enn, eno);
     fflush(stdout);
     fputs(crash_cause(enn, exb_good, t_good).c_str(), stderr);
+    fftw_cleanup_threads();
     stop_all_processes(1);
   }
   eno = enn;

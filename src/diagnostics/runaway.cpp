@@ -98,5 +98,6 @@ void stop_on_runaway(double t, double t0, int itmax, array2d ne, array2d ni, arr
             energy, t);
   // Named like a blow-up to inf, with the rates of the last output that passed.
   if (seen) fputs(crash_cause(HUGE_VAL, exb_passed, t_passed).c_str(), stderr);
+  fftw_cleanup_threads();
   stop_all_processes(1);
 }

@@ -207,9 +207,11 @@ int main(int argc, char **argv) {
          st[t_ini] * share, st[t_upd] * share, st[t_poi1] * share, st[t_poi2] * share, st[t_pol] * share,
          st[t_bnd] * share, st[t_out] * share, st[t_mem] * share);
 
-  //--- Steps 21-22. The end line; FFTW's clean-up and MPI's end follow at exit (processes.cpp).
+  //--- Steps 21-22. FFTW's thread clean-up after the last transform, and the end line (MPI's end,
+  // in a job that mpirun or srun started, follows at exit: processes.cpp).
   free(trace_n);
   free(trace_p);
+  fftw_cleanup_threads();
   printf("| TAVO end.\n\n");
   end_processes(0);
 }
