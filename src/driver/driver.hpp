@@ -37,7 +37,6 @@ extern cplx *spec_in;      // r2c output (spectra of the densities), c2r input o
 extern cplx *spec_out;     // c2r input of the potentials and of the gyro-averaged ion density
 extern double *real_out;   // c2r output of the potentials; r2c input of the damped vorticity
 extern size_t real_slot, spectrum_slot;
-extern fftw_plan plan_r2c, plan_c2r;  // real_in slot 0 -> spec_in slot 0, spec_out slot 0 -> real_out slot 0
 // The forward transform of real_in's slot into spec_in's; of any real slot into any spectrum slot;
 // the backward transform of a spectrum slot into a real slot; both slots of real_in forward, and
 // both slots of a spectrum buffer backward into both slots of a real buffer.
@@ -53,7 +52,6 @@ void backward_pair(cplx *spectrum, double *real);
 // within one pair of transforms.
 extern double *cpoti_half, *cvort_half, *chyv_half, *gamma_half;
 
-inline int spectrum_row() { return ny / 2 + 1; }
 // Doubles from one row of a real slot to the next.
 inline int real_row() { return 2 * (ny / 2 + 1); }
 

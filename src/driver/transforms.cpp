@@ -25,8 +25,10 @@
 double *real_in, *real_out;
 cplx *spec_in, *spec_out;
 size_t real_slot, spectrum_slot;
-fftw_plan plan_r2c, plan_c2r;
-// Both slots in one batched transform (FFTW's howmany = 2), made for one process only.
+// One transform of a slot (real_in slot 0 -> spec_in slot 0, spec_out slot 0 -> real_out slot 0,
+// executed on any slot), and both slots in one batched transform (FFTW's howmany = 2), made for
+// one process only.
+static fftw_plan plan_r2c, plan_c2r;
 static fftw_plan plan_r2c_pair, plan_c2r_pair;
 double *cpoti_half, *cvort_half, *chyv_half, *gamma_half;
 

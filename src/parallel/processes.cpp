@@ -8,7 +8,6 @@
 
 #include <fftw3-mpi.h>
 #include <mpi.h>
-#include <omp.h>
 #include <unistd.h>
 
 #include <cstdio>

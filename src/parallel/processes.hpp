@@ -87,8 +87,8 @@ void scatter_state();
 // The largest of every process's `value` (a stop signal, a flag), the same on every process.
 int largest_of_all(int value);
 
-// Whether this process steps row x (every row when it runs alone).
-inline bool steps_row(int x) { return process_count == 1 || (x >= slab_first && x < slab_first + slab_rows); }
+// Whether this process steps row x (with one process: every row).
+inline bool steps_row(int x) { return x >= slab_first && x < slab_first + slab_rows; }
 
 // Process 0's values to every process.
 void broadcast(double *values, long count);
