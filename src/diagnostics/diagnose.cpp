@@ -177,6 +177,7 @@ output_scalars diagnose(double t, double t0, int iout, int itmax, const output_f
   out.dissipation = xyz * sum[s_d];
   out.rate_sum = (out.drive + out.coupling) + out.dissipation;
   out.flux = xyz * delinv * delinv * sum[s_f];
+  out.step = out.step_min = out.step_max = out.steps = std::nan("");
   FILE *file = open_file("eng.dat", "a");
   if (t > 0) fprintf(file, "%.8f  %.6e  %.6e  %.6e  %.6e  %.6e\n", t, enn, enk, enz, out.energy, out.zonal_share);
   close_file(file, "eng.dat");

@@ -7,8 +7,9 @@
 // amp sin(ky y) with the nonlinearity switched off; 2 the state of "restart.dat". Any other value
 // leaves ne = ni = 0. The starts that need a potential solve ww = ne - Gamma ni and pe = -P^-1 ww.
 // The completion (complete_start_state) sets gni = Gamma ni, three equal history levels and
-// zero past tendencies, so the third-order update starts without lower-order steps, and
-// eno = (1/2)<exp(2 ne)>.
+// zero past tendencies, and eno = (1/2)<exp(2 ne)>. With fixed steps the third-order update then
+// starts without lower-order steps, as in earlier versions; adaptive steps start at third order
+// from the state alone (scheme/step_control.cpp).
 // The bath takes its draws in a fixed order on one thread. With iseed = 0 they come from the C
 // library's rand, never seeded, so equal parameters give the same bath in every run on the same
 // platform (the bath of earlier versions); any other iseed seeds a Mersenne twister (std::mt19937,
@@ -25,6 +26,7 @@
 #include "initial/initial.hpp"
 #include "io/io.hpp"
 #include "operators/operators.hpp"
+#include "scheme/scheme.hpp"
 
 constexpr double twopi = 6.283185307179586;
 constexpr int nbath = 32;  // bath modes per direction
@@ -190,6 +192,7 @@ void complete_start_state() {
     total += partial;
   }
   eno = 0.5 * xyz * total;
+  fresh_history_steps();
 }
 
 double initcond() {

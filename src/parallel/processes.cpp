@@ -233,6 +233,10 @@ int largest_of_all(int value) {
   return largest;
 }
 
+void largest_of_all(double *values, int count) {
+  if (process_count > 1) MPI_Allreduce(MPI_IN_PLACE, values, count, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD);
+}
+
 void broadcast(double *values, long count) {
   if (process_count > 1) MPI_Bcast(values, static_cast<int>(count), MPI_DOUBLE, 0, MPI_COMM_WORLD);
 }

@@ -85,8 +85,10 @@ void wrap_halos(array2d field);
 void gather_state();
 void scatter_state();
 
-// The largest of every process's `value` (a stop signal, a flag), the same on every process.
+// The largest of every process's `value` (a stop signal, a flag), the same on every process; and
+// of each of `count` values in place.
 int largest_of_all(int value);
+void largest_of_all(double *values, int count);
 
 // Whether this process steps row x (with one process: every row).
 inline bool steps_row(int x) { return x >= slab_first && x < slab_first + slab_rows; }

@@ -13,6 +13,7 @@
 #include <fftw3-mpi.h>
 #include <omp.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <initializer_list>
 
@@ -31,6 +32,7 @@ size_t real_slot, spectrum_slot;
 static fftw_plan plan_r2c, plan_c2r;
 static fftw_plan plan_r2c_pair, plan_c2r_pair;
 double *cpoti_half, *cvort_half, *chyv_half, *gamma_half;
+double *coupling_half, *cross_half, *damping_half;
 
 // n rounded up to a multiple of m.
 static size_t round_up(size_t n, size_t m) { return (n + m - 1) / m * m; }
@@ -55,6 +57,33 @@ static void fill_half_tables() {
   }
 }
 
+
+// The implicit step's tables on the half spectrum this process holds (scheme.hpp): the coupling's
+// rates from cvort_half (-1/P = cvort nx ny, 0 at k = 0) and gamma_half (1 for cold ions, whose
+// gyro-average the step leaves out), and the dissipation rate diff D(k) of the chosen ihype.
+static void fill_implicit_tables() {
+  const double unnormalised = static_cast<double>(nx) * ny;
+  const double twopi = 6.283185307179586;
+  const int columns = spectrum_columns();
+  for (int r = 0; r < spectrum_rows(); r++) {
+    for (int c = 0; c < columns; c++) {
+      const int x = spectrum_transposed ? c : r, y = spectrum_transposed ? ky_first + r : c;
+      const size_t at = static_cast<size_t>(r) * columns + c;
+      const double inverse_p = -cvort_half[at] * unnormalised;
+      const double gamma = taui > 0 ? gamma_half[at] : 1.0;
+      const bool coupled = !(b_mhw && y == 0);
+      coupling_half[at] = coupled ? chat * (1.0 + inverse_p) : 0.0;
+      cross_half[at] = coupled ? chat * gamma * inverse_p : 0.0;
+      const double lap = laplace_symbol(twopi * x / nx) + laplace_symbol(twopi * y / ny);
+      double symbol = 0.0;
+      if (ihype == -1) symbol = lap;
+      else if (ihype == 0) symbol = lap * lap;
+      else if (ihype > 0) symbol = chyv_half[at] * unnormalised;
+      damping_half[at] = diff * symbol;
+    }
+  }
+}
+
 // The sizes of the step's buffers for FFTW's layout of `elements` complex values per transform
 // and `half` values of a half table: each real buffer holds two slots of whole 64-byte lines, each
 // spectrum buffer two slots.
@@ -63,13 +92,16 @@ struct transform_sizes {
 };
 static transform_sizes sizes_of(size_t elements, size_t half) { return {round_up(2 * elements, 8), round_up(elements, 4), half}; }
 
+// Half tables of the step: cpoti, cvort, chyv, gamma and, with adaptive steps, the implicit three.
+static int half_tables() { return cfl > 0 ? 7 : 4; }
+
 double transform_bytes(int gridx, int gridy, int threads) {
   // The whole grid's, as one process holds them.
   const size_t half = static_cast<size_t>(gridx) * static_cast<size_t>(gridy / 2 + 1);
   const transform_sizes s = sizes_of(half, half);
   const double buffers = 2.0 * 2.0 * sizeof(double) * static_cast<double>(s.real_slot) +
                          2.0 * 2.0 * sizeof(cplx) * static_cast<double>(s.spectrum_slot) +
-                         4.0 * sizeof(double) * static_cast<double>(s.half);
+                         half_tables() * sizeof(double) * static_cast<double>(s.half);
   return buffers + sweep_rows_bytes(gridy, threads);
 }
 
@@ -94,6 +126,13 @@ void make_transforms() {
   chyv_half = reserved(fftw_alloc_real(half), table_bytes, what);
   gamma_half = reserved(fftw_alloc_real(half), table_bytes, what);
   fill_half_tables();
+  if (cfl > 0) {
+    coupling_half = reserved(fftw_alloc_real(half), table_bytes, what);
+    cross_half = reserved(fftw_alloc_real(half), table_bytes, what);
+    damping_half = reserved(fftw_alloc_real(half), table_bytes, what);
+    fill_implicit_tables();
+  }
+  measure_explicit_rates();
 
   fftw_plan_with_nthreads(npar);
   // Measured planning may overwrite the buffers; nothing in them is needed yet. Measured plans
@@ -156,7 +195,8 @@ void free_transforms() {
     if (*plan) fftw_destroy_plan(*plan);
     *plan = nullptr;
   }
-  for (double **buffer : {&real_in, &real_out, &cpoti_half, &cvort_half, &chyv_half, &gamma_half}) {
+  for (double **buffer :
+       {&real_in, &real_out, &cpoti_half, &cvort_half, &chyv_half, &gamma_half, &coupling_half, &cross_half, &damping_half}) {
     fftw_free(*buffer);
     *buffer = nullptr;
   }

@@ -44,11 +44,12 @@ values19 test_values() {
   return v;
 }
 
-void setup_run(const values19 &v) {
+void setup_run(const values19 &v, double cfl_value) {
   // FFTW's thread support must be up before any planner thread count is set (initpar does this).
   static bool fftw_threads = fftw_init_threads() != 0;
   (void)fftw_threads;
   set_run_constants(v.data());
+  cfl = cfl_value;
   // Fresh zero fields, so tables start from zero as in a fresh process (chyv is not written for
   // every ihype).
   allocate_grid();
@@ -60,6 +61,8 @@ void setup_run(const values19 &v) {
   setenv("TAVO_WISDOM", "0", 1);
   make_transforms();
   unsetenv("TAVO_WISDOM");
+  fresh_history_steps();
+  start_controller(0.0);
 }
 
 void clear_state() {

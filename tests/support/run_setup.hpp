@@ -21,9 +21,10 @@ typedef std::array<double, nvalues> values19;
 // A small, quiet run: 16 x 16 grid, ly = 2 pi (so k = index), warm ions, no dissipation, 1 thread.
 values19 test_values();
 
-// Set the run constants from v, allocate zero fields for its grid, set the thread count, build the
-// tables and make the driver's transforms and wisdom, as the program does before its initial state.
-void setup_run(const values19 &v);
+// Set the run constants from v (and cfl, value 23), allocate zero fields for its grid, set the
+// thread count, build the tables and make the driver's transforms and wisdom, as the program does
+// before its initial state; the history's steps those of a fresh start, the controller started.
+void setup_run(const values19 &v, double cfl_value = 0.0);
 
 // Zero every field of the grid state (not the tables) over the used extent.
 void clear_state();
