@@ -58,6 +58,17 @@ int check_parameter_file() {
   const double steps = double(intervals) * itstp;
   printf("| run: %ld outputs of %d steps, t = %g in steps of dt = %g%s\n", intervals, itstp, steps * dt, dt,
          incon == 2 ? " after the time of restart.dat" : "");
+  if (cfl > 0)
+    printf("| steps: adaptive (cfl = %g): each step is %g of the largest stable step of the state, at most dt = %g; "
+           "the parallel coupling and the dissipation are implicit, the E x B drift and the gradient drive set the "
+           "step; the outputs (every %g), the probe samples and the end lie at fixed times, and the number of steps "
+           "follows the flow; the start is third order from its first step\n",
+           cfl, cfl, dt, itstp * dt);
+  else
+    printf("| steps: fixed (cfl = 0), every step dt = %g; every term is explicit, so dt must stay below the limits of "
+           "the coupling, the dissipation and the E x B drift of developed turbulence (cfl = %g, value 23, lets the "
+           "steps follow the drift)\n",
+           dt, recommended_cfl);
 
   // The constant terms of the stability check need the coefficient tables of this grid, which
   // live with the fields: the fields are zeroed when they are made, which takes seconds and all
@@ -72,6 +83,8 @@ int check_parameter_file() {
   if (fields > check_table_bytes)
     printf("| stability: checked when the run starts (the %.3g MB of fields that the coefficient tables need are "
            "not made for --check above %.0f MB)\n", fields / 1e6, check_table_bytes / 1e6);
+  else if (advice.empty() && cfl > 0)
+    printf("| stability: the controller keeps every step within cfl of the limit of the E x B drift and the drive\n");
   else if (advice.empty())
     printf("| stability: dt is within the limits of the parallel coupling and the dissipation; the E x B drift "
            "is checked against the initial state when the run starts\n");
@@ -84,8 +97,9 @@ int check_parameter_file() {
   printf("| memory: %.3g MB for the fields and tables, %.3g MB for the probe traces\n", fields / 1e6, traces / 1e6);
   printf("| field history tavo.nc: %.0f frames, about %.3g MB\n", frames, history / 1e6);
   const double points = double(nx) * ny * steps;
-  printf("| cost: %.3g point-steps (nx ny steps); at %.0f to %.0f ns per point and step, as measured by the "
-         "benchmarks, about %s to %s of wall time\n", points, fastest_ns, slowest_ns,
-         duration(points * fastest_ns * 1e-9).c_str(), duration(points * slowest_ns * 1e-9).c_str());
+  printf("| cost: %s%.3g point-steps (nx ny steps); at %.0f to %.0f ns per point and step, as measured by the "
+         "benchmarks, about %s to %s of wall time%s\n", cfl > 0 ? "at least " : "", points, fastest_ns, slowest_ns,
+         duration(points * fastest_ns * 1e-9).c_str(), duration(points * slowest_ns * 1e-9).c_str(),
+         cfl > 0 ? " (with steps of dt; the drift of developed turbulence makes them shorter)" : "");
   return 0;
 }

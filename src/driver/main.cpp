@@ -104,7 +104,7 @@ int main(int argc, char **argv) {
   if (first) {
     const double t_state = initcond();
     origin = continuation_origin(t_state);
-    if (!origin.resumed) derive_dissipation();
+    if (!origin.resumed) derive_dissipation(), complete_start_potentials();
     gradient = start_gradient();
     check_stability(exb_of_gradient(gradient));
     if (itmax > 0) {

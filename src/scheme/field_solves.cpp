@@ -215,6 +215,18 @@ void store_potentials() {
 
 void store_densities() { store_pair(ne, ni); }
 
+void complete_start_potentials() {
+  if (cfl <= 0 || stepping.levels != 1) return;
+  if (taui > 0) spectral_solve(ni, cpoti, gni);
+  else f_copy2darray(ni, gni, nx1, ny1);
+#pragma omp parallel for schedule(static)
+  for (int x = 0; x <= nx1; x++)
+    for (int y = 0; y <= ny1; y++) ww[x][y] = -(zze * ne[x][y] + zzi * gni[x][y]);
+  spectral_solve(ww, cvort, pe);
+  if (taui > 0) spectral_solve(pe, cpoti, pi);
+  else f_copy2darray(pe, pi, nx1, ny1);
+}
+
 void derive_dissipation() {
   if (!explicit_spectral_dissipation()) return;
   spectral_solve(ne, chyv, dis_e);

@@ -153,6 +153,13 @@ void fresh_history_steps();
 // zero old right-hand sides, with fresh_history_steps().
 void discard_history();
 
+// With adaptive steps and a history that holds the state alone (stepping.levels 1): pe and pi
+// become the potentials of the densities (process 0's whole fields), which the first step's
+// right-hand side needs for a start at third order. (The bath and the blob leave them zero, the
+// merger, shear-flow and ky-mode starts leave pi zero; fixed steps start from them as they are, as
+// earlier versions did, at first order.) Nothing otherwise.
+void complete_start_potentials();
+
 // Whether the step keeps the spectral dissipation terms dis_e, dis_i (ihype > 0 with fixed steps).
 bool explicit_spectral_dissipation();
 

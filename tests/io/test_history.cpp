@@ -25,25 +25,7 @@
 
 namespace {
 
-// A variable of a netCDF file as doubles (empty when the file or the variable is missing).
-std::vector<double> variable(const std::string &path, const char *name) {
-  int file = -1, var = -1, ndims = 0, dims[NC_MAX_VAR_DIMS];
-  if (nc_open(path.c_str(), NC_NOWRITE, &file) != NC_NOERR) return {};
-  std::vector<double> values;
-  if (nc_inq_varid(file, name, &var) == NC_NOERR && nc_inq_varndims(file, var, &ndims) == NC_NOERR &&
-      nc_inq_vardimid(file, var, dims) == NC_NOERR) {
-    size_t total = 1;
-    for (int d = 0; d < ndims; d++) {
-      size_t length = 0;
-      nc_inq_dimlen(file, dims[d], &length);
-      total *= length;
-    }
-    values.resize(total);
-    if (total > 0 && nc_get_var_double(file, var, values.data()) != NC_NOERR) values.clear();
-  }
-  nc_close(file);
-  return values;
-}
+const auto variable = netcdf_variable;
 
 // The values of column `column` of the lines of a text file that have at least that many.
 std::vector<double> column(const std::string &path, size_t column) {

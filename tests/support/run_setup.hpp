@@ -41,6 +41,9 @@ std::string parameter_file(const values19 &v);
 // The same followed by the optional values 20 and 21, nframe and nckpt.
 std::string parameter_file(const values19 &v, int nframe, int nckpt);
 
+// The same followed by the optional values 20 to 23: nframe, nckpt, iseed 0 and cfl.
+std::string parameter_file(const values19 &v, int nframe, int nckpt, double cfl);
+
 // A fresh empty directory under the system's temporary directory.
 std::string make_temp_dir();
 
@@ -48,6 +51,7 @@ std::string make_temp_dir();
 // its standard output into output.
 int run_tavo(const std::string &dir, std::string *output);
 
-// Standard error of a run without its progress lines ("| progress: ..."): what is left are the
-// warnings and messages a test looks for.
+// Standard error of a run without its progress lines ("| progress: ...", and the count of the
+// adaptive steps at the end, "| steps: ..."): what is left are the warnings and messages a test
+// looks for.
 std::string without_progress(const std::string &errors);
