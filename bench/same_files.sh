@@ -13,15 +13,9 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 base=${1:?"| which commit to compare with (for example bd0ad8c)"}
 python=${TAVO_PYTHON:-$(command -v /usr/bin/python3 || command -v python3 || echo python3)}
 cases=${SAME_CASES:-"blob default kymode merger shearflow-laplacian hw-biharmonic-edge bath-edge stop"}
+. "$top/bench/stats.sh"
 new_exe="$top/build/tavo"
-old_dir="$top/build-bench/ab-$base"
-old_exe="$old_dir/build/tavo"
-if [ ! -x "$old_exe" ]; then
-  rm -rf "$old_dir/src" && mkdir -p "$old_dir/src"
-  git -C "$top" archive "$base" | tar -x -C "$old_dir/src"
-  cmake -S "$old_dir/src" -B "$old_dir/build" -DCMAKE_BUILD_TYPE=Release -DTAVO_TESTS=OFF >/dev/null
-  cmake --build "$old_dir/build" -j 2 --target tavo >/dev/null
-fi
+old_exe=$(earlier_build "$top" "$base")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

@@ -15,3 +15,16 @@ step_seconds() {
       for (i = 1; i < NF; i++) t[$i] = $(i + 1)
       printf "%.6f\n", t["upd:"] + t["poi1:"] + t["poi2:"] + t["pol:"] + t["bnd:"] + t["mem:"] }'
 }
+
+# The program of commit $2 in the checkout $1, built once (Release) into $1/build-bench/ab-<commit>/:
+# prints its path.
+earlier_build() {
+  local dir="$1/build-bench/ab-$2"
+  if [ ! -x "$dir/build/tavo" ]; then
+    rm -rf "$dir/src" && mkdir -p "$dir/src"
+    git -C "$1" archive "$2" | tar -x -C "$dir/src"
+    cmake -S "$dir/src" -B "$dir/build" -DCMAKE_BUILD_TYPE=Release -DTAVO_TESTS=OFF >/dev/null
+    cmake --build "$dir/build" -j 2 --target tavo >/dev/null
+  fi
+  echo "$dir/build/tavo"
+}
