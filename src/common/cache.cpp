@@ -1,5 +1,5 @@
 // The cache directory of tavo: what runs of this user keep for later runs on this machine (the FFT
-// wisdom, the measured cost of the steps). A cache file is written under a temporary name of this
+// wisdom, the measured cost of the steps). TAVO_WISDOM=0 in the environment turns it off. A cache file is written under a temporary name of this
 // process and renamed onto its name once complete, so concurrent runs (a scan) never read half a
 // file; a cache that cannot be written costs the later runs only what it would have saved.
 #include <sys/stat.h>
@@ -8,10 +8,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/files.hpp"
 
 std::string cache_dir() {
+  const char *off = getenv("TAVO_WISDOM");
+  if (off && strcmp(off, "0") == 0) return "";  // the cache is off
   const char *xdg = getenv("XDG_CACHE_HOME");
   if (xdg && xdg[0] == '/') return std::string(xdg) + "/tavo";
   const char *home = getenv("HOME");

@@ -66,7 +66,8 @@ void hold_run_lock();
 // The name of the lock file.
 extern const char *const lock_name;
 
-// The cache directory of tavo: $XDG_CACHE_HOME/tavo, else ~/.cache/tavo; "" when none can be named.
+// The cache directory of tavo: $XDG_CACHE_HOME/tavo, else ~/.cache/tavo; "" when none can be named
+// or the cache is off (TAVO_WISDOM=0 in the environment).
 std::string cache_dir();
 
 // Write text into the cache file path (its directories made as needed) through a temporary file of

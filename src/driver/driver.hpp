@@ -60,10 +60,10 @@ int check_parameter_file();
 // Record the cost of this run, from its timing report (the stage times), at its end: `steps` steps
 // and `outputs` outputs made on the current grid with npar threads and process_count processes, in
 // the cost records of the cache directory, in place of the record of the same grid, threads and
-// processes (process 0; nothing when the cache is off, TAVO_WISDOM=0, or cannot be written).
+// processes (process 0; nothing when there is no cache directory or it cannot be written).
 void record_run_cost(long steps, long outputs);
 
-// The cost records: "costs" in the cache directory; "" when no cache directory can be named.
+// The cost records: "costs" in the cache directory; "" when there is none (common/files.hpp).
 std::string cost_records_path();
 
 // The generated table of the examples' costs, examples/COSTS.md of the sources.

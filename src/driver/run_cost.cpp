@@ -21,7 +21,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -71,11 +70,17 @@ static std::vector<measured> read_records(const std::string &path) {
   return found;
 }
 
+// The line of a record.
+static std::string record_line(const measured &m) {
+  char line[160];
+  snprintf(line, sizeof line, "%d %d %d %d %.4g %.4g %ld %ld\n", m.nx, m.ny, m.threads, m.processes, m.step_ns,
+           m.output_ns, m.steps, m.outputs);
+  return line;
+}
+
 void record_run_cost(long steps, long outputs) {
   const std::string path = cost_records_path();
   if (process_rank != 0 || steps <= 0 || outputs <= 0 || path.empty()) return;
-  const char *off = getenv("TAVO_WISDOM");
-  if (off && strcmp(off, "0") == 0) return;  // the cache is off
   const double stepping = stage_time[t_upd] + stage_time[t_poi1] + stage_time[t_poi2] + stage_time[t_pol] +
                           stage_time[t_bnd] + stage_time[t_mem];
   const double points = double(nx) * double(ny);
@@ -85,17 +90,10 @@ void record_run_cost(long steps, long outputs) {
   std::string text =
       "# tavo: the cost of the last run of each grid, thread and process count on this machine (tavo --check reads it)\n"
       "# nx ny threads processes ns-per-point-and-step ns-per-point-and-output steps outputs\n";
+  const measured run{nx, ny, npar, process_count, step_ns, output_ns, steps, outputs, ""};
   for (const measured &m : read_records(path))
-    if (m.nx != nx || m.ny != ny || m.threads != npar || m.processes != process_count) {
-      char line[160];
-      snprintf(line, sizeof line, "%d %d %d %d %.4g %.4g %ld %ld\n", m.nx, m.ny, m.threads, m.processes, m.step_ns,
-               m.output_ns, m.steps, m.outputs);
-      text += line;
-    }
-  char line[160];
-  snprintf(line, sizeof line, "%d %d %d %d %.4g %.4g %ld %ld\n", nx, ny, npar, process_count, step_ns, output_ns,
-           steps, outputs);
-  store_cache_file(path, text + line);
+    if (m.nx != nx || m.ny != ny || m.threads != npar || m.processes != process_count) text += record_line(m);
+  store_cache_file(path, text + record_line(run));
 }
 
 // A table cell's number with its unit ("s", "ms", "µs") in seconds; NaN when it holds none.

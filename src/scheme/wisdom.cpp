@@ -32,11 +32,7 @@
 
 constexpr size_t wisdom_limit = size_t(16) << 20;  // bytes a wisdom file may hold
 
-static const char *const wisdom_off = "TAVO_WISDOM";
-
 std::string wisdom_path() {
-  const char *off = getenv(wisdom_off);
-  if (off && strcmp(off, "0") == 0) return "";
   const std::string dir = cache_dir();
   if (dir.empty()) return "";
   const std::string processes = mpi_job() ? "-" + std::to_string(process_count) + "p" : "";
