@@ -201,9 +201,10 @@ extern const double growth_limit;
 // advection and drive on the imaginary axis, an amplifying dissipation; infinity when nothing limits.
 double largest_stable_step(double gradient);
 
-// Start the controller of a run that does not resume, for the E x B measure of its state: the
-// step is dt with fixed steps; with adaptive ones the first step of the start at third order
-// (levels 1), or, after a history of known steps, the controller's step grown from the last.
+// Start the controller of a run that does not resume, for the E x B measure of its state (the same
+// on every process; it becomes the sweep measure the first step's reduction gives): the step is
+// dt with fixed steps; with adaptive ones the first step of the start at third order (levels 1),
+// or, after a history of known steps, the controller's step grown from the last.
 void start_controller(double gradient);
 
 // The next step with adaptive steps, for the E x B measure `gradient` of the state the last sweep
@@ -223,7 +224,8 @@ struct interval_steps {
 interval_steps output_interval_steps();
 
 // Process 0's stepping to every process (after the start or the read of a checkpoint); the sweep
-// measure of process 0 becomes its stored gradient, the others' 0, so that the first reduction gives it.
+// measure becomes the stored one, which the first step's reduction then gives (start_controller
+// sets both for a run that does not resume).
 void share_stepping();
 
 // ---- The rates that limit the time step (stability.cpp) ----

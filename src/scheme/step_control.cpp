@@ -99,7 +99,7 @@ static double growth_bound(double h, double limit) {
 }
 
 void start_controller(double gradient) {
-  stepping.gradient = gradient;
+  stepping.gradient = sweep_gradient = gradient;  // what the first step's reduction gives
   stepping.shortest = INFINITY;
   stepping.longest = 0.0;
   stepping.count = 0;
@@ -159,5 +159,5 @@ void share_stepping() {
   broadcast(values, 7);
   broadcast(&count, 1);
   stepping = {values[0], values[1], int(values[2]), values[3], values[4], values[5], values[6], count};
-  sweep_gradient = process_rank == 0 ? stepping.gradient : 0.0;
+  sweep_gradient = stepping.gradient;
 }
