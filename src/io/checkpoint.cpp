@@ -87,10 +87,11 @@ static const stored_mean means[] = {{"pkxavg", &pkxavg, true},
 // Steps of the whole run: the intervals of itstp steps that fit in itmax.
 static long run_steps() { return static_cast<long>(itmax / itstp) * itstp; }
 
-// Probe samples recorded after `step` steps.
-static long samples_after(long step) {
+// Probe samples recorded once the run reached `tick` (the last output or sample, in steps of dt
+// from t0; the steps done with fixed steps).
+static long samples_after(long tick) {
   if (!printtraces) return 0;
-  const long recorded = step / ntrace + 1;
+  const long recorded = tick / ntrace + 1;
   return recorded < maxtrace ? recorded : maxtrace;
 }
 
@@ -118,7 +119,7 @@ void write_checkpoint(double t, double t0, long step, long tick, const double *t
   check(nc_def_dim(f, "y", size_t(ny), &y_dim), "defining y", name);
   check(nc_def_dim(f, "kx", size_t(nx / 2 + 1), &kx_dim), "defining kx", name);
   check(nc_def_dim(f, "ky", size_t(ny / 2 + 1), &ky_dim), "defining ky", name);
-  const long samples = samples_after(step);
+  const long samples = samples_after(tick);
   if (samples > 0) {
     check(nc_def_dim(f, "probe", size_t(nprobes), &probe_dim), "defining probe", name);
     check(nc_def_dim(f, "sample", size_t(samples), &sample_dim), "defining sample", name);
@@ -282,7 +283,10 @@ static const char *load_checkpoint(int f, double *time) {
   const double start_mode = number(f, "incon", &ok);
   const bool same_steps = file_dt == dt && number(f, "itstp", &ok) == itstp && number(f, "itmax", &ok) == itmax &&
                           number(f, "ntrace", &ok) == ntrace && (adaptive ? file_cfl : 0.0) == cfl;
-  if (ok && same_steps && step < steps && steps == run_steps()) {
+  // How far the run got, in steps of dt: with adaptive steps the ticks (whose number is itmax at
+  // the end), with fixed steps the steps.
+  const double reached = adaptive ? tick : step;
+  if (ok && same_steps && reached < steps && steps == run_steps()) {
     for (size_t s = 0; s < values.size(); s++) *scalars[s].value = values[s];
     jnull_old = static_cast<int>(jnull_value);
     for (size_t v = 0; v < sizeof means / sizeof means[0]; v++)
@@ -328,7 +332,7 @@ run_origin continuation_origin(double t) {
 }
 
 void restore_traces(double *trace_n, double *trace_p) {
-  const long samples = samples_after(resumed.step);
+  const long samples = samples_after(resumed.tick);
   if (!resumed.resumed || samples == 0) return;
   int f = -1, var_n = -1, var_p = -1;
   size_t length = 0;
@@ -339,7 +343,8 @@ void restore_traces(double *trace_n, double *trace_p) {
   check(nc_inq_dimid(f, "sample", &dim), "finding sample", checkpoint_name);
   check(nc_inq_dimlen(f, dim, &length), "reading sample", checkpoint_name);
   if (length != size_t(samples))
-    fatal("| checkpoint \"%s\" holds %zu probe samples, step %ld needs %ld", checkpoint_name, length, resumed.step,
+    fatal("| checkpoint \"%s\" holds %zu probe samples, the run's position %ld needs %ld", checkpoint_name, length,
+          resumed.tick,
           samples);
   for (int p = 0; p < nprobes; p++) {
     const size_t start[2] = {size_t(p), 0}, count[2] = {1, length};

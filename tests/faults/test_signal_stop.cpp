@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <thread>
@@ -63,12 +64,19 @@ class SignalStopOfSteps : public testing::TestWithParam<double> {};
 TEST_P(SignalStopOfSteps, RunStoppedTwiceEndsWithTheFilesOfTheRunThatDidNotStop) {
   const double cfl = GetParam();
   values19 v = stop_values();
-  if (cfl > 0) v[v_dt] = 0.1;  // steps shorter than dt, set by the drift
+  if (cfl > 0) v[v_dt] = 0.2;  // steps far shorter than dt, set by the drift and the start
   const std::string whole = make_temp_dir(), stopped = make_temp_dir();
   // a frame every 2 outputs, a checkpoint every 3
   const std::string parameters = cfl > 0 ? parameter_file(v, 2, 3, cfl) : parameter_file(v, 2, 3);
   write_text(whole + "/tavo.inp", parameters);
   ASSERT_EQ(finish_tavo(start_tavo(whole)), 0) << read_text(whole + "/stdout.txt");
+  if (cfl > 0) {
+    // More steps than itmax (steps of dt): the stops fall past the step itmax names too.
+    const std::string errors = read_text(whole + "/stderr.txt");
+    const size_t at = errors.find("| steps: ");
+    ASSERT_NE(at, std::string::npos) << errors;
+    EXPECT_GT(atol(errors.c_str() + at + 9), 2 * v[v_itmax]) << errors;
+  }
 
   write_text(stopped + "/tavo.inp", parameters);
   ASSERT_EQ(stop_after(stopped, 4, SIGTERM, "first-"), 75) << read_text(stopped + "/first-stdout.txt");
@@ -79,7 +87,7 @@ TEST_P(SignalStopOfSteps, RunStoppedTwiceEndsWithTheFilesOfTheRunThatDidNotStop)
   values19 continued = v;
   continued[v_incon] = 2;
   write_text(stopped + "/tavo.inp", cfl > 0 ? parameter_file(continued, 2, 3, cfl) : parameter_file(continued, 2, 3));
-  ASSERT_EQ(stop_after(stopped, 3, SIGUSR1, "second-"), 75) << read_text(stopped + "/second-stdout.txt");
+  ASSERT_EQ(stop_after(stopped, 4, SIGUSR1, "second-"), 75) << read_text(stopped + "/second-stdout.txt");
   EXPECT_NE(read_text(stopped + "/second-stderr.txt").find("| stopped by SIGUSR1 at t = "), std::string::npos);
   ASSERT_EQ(finish_tavo(start_tavo(stopped)), 0) << read_text(stopped + "/stdout.txt");
   EXPECT_EQ(without_progress(read_text(stopped + "/stderr.txt")), "") << "no fallback note";

@@ -173,6 +173,7 @@ struct invariant_case {
   const char *name;
   double chat_value, taui_value, diff_value, vorfree_value;
   int ihype;
+  double cfl_value = 0.0;  // adaptive steps: the coupling and dissipation implicit (the step stays dt)
 };
 
 // After every step: zero-mean pe; cold ions give pi = pe and gni = ni exactly;
@@ -180,7 +181,9 @@ struct invariant_case {
 TEST(TimeStep, InvariantsHoldAfterEveryStep) {
   const invariant_case cases[] = {{"warm ions, spectral dissipation", 1.0, 1.0, 1e-3, 0, 2},
                                   {"cold ions, no dissipation, no row averages", -1.0, 0.0, 0.0, 0, -5},
-                                  {"cold ions, damped Laplacian, edge damping", 0.5, 0.0, -1e-3, 2, -1}};
+                                  {"cold ions, damped Laplacian, edge damping", 0.5, 0.0, -1e-3, 2, -1},
+                                  {"adaptive, warm ions, spectral dissipation, edge damping", 1.0, 1.0, 1e-3, 2, 2, 0.5},
+                                  {"adaptive, cold ions, no dissipation", -1.0, 0.0, 0.0, 0, -5, 0.5}};
   for (const invariant_case &c : cases) {
     SCOPED_TRACE(c.name);
     values19 v = test_values();
@@ -189,7 +192,7 @@ TEST(TimeStep, InvariantsHoldAfterEveryStep) {
     v[v_diff] = c.diff_value;
     v[v_vorfree] = c.vorfree_value;
     v[v_ihype] = c.ihype;
-    start_step(v);
+    start_step(v, c.cfl_value);
     compute_xmask();
     smooth_random(ne, 41, 0.3, 0.0);
     smooth_random(ni, 42, 0.3, 0.0);
