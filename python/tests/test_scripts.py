@@ -27,7 +27,7 @@ def test_a_script_started_by_another_interpreter_moves_to_one_with_the_modules(b
     env.pop("TAVO_PYTHON", None)
     done = subprocess.run([bare_python, ANALYSE, "--help"], capture_output=True, text=True, env=env, timeout=120)
     assert done.returncode == 0, done.stderr
-    assert "scripts/analyse" in done.stdout
+    assert done.stdout.startswith("usage: analyse ")
 
 
 def test_tavo_python_without_the_modules_says_what_is_missing(bare_python):
