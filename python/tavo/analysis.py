@@ -1,32 +1,15 @@
-"""Time averages with honest error bars, the saturation decision and the time-averaged spectra of
-a run: tavo.analyse(run) and the command tavo-analyse (scripts/analyse in the checkout).
+"""Time averages with honest error bars, the saturation verdict and the time-averaged spectra of a
+run: tavo.analyse(run) and the command tavo-analyse (scripts/analyse in the checkout).
 
     summary = tavo.analyse("runs/mycase")              # automatic window
     summary = tavo.analyse("runs/mycase", tmin=200)    # a window given by hand
     summary["verdict"], summary["quantities"]["flux"]  # {'mean': ..., 'error': ..., ...}
 
-Everything comes through tavo.open_run, so the run's files are checked first (tavo.runs says how).
-
-Series. Gamma_n (fne.dat), Gamma_c = C <(phi - n)^2> (the parallel coupling's rate with its sign
-turned, eng-transfer.dat), enn, E_K, E = E_K + enn and E_Z/E_K (eng.dat). E_Z/E_K is undefined
-while there is no E x B flow: the program writes E_K and E_Z at their floor 1e-12 then and their
-ratio as 1, which is not averaged. Records of a blow-up are never averaged (tavo.saturation).
-
-Window. [tmin, tmax] when given (the summary says so); otherwise from the end of the initial
-transient, found by the marginal standard error rule on E and on the flux (the later start), to
-the last good output. Either window is tested as tavo.saturation describes; the mean and error
-are given either way, for what they are.
-
-Enstrophy and spectra (from the frames of tavo.nc inside the window): the potential enstrophy
-U = 1/2 <(n_e - nabla^2 phi)^2> of every frame, averaged like the series (over frames); the time
-averages of |n_k|^2, |phi_k|^2 and k^2 |phi_k|^2 with f_k = FFT(f)/(nx ny), summed over shells of
-|k| of width min(2 pi/Lx, 2 pi/Ly). By Parseval's identity the sum over all k of |f_k|^2 is the grid
-average of f^2; the summary holds both.
-
-The verdict: one sentence, printed on standard output and kept in the summary: saturated or not,
-why, and what to do. A run too short for its transient is told the time to run to; a run that
-stopped is told to continue; a crashed run gets the program's own cause and no advice to continue
-(continued, it blows up again).
+The method (the quantities, the window, the tests, the errors, the verdict, the spectra) is
+described in docs/analysis.md; the statistics are tavo.saturation's. Everything comes through
+tavo.open_run, so the run's files are checked first, and the run's state (tavo.status) shapes the
+verdict's advice: a run too short is told the time to run to, a stopped one to continue, a crashed
+one the program's cause and nothing about continuing (continued, it blows up again).
 """
 import argparse
 import json

@@ -41,6 +41,7 @@ import json
 import os
 import re
 import sys
+import warnings
 
 import numpy as np
 
@@ -177,24 +178,32 @@ def read_table(path, notes=None):
         if text[cut:].strip():
             note(notes, f'the last line of "{name}" has no line end (cut short by a kill?): it is left out')
         text = text[:cut]
-    lines = [(number, line.split()) for number, line in enumerate(text.split("\n"), 1) if line.strip()]
-    if not lines:
+    # The numbers parsed in C; when they do not fill a table of the first line's width, the lines are
+    # gone through one by one for the message.
+    first = re.search(r"(?m)^[ \t]*\S.*$", text)
+    if first is None:
         return np.zeros((0, 0))
-    width = len(lines[0][1])
+    width = len(first.group().split())
+    rows = sum(1 for _ in re.finditer(r"(?m)^[ \t]*\S", text))
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        try:
+            values = np.fromstring(text, sep=" ")
+        except (DeprecationWarning, ValueError):
+            values = None
+    if values is not None and len(values) == rows * width:
+        return values.reshape(rows, width)
+    lines = [(number, line.split()) for number, line in enumerate(text.split("\n"), 1) if line.strip()]
     for number, words in lines:
         if len(words) != width:
             raise RunError(f'| "{name}" line {number} holds {len(words)} numbers, line {lines[0][0]} {width}: '
                            "not a table")
-    try:
-        return np.array([w for _, words in lines for w in words], dtype=float).reshape(len(lines), width)
-    except ValueError:
-        for number, words in lines:
-            for word in words:
-                try:
-                    float(word)
-                except ValueError:
-                    raise RunError(f'| "{name}" line {number} holds "{word[:40]}", which is not a number')
-        raise
+        for word in words:
+            try:
+                float(word)
+            except ValueError:
+                raise RunError(f'| "{name}" line {number} holds "{word[:40]}", which is not a number')
+    return np.array([w for _, words in lines for w in words], dtype=float).reshape(len(lines), width)
 
 
 def _dataset(data, coords, attrs=None):
@@ -514,15 +523,19 @@ def open_run(path):
             x, y = np.arange(parameters["nx"]) / hy, np.arange(parameters["ny"]) / hy
         parts = []
     parts.append(series if series is not None else _dataset({}, {"series_time": np.zeros(0)}))
-    for entries, coordinate in ((GAMMA, None), (PROFILES, x), (SPECTRA[:8], None), (SPECTRA[8:], None),
-                                (TRACES[:3], None), (TRACES[3:], None)):
-        found = _columns(run, entries, tables, notes, coordinate)
-        if found is not None:
-            if entries is SPECTRA[8:] and parameters.get("nx") and parameters.get("ny"):
-                # The file steps k_x by 2 pi/ly; the true step is 2 pi/(nx/hy).
-                found = found.assign_coords(kx=found["kx"] * (parameters["ny"] / parameters["nx"]))
-                found["kx"].attrs.update(long_name="radial wavenumber k_x", units="1/rho_s")
-            parts.append(found)
+    tables_1d = GAMMA + PROFILES + SPECTRA + TRACES
+    for dim in dict.fromkeys(AXES[entry[0]][0] for entry in tables_1d):
+        if dim == "series_time":
+            continue
+        entries = [entry for entry in tables_1d if AXES[entry[0]][0] == dim]
+        found = _columns(run, entries, tables, notes, x if dim == "x" else None)
+        if found is None:
+            continue
+        if dim == "kx" and parameters.get("nx") and parameters.get("ny"):
+            # The file steps k_x by 2 pi/ly; the true step is 2 pi/(nx/hy).
+            found = found.assign_coords(kx=found["kx"] * (parameters["ny"] / parameters["nx"]))
+            found["kx"].attrs.update(long_name="radial wavenumber k_x", units="1/rho_s")
+        parts.append(found)
     for found in (_snapshots(run, x, y, hy, tables, notes), _zonal_flow(run, x, tables, notes)):
         if found is not None:
             parts.append(found)

@@ -1,36 +1,21 @@
 """Saturation decided, not assumed: the end of the initial transient, the tests a window must pass,
 means with errors from the integrated autocorrelation time, and the error of an ensemble mean.
+Pure functions on numpy arrays; tavo.analysis and `scripts/scan collect` use them. The method, with
+the measurements behind its thresholds, is described in docs/analysis.md; here, what the code
+needs beyond it:
 
-Pure functions on numpy arrays; scripts/analyse and `scripts/scan collect` use them.
-
-Errors. The standard error of a window mean is sqrt(2 tau_int var / n), with the integrated
-autocorrelation time tau_int = 1/2 + sum_{s=1..M} rho(s) in Sokal's self-consistent window (the
-smallest M >= 5 tau_int(M)); tau_int carries the error tau_int sqrt(2 (2M + 1) / n).
-
-Runaway records. A record that is not finite in any series, or whose energy E = E_K + enn grew
-from the record before by more than exp(RUNAWAY_RATE (t_i - t_{i-1})) with RUNAWAY_RATE = 5 (the
-program's runaway stop: margin 5 on the drive's rate g = sqrt((1 + taui)/delta), the fastest
-linear growth of E, here with g = 1: stricter than the program for warm ions, still far above any
-physical growth), and every record after it, belong to a blow-up; no window may hold them.
-
-End of the transient. The marginal standard error rule (MSER) on each series: the start d that
-minimises sum((x - mean)^2)/(n - d)^2 of what remains, searched in the first half of the series
-(later starts let the rule chase the noise of a short tail). The growth and the overshoot of the
-start-up raise that sum, so the minimum lies after them.
-
-A window is saturated when, for each tested series (the total energy, the flux and, when the
-energy is positive, its logarithm, in which a growth that ends in a burst still shows as a drift):
-  0. it is not constant (all zero, or one value repeated: no fluctuation, nothing turbulent to
-     average; its error would be a meaningless 0);
-  1. its start is not pinned at the edge of the searched range (the last tenth of it): a start
-     there means the transient may not have ended inside the series;
-  2. the means of its two halves agree within Z = 3 of their combined errors (with 2 the tests
-     flag about one stationary series in seven: the errors of short halves are themselves uncertain);
-  3. the drift of a straight-line fit across the window is within Z of its error (the fit's
-     slope error with the sample count reduced by 2 tau_int, times the window's length);
-  4. it holds at least MIN_TAU_WINDOWS = 20 integrated autocorrelation times.
-The tests run in this order; the reason given is that of the earliest test that failed in any
-series.
+- errors: sqrt(2 tau_int var / n) with tau_int = 1/2 + sum_{s=1..M} rho(s) in Sokal's window (the
+  smallest M >= 5 tau_int(M)); tau_int carries the error tau_int sqrt(2 (2M + 1) / n);
+- runaway records: not finite in any series, or the energy grown from the record before by more
+  than exp(RUNAWAY_RATE dt) with RUNAWAY_RATE = 5 (the program's runaway bound with the drive's
+  rate g = 1: stricter than the program for warm ions, still far above any physical growth), and
+  every record after it;
+- the transient: MSER, the start d that minimises sum((x - mean)^2)/(n - d)^2 of what remains,
+  searched in the first half of the series (later starts let the rule chase the noise of a short
+  tail); a start in the last PINNED_SHARE of that range counts as pinned;
+- the tests in the order of TESTS, on the energy, the flux and, when the energy is positive, its
+  logarithm (in which a growth that ends in a burst still shows as a drift), with Z = 3 errors and
+  MIN_TAU_WINDOWS = 20; the reason given is that of the earliest test that failed in any series.
 """
 import numpy as np
 
