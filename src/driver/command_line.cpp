@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/version.hpp"
+#include "driver/driver.hpp"
 #include "setup/parameters.hpp"
 
 static const char usage[] =
