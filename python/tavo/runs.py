@@ -1,40 +1,22 @@
-"""A tavo run directory as one xarray Dataset, checked before it is trusted.
+"""A tavo run directory as one xarray Dataset, checked before it is trusted: open_run(path).
 
-open_run(path) gathers every output file of the run on named dimensions with units:
-
-    dimension     variables (the tables below)                         from
-    series_time   enn E_K E_Z E EZ_over_EK drive coupling dissipation   eng.dat, eng-transfer.dat,
-                  rate_sum flux                                         fne.dat (else tavo.nc)
-    gamma_time    drift_speed growth_rate                               gamma.dat
-    time, x, y    ne ni phi vorticity (the frames)                      tavo.nc
-    x, y          snapshot_ne snapshot_phi snapshot_vorticity           n2d.dat p2d.dat w2d.dat
-                  snapshot_nonadiabatic (the last output)               i2d.dat
-    x             profile_phi profile_ne profile_ni profile_vorticity   xprof.dat
-                  reynolds_stress
-    zonal_time, x zonal_flow                                            zfx.dat
-    ky, kx        spectrum_ky_potential ... spectrum_kx_potential and   pky_*.dat, pkx_p.dat
-                  their running means (..._mean)
-    trace_time    probe_ne probe_phi probe_window                       traces.dat
-    frequency     probe_spectrum_ne probe_spectrum_phi                  ptt_n.dat, ptt_p.dat
-
-x and y are positions (grid index/hy, in rho_s) on every variable that has them. The parameters of
-"tavo.inp" (else the history's attributes) become typed attributes by name; summary.json, when
-present, the attribute "summary"; the run's state (see tavo.status) the attribute "status". A file
-that is missing or empty leaves its variables out.
-
-What is checked, and what happens:
-  - a text file that holds bytes that are not text, or a word that is not a number, or rows of
-    different lengths: RunError with a "|" line naming the file and the line;
-  - a last line without its line end (a kill while it was written): left out, with a note;
-  - the times of eng.dat, eng-transfer.dat and fne.dat: each must increase, and the three must
-    agree record by record (RunError otherwise: a file written twice over, or with a line deleted,
-    pairs the wrong records); files that differ in length by more than the one record a kill
-    between their writes leaves are cut to the shortest, with a note;
-  - "tavo.nc": a file that cannot be opened is left out, with a note; frames beyond what the
-    file's size can hold (a copy cut short), frames whose times do not increase or are no output
-    time of the series, and a last frame whose fields disagree with the series (its enn and E_K)
-    or with each other (its vorticity is the spectral Laplacian of its phi) are trimmed, with a
-    note. The series of "tavo.nc" are used only when the text files are missing.
+What it holds (every output file on named dimensions with units) and what it checks is described
+for users in docs/analysis.md; the tables below (SERIES, GAMMA, PROFILES, SPECTRA, TRACES, AXES,
+SNAPSHOTS, ZONAL) are the one list of the files' columns. How the checks work:
+  - text files: decoded as ASCII (a byte that is no text refuses the file), parsed in C, and gone
+    through line by line only to name the fault; a last line without its line end (a kill while it
+    was written) is left out;
+  - the series: eng.dat, eng-transfer.dat and fne.dat are appended one after the other at every
+    output, so a kill leaves them at most one record apart; more is noted and cut to the shortest.
+    Their times must increase and agree record by record, else the records would pair wrongly;
+  - tavo.nc: the program flushes the header's frame count after each complete frame, so the frames
+    can only be damaged by a copy or a truncation of the file, which cuts its end. The file's size
+    bounds the frames it can hold (records of the time and four single-precision fields after the
+    fixed variables; the header is not counted, so a cut within the last few kilobytes passes);
+    netCDF reads frames beyond the end as zeros, whose times then do not increase; and the last
+    frame kept is checked against the series (its enn and E_K as the program computes them) and
+    against itself (its vorticity, the last variable of the record, is the spectral Laplacian of
+    its phi, row by row). The history's own series are used only when the text files are missing.
 Notes are "|" lines on standard error, also kept in the attribute "notes".
 """
 import json
@@ -161,7 +143,8 @@ def note(notes, text):
 def read_table(path, notes=None):
     """The numbers of a whitespace-separated text file as a 2-d array (rows, columns); empty lines
     are skipped, a last line without its line end is left out (with a note). Raises RunError when
-    the file is missing, is not text, holds a word that is no number or rows of unequal length."""
+    the file is missing, is not text, holds a word that is no number, or holds numbers that do not
+    make a table of its first line's width."""
     notes = [] if notes is None else notes
     name = os.path.basename(path)
     if not os.path.isfile(path):
