@@ -6,6 +6,7 @@
 # the threads report. A stop by a signal and its continuation are compared as well.
 #   bench/same_files.sh bd0ad8c          every case below
 #   SAME_CASES="blob kymode" bench/same_files.sh bd0ad8c
+#   bench/same_files.sh /tmp/mainbuild/build/tavo     a program built elsewhere
 # Exit status 0 when every file is the same. The earlier commit is built once into
 # build-bench/ab-<commit>/ (Release), as bench/ab_step.sh builds it; this build is build/tavo.
 set -euo pipefail
@@ -15,7 +16,7 @@ python=${TAVO_PYTHON:-$(command -v /usr/bin/python3 || command -v python3 || ech
 cases=${SAME_CASES:-"blob default kymode merger shearflow-laplacian hw-biharmonic-edge bath-edge stop"}
 . "$top/bench/stats.sh"
 new_exe="$top/build/tavo"
-old_exe=$(earlier_build "$top" "$base")
+if [ -x "$base" ] && [ -f "$base" ]; then old_exe=$(cd "$(dirname "$base")" && pwd)/$(basename "$base"); else old_exe=$(earlier_build "$top" "$base"); fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
