@@ -2,7 +2,7 @@
 # Resident memory per grid size: one short run (a bath, one step, one output, estimated plans,
 # 2 threads) on each n x n grid in a fresh temporary directory, with the peak resident set size
 # that /usr/bin/time reports and the peak per grid point. (What the program reckons it needs comes
-# from its own field table: grid_bytes in src/common/allocate_fields.cpp.)
+# from its own field table: grid_bytes in src/driver/budget.cpp.)
 #   bench/memory.sh                  sizes 64 256 512 1024 2048
 #   bench/memory.sh 64 4096          any sizes (4096 writes about 5 GB of output files)
 #   TAVO=/path/to/tavo bench/memory.sh   another build of the program, for a comparison

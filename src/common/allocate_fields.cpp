@@ -12,25 +12,15 @@
 //     of different fields falls into different sets even when nx is a power of two.
 // Separately allocated, page-aligned fields with power-of-two strides made the update sweep 1.5 to
 // 2.4 times slower through such conflicts. The profiles and spectrum means follow the fields in the
-// same block, each starting on a line of its own. A field holds the rows of this process (all of
-// them on process 0, its slab elsewhere: parallel/processes.hpp) and two halo rows on each side.
-#include <omp.h>
-#include <sys/resource.h>
-#include <sys/sysinfo.h>
-#include <unistd.h>
-
-#include <climits>
+// same block, each starting on a line of its own. A field holds the rows its caller names (a
+// process's rows: all of them on process 0, its slab elsewhere, parallel/processes.hpp) and two
+// halo rows on each side. The memory budget of the whole run, which adds what the other layers
+// reserve, is the driver's (driver/budget.cpp).
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "common/files.hpp"
 #include "common/state.hpp"
-#include "diagnostics/diagnostics.hpp"
-#include "driver/driver.hpp"
-#include "operators/operators.hpp"
-#include "parallel/processes.hpp"
 
 constexpr std::ptrdiff_t line_doubles = 8;  // one 64-byte cache line
 constexpr size_t line_bytes = 64;
@@ -62,75 +52,6 @@ static double profile_lines(int gridx, int gridy) {
   return 3 * vector_lines(gridx) + vector_lines(gridx / 2 + 1) + 4 * vector_lines(gridy / 2 + 1);
 }
 
-// What FFTW's planner may add of its own (buffers of some algorithms, twiddle tables): one complex
-// array of the grid. And the fixed buffers of the readers and writers (1 MB each, a few at once).
-constexpr double planner_share = sizeof(cplx);
-constexpr double small_buffers = 16.0 * 1048576.0;
-
-double grid_bytes(int gridx, int gridy) {
-  const double points = static_cast<double>(gridx) * static_cast<double>(gridy);
-  const int threads = omp_get_max_threads();
-  return static_cast<double>(field_block_bytes(gridx, gridy)) + transform_bytes(gridx, gridy, threads) +
-         history_frame_bytes(gridx, gridy) + spectral_solve_bytes(gridx, gridy) + points * (planner_share + 1.0) +
-         small_buffers;  // 1: the restart read's marks
-}
-
-// The address space this process may still map (ulimit -v less what it maps now); infinity
-// without a limit.
-static double address_room() {
-  struct rlimit limit;
-  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return INFINITY;
-  FILE *statm = fopen("/proc/self/statm", "r");
-  unsigned long long pages = 0;
-  const bool known = statm && fscanf(statm, "%llu", &pages) == 1;
-  if (statm) fclose(statm);
-  if (!known) return INFINITY;
-  return static_cast<double>(limit.rlim_cur) - static_cast<double>(pages) * static_cast<double>(sysconf(_SC_PAGESIZE));
-}
-
-const char *threads_problem(int threads) {
-  static char message[300];
-  // Each thread beyond the first maps a stack of the size RLIMIT_STACK gives (8 MiB without one),
-  // and a little more for its own data.
-  struct rlimit stack;
-  double stack_bytes = 8.0 * 1048576.0;
-  if (getrlimit(RLIMIT_STACK, &stack) == 0 && stack.rlim_cur != RLIM_INFINITY) stack_bytes = double(stack.rlim_cur);
-  const double needed = (threads - 1) * (stack_bytes + 1048576.0);
-  const double room = address_room();
-  if (threads <= 1 || needed <= room) return nullptr;
-  snprintf(message, sizeof message,
-           "| npar = %d (value 19): the stacks of the threads need %.0f bytes of address space, more than the %.0f "
-           "left under this process's limit (ulimit -v)", threads, needed, room > 0 ? room : 0.0);
-  return message;
-}
-
-const char *memory_problem(double mapped, double later) {
-  static char message[300];
-  // The thread team exists from here on: its stacks are mapped before the room is measured.
-#pragma omp parallel
-  { (void)0; }
-  const double own = mapped + later;
-  const double total = grid_bytes(nx, ny) + own;
-  const double left = total - mapped - (block ? static_cast<double>(field_block_bytes(nx, ny)) : 0.0);  // the fields are reserved already
-  const double room = address_room();
-  struct sysinfo machine;
-  const double memory = sysinfo(&machine) == 0
-                            ? (static_cast<double>(machine.totalram) + static_cast<double>(machine.totalswap)) *
-                                  static_cast<double>(machine.mem_unit)
-                            : 0.0;
-  if (memory > 0 && total > memory)
-    snprintf(message, sizeof message,
-             "| nx = %d, ny = %d (values 10, 11): the run needs %.0f bytes (%.0f of them for the probe traces), more "
-             "than this machine's %.0f bytes of memory and swap", nx, ny, total, own, memory);
-  else if (left > room)
-    snprintf(message, sizeof message,
-             "| nx = %d, ny = %d (values 10, 11): the run needs %.0f bytes more, more than the %.0f bytes of address "
-             "space left under this process's limit (ulimit -v)", nx, ny, left, room > 0 ? room : 0.0);
-  else
-    return nullptr;
-  return message;
-}
-
 // Bytes of the block for fields of `rows` rows on an gridx by gridy grid.
 static size_t block_bytes(int rows, int gridx, int gridy) {
   return (static_cast<size_t>(nfield_records) * static_cast<size_t>(field_lines(rows, gridy)) +
@@ -140,27 +61,6 @@ static size_t block_bytes(int rows, int gridx, int gridy) {
 
 size_t field_block_bytes(int gridx, int gridy) { return block_bytes(gridx, gridx, gridy); }
 
-const char *grid_problem(int gridx, int gridy) {
-  static char message[256];
-  const double points = static_cast<double>(gridx) * static_cast<double>(gridy);
-  const double needed = grid_bytes(gridx, gridy);
-  struct sysinfo machine;
-  const double memory = sysinfo(&machine) == 0
-                            ? (static_cast<double>(machine.totalram) + static_cast<double>(machine.totalswap)) *
-                                  static_cast<double>(machine.mem_unit)
-                            : 0.0;
-  if (points > INT_MAX)
-    snprintf(message, sizeof message, "| nx = %d, ny = %d (values 10, 11): the grid has %.0f points, more than the %d a run can count",
-             gridx, gridy, points, INT_MAX);
-  else if (memory > 0 && needed > memory)
-    snprintf(message, sizeof message,
-             "| nx = %d, ny = %d (values 10, 11): the grid needs %.0f bytes, more than this machine's %.0f bytes of memory and swap",
-             gridx, gridy, needed, memory);
-  else
-    return nullptr;
-  return message;
-}
-
 void free_fields() {
   free(block);
   block = nullptr;
@@ -169,20 +69,16 @@ void free_fields() {
   xmask = neprof = peprof = nullptr;
 }
 
-void allocate_fields() {
+bool fields_allocated() { return block != nullptr; }
+
+size_t allocate_fields(int first, int rows) {
   free_fields();
-  if (const char *problem = grid_problem(nx, ny)) fatal("%s", problem);
-  if (const char *problem = plan_slabs()) fatal("%s", problem);
-  // Process 0 holds the whole grid, another process its slab (parallel/processes.hpp); a field's
-  // view f[x] takes the grid's row numbers x, from the first halo row to the last.
-  const int first = held_first(), rows = held_rows();
+  // A field's view f[x] takes the grid's row numbers x, from the first halo row to the last.
   const std::ptrdiff_t stride = field_stride(ny);
   const size_t per_field = static_cast<size_t>(field_lines(rows, ny)) * line_doubles;
   const size_t bytes = block_bytes(rows, nx, ny);
   block = static_cast<double *>(aligned_alloc(line_bytes, bytes));
-  if (!block)
-    fatal("| nx = %d, ny = %d (values 10, 11): cannot allocate the %zu bytes of the grid's fields (the run needs %.0f in all)",
-          nx, ny, bytes, grid_bytes(nx, ny));
+  if (!block) return bytes;
   memset(block, 0, bytes);
   double *next = block;
   for (int k = 0; k < nfield_records; k++) {
@@ -202,4 +98,5 @@ void allocate_fields() {
   pkyavgn = take(ny / 2 + 1);
   pkyavgw = take(ny / 2 + 1);
   pkyavge = take(ny / 2 + 1);
+  return 0;
 }

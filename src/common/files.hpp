@@ -11,9 +11,16 @@
 #include <cstdio>
 #include <string>
 
-// Print a message line (the format gives the leading "|", the helper adds the line end), remove
-// the temporary files not yet renamed (open_temporary) and exit(1).
+// Format a message line (the format gives the leading "|"), remove the temporary files not yet
+// renamed (open_temporary) and end the run with status 1 through the stop hook.
 [[noreturn]] void fatal(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// How a fatal stop reports its line (without line end) and ends the run with status 1. The
+// process layer installs its own at start-up (start_processes: the line once, every process of the
+// job ended); until then, and should a hook return, the line goes to standard output with its line
+// end and the process exits with status 1.
+typedef void (*stop_hook)(const char *line);
+void install_stop_hook(stop_hook hook);
 
 // Stop with a "|" line: `bytes` bytes for `what` could not be reserved.
 [[noreturn]] void out_of_memory(double bytes, const char *what);

@@ -109,7 +109,7 @@ extern double *peprof;  // y-average of pe for each row x (diagnostics)
 extern array2d lap_pe;  // Laplacian of pe in Fourier space, the vorticity of all outputs
 
 // ---- the table of the fields: every field above, once, in the storage block's order ----
-// state: what a step leaves for the next one and for the output (the contract of driver.hpp);
+// state: what a step leaves for the next one and for the output (the contract of scheme/scheme.hpp);
 // work: terms a step or an output forms for itself; table: the Fourier-space coefficients.
 enum field_role { role_state, role_work, role_table };
 struct field_record {
@@ -125,38 +125,17 @@ extern const int nfield_records;
 // an odd number of them and at least three, so never a power of two (see allocate_fields.cpp).
 std::ptrdiff_t field_stride(int columns);
 
-// Bytes the run reserves on an nx by ny grid, from the sizes its allocations use: every field of the
-// field table and every profile, the step's transforms (transform_bytes), the buffers of the
-// spectral solve (spectral_solve_bytes), the frame buffer of the field history, an allowance for
-// FFTW's planner (one complex array) and the fixed buffers of the readers and writers (a double,
-// so that it cannot overflow for any grid).
-double grid_bytes(int gridx, int gridy);
-
 // Bytes of the one block allocate_fields makes for an nx by ny grid: every field of the field table
-// and every profile, as laid out (for a grid that passed grid_problem).
+// and every profile, as laid out, for the whole grid (process 0's rows).
 size_t field_block_bytes(int gridx, int gridy);
 
-// The "|" line refusing an nx by ny grid (without line end) when its memory cannot be had on this
-// machine (more than its physical memory and swap) or it has more points than an int counts;
-// nullptr when the grid may be tried. The text stays valid until the next call.
-const char *grid_problem(int gridx, int gridy);
+// Allocate every field and profile above for the grid rows [first, first + rows) of the current
+// nx, ny (a process's rows: parallel/processes.hpp), zero, releasing those of an earlier grid.
+// Returns 0, or the bytes of the block when they cannot be had (nothing is then allocated).
+size_t allocate_fields(int first, int rows);
 
-// Why the run cannot hold what it will reserve (grid_bytes of its grid, the `mapped` bytes of the
-// probe stores it has reserved and the `later` bytes of their analysis), as a "|" line without
-// line end, or nullptr: more than this machine's memory and swap, or more than the address space
-// left under the process's limit (ulimit -v). Called once the fields and the stores are reserved,
-// before the run touches its first file.
-const char *memory_problem(double mapped, double later);
-
-// Why `threads` threads cannot start (their stacks need more address space than is left under
-// the process's limit, ulimit -v), as a "|" line without line end, or nullptr.
-const char *threads_problem(int threads);
-
-// Lay out the processes' slabs of the current nx, ny (plan_slabs) and allocate every field and
-// profile above for the rows this process holds, zero, releasing those of an earlier grid; stops
-// with a "|" line naming the grid and the bytes when the memory cannot be had, or the layout when
-// the processes cannot share the grid.
-void allocate_fields();
+// Whether allocate_fields has made the fields (and free_fields not yet released them).
+bool fields_allocated();
 
 // Release what allocate_fields made (the views become empty).
 void free_fields();

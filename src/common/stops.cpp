@@ -1,5 +1,9 @@
 // Fatal stops and the temporary files they remove.
 //
+// A fatal stop ends the whole run, which only the process layer above knows how to do (one line
+// for the job, every process ended): it installs that as the stop hook when it starts. This floor
+// calls up through the hook and includes nothing above it.
+//
 // A temporary file (the new version of a file rewritten at every call) is listed from its open to
 // its rename; a fatal stop removes the listed ones, so a disk that fills up does not keep the space
 // of a half-written copy that the user needs to recover. A second stop signal removes them too, from
@@ -18,7 +22,6 @@
 #include <string>
 
 #include "common/files.hpp"
-#include "parallel/processes.hpp"
 
 // The temporary files written but not yet renamed ("" a free slot).
 constexpr size_t temporary_room = 256;
@@ -39,6 +42,8 @@ static void remove_temporaries(bool clear) {
       }
 }
 
+static stop_hook installed_hook = nullptr;  // the process layer's (install_stop_hook)
+
 void fatal(const char *format, ...) {
   fflush(stdout);
   va_list args;
@@ -50,9 +55,15 @@ void fatal(const char *format, ...) {
   vsnprintf(&line[0], line.size() + 1, format, args);
   va_end(args);
   remove_temporaries(true);
-  report_stop(line.c_str());
-  stop_all_processes(1);
+  if (installed_hook) installed_hook(line.c_str());
+  fputs(line.c_str(), stdout);
+  fputc('\n', stdout);
+  fflush(stdout);
+  fflush(stderr);
+  exit(1);
 }
+
+void install_stop_hook(stop_hook hook) { installed_hook = hook; }
 
 void remove_temporaries_at_once() { remove_temporaries(false); }
 

@@ -25,7 +25,7 @@
 #include "diagnostics/writers.hpp"
 #include "operators/operators.hpp"
 #include "parallel/processes.hpp"
-#include "setup/setup.hpp"
+#include "scheme/scheme.hpp"
 
 // The eight sums of one call.
 enum { s_n, s_k, s_z, s_w, s_f, s_g, s_c, s_d, nsums };

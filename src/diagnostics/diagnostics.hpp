@@ -33,34 +33,6 @@ output_fields state_output_fields();
 // the scalars it wrote (also at t = 0, when the series get no line).
 output_scalars diagnose(double t, double t0, int iout, int itmax, const output_fields &f);
 
-// The field history "tavo.nc" (history.cpp). Open it for a run that starts at t0 and makes
-// `outputs` diagnostics calls after the one at t0: a fresh run (incon other than 2) starts a new
-// file, a continued run keeps the frames and series entries before t0 of a file of its grid. Does
-// nothing when nframe is 0.
-void history_start(double t0, int outputs);
-
-// Reopen the field history of the run that a resumed run goes on with (its checkpoint at time t),
-// keeping its frames and series entries up to t; the run makes `outputs` outputs in all. When the
-// file is missing or does not fit, it is kept under another name (a "|" line on standard error)
-// and a new history starts as history_start(t, outputs) starts it.
-void history_resume(double t, int outputs);
-
-// Why the field history of a run of `outputs` diagnostics calls after its first cannot be written
-// (a "|" line without line end), nullptr when it can: "tavo.nc" or its temporary name is there but
-// is no regular file, or the series or a frame would exceed the sizes of the file's format. Touches
-// no file: the run asks before its first file.
-const char *history_problem(int outputs);
-
-// Bytes of the frame buffer the field history reserves on a gridx by gridy grid.
-double history_frame_bytes(int gridx, int gridy);
-
-// Record output number `output` (0 the call at t0) at time t: its series entry (output > 0) and,
-// every nframe outputs, a frame of ne, ni, pe and lap_pe; then flush the file.
-void history_output(double t, int output, const output_scalars &s, const output_fields &f);
-
-// Close the field history.
-void history_end();
-
 // The time series a run appends to, one record (or block of records) per output.
 constexpr int nappended = 5;
 extern const char *const appended_series[nappended];

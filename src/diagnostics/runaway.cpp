@@ -35,7 +35,7 @@
 #include <cstdlib>
 
 #include "parallel/processes.hpp"
-#include "setup/setup.hpp"
+#include "scheme/scheme.hpp"
 
 const double runaway_margin = 5.0;
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/version.hpp"
+#include "driver/driver.hpp"
 #include "setup/parameters.hpp"
 
 #ifndef TAVO_README

@@ -1,125 +1,59 @@
-// The time step, its transforms and the fields derived from the state for the output.
-//
-// State contract. After the set-up and after every step:
-//   - ne, ni are the densities (the newest level), ne1, ne2, ni1, ni2 the two older levels,
-//     fne1 and fni1 the right-hand sides of the last step, fne2, fni2 the ones before;
-//   - pe and pi are the potential and the gyro-averaged potential of the densities (after the
-//     set-up: what the initial state or the restart read made them);
-//   - with a spectral dissipation (ihype > 0), dis_e and dis_i are its terms of ne and ni, which the
-//     next step applies; a set-up that writes the densities calls derive_dissipation() before the
-//     first step (the step leaves them so for its new densities);
-//   - with the edge damping (vorfree = 2), gni is the damped gyro-average of the undamped new ion
-//     density (it cannot be formed from the damped ni afterwards, so the step stores it).
-// gni (without the edge damping), ww, hyve and hyvi are read only by the output; the step neither
-// reads nor writes them, and derive_output_fields() makes them. (vis_e and vis_i are the
-// biharmonic branch's first Laplacians of the densities a step starts from, its own work.)
+// The driver: the run's start-up (set_up_run.cpp), its memory budget (budget.cpp), the --check of
+// a parameter file (check_run.cpp) and the progress line (progress.cpp); main.cpp reads as the
+// steps of the run, command_line.hpp and stop.hpp hold the command line and the stop on a signal.
 #pragma once
 
-#include <string>
+#include <cstddef>
 
-#include "common/state.hpp"
+// ---- The memory budget (budget.cpp) ----
 
+// Bytes the run reserves on an nx by ny grid, from the sizes its allocations use: every field of the
+// field table and every profile (field_block_bytes), the step's transforms (transform_bytes), the
+// buffers of the spectral solve (spectral_solve_bytes), the frame buffer of the field history
+// (history_frame_bytes), an allowance for FFTW's planner (one complex array) and the fixed buffers
+// of the readers and writers (a double, so that it cannot overflow for any grid).
+double grid_bytes(int gridx, int gridy);
 
-// Stage accumulators of the timing report, in the report's order.
-enum { t_ini, t_upd, t_poi1, t_poi2, t_pol, t_bnd, t_out, t_mem, nstages };
-extern double stage_time[nstages];
+// The "|" line refusing an nx by ny grid (without line end) when its memory cannot be had on this
+// machine (more than its physical memory and swap) or it has more points than an int counts;
+// nullptr when the grid may be tried. The text stays valid until the next call. The value checks
+// of the parameter file take it as their grid check.
+const char *grid_problem(int gridx, int gridy);
 
-// ---- Transforms of the step (transforms.cpp) ----
-// Real-to-complex (r2c) and complex-to-real (c2r) two-dimensional transforms of size nx by ny,
-// unnormalised, on FFTW's MPI interface over the processes' slabs (parallel/processes.hpp). A real
-// slot holds this process's slab rows, row x at (x - slab_first) real_row() (padded as FFTW's MPI
-// r2c asks); a half spectrum slot holds its part of the half spectrum (ky >= 0) in the layout
-// spectrum_rows() by spectrum_columns() of parallel/processes.hpp. Each buffer holds two fields (slots 0 and 1) at real_slot or
-// spectrum_slot elements from each other; every slot has the alignment of the first, so the plans
-// run on any slot of a buffer of their kind.
-extern double *real_in;    // r2c input (the new densities), c2r output of the dissipation
-extern cplx *spec_in;      // r2c output (spectra of the densities), c2r input of the dissipation
-extern cplx *spec_out;     // c2r input of the potentials and of the gyro-averaged ion density
-extern double *real_out;   // c2r output of the potentials; r2c input of the damped vorticity
-extern size_t real_slot, spectrum_slot;
-// The forward transform of real_in's slot into spec_in's; of any real slot into any spectrum slot;
-// the backward transform of a spectrum slot into a real slot; both slots of real_in forward, and
-// both slots of a spectrum buffer backward into both slots of a real buffer.
-void forward(int slot);
-void forward_from(double *real, cplx *spectrum);
-void backward(cplx *spectrum, double *real);
-void forward_pair();
-void backward_pair(cplx *spectrum, double *real);
-// Symmetric parts (c(k) + c(-k))/2 of cpoti, cvort and chyv on the half spectrum. For odd sizes
-// the full tables differ between k and -k (index i >= nxh stands for i - nx); the real part of a
-// complex filter applies the symmetric part, so the real transforms multiply by it. gamma_half is
-// cpoti_half without the normalisation 1/(nx ny), for a product that follows another table's
-// within one pair of transforms.
-extern double *cpoti_half, *cvort_half, *chyv_half, *gamma_half;
+// Why the run cannot hold what it will reserve (grid_bytes of its grid, the `mapped` bytes of the
+// probe stores it has reserved and the `later` bytes of their analysis), as a "|" line without
+// line end, or nullptr: more than this machine's memory and swap, or more than the address space
+// left under the process's limit (ulimit -v). Called once the fields and the stores are reserved,
+// before the run touches its first file.
+const char *memory_problem(double mapped, double later);
 
-// Doubles from one row of a real slot to the next.
-inline int real_row() { return 2 * (ny / 2 + 1); }
+// Why `threads` threads cannot start (their stacks need more address space than is left under
+// the process's limit, ulimit -v), as a "|" line without line end, or nullptr.
+const char *threads_problem(int threads);
 
-// Bytes that make_transforms reserves for a grid of gridx by gridy points and `threads` threads
-// (the buffers, the half tables and the row store of the sweep); the memory check of the run counts
-// them from here.
-double transform_bytes(int gridx, int gridy, int threads);
-// Bytes of the sweep's row store for rows of gridy points and `threads` threads.
-double sweep_rows_bytes(int gridy, int threads);
+// Lay out the processes' slabs of the current nx, ny (plan_slabs) and allocate every field and
+// profile for the rows this process holds (allocate_fields); stops with a "|" line naming the grid
+// and the bytes when the memory cannot be had, or the layout when the processes cannot share the
+// grid.
+void allocate_grid();
 
-// Create the buffers, the four plans (measured when b_plan) for npar threads and the half tables
-// from the full ones (build_tables comes first), the spectral solve's buffers and plans and the
-// update sweep's row buffers. Measured plans start from the stored wisdom, which is stored again
-// after the planning (wisdom.cpp).
-void make_transforms();
+// ---- The start-up (set_up_run.cpp) ----
 
-// Release what make_transforms made.
-void free_transforms();
+// Steps 1 to 12 of the run's start: the banner, the parameters and run constants (initpar, with
+// the grid's memory checked among the values), the slabs and fields of the grid, the threads (a
+// thread count beyond what is available or what the address space holds stops here) and their
+// report, the running spectrum means cleared and the coefficient tables built. Touches no file
+// but reads "tavo.inp".
+void set_up_run();
 
-// ---- FFTW wisdom kept between runs (wisdom.cpp) ----
-// The file of stored wisdom for the current grid and npar threads: $XDG_CACHE_HOME/tavo/ (else
-// ~/.cache/tavo/) "wisdom-<nx>x<ny>-<npar>t"; "" when there is none to use (TAVO_WISDOM=0, or no
-// cache directory can be named).
-std::string wisdom_path();
+// ---- tavo --check (check_run.cpp) ----
 
-// Import the stored wisdom when its key (FFTW version, grid, thread count, planner flags) is this
-// run's; a damaged or foreign file is passed over with a "|" note on standard error.
-void load_wisdom();
+// Read "tavo.inp" in the working directory, refuse it as a run would (a "|" line, status 1), else
+// print every value by name with its unit and meaning, the stability advice of the step, the
+// memory the run needs and an estimate of its cost. Touches no file. Returns the exit status.
+int check_parameter_file();
 
-// Store FFTW's wisdom (under a temporary name, renamed when complete) unless the file already
-// holds it; a failure is noted on standard error and the run goes on.
-void store_wisdom();
-
-// ---- The step (timestep.cpp, field_solves.cpp) ----
-
-// Per-thread row buffers of the update sweep, for up to `threads` threads (made and released with
-// the transforms).
-void make_sweep_rows(int threads);
-void free_sweep_rows();
-
-// xmask[x] = 1 - exp(-0.25 (nx1-x)^2) - exp(-0.25 x^2).
-void compute_xmask();
-
-// to[x][y] = from[x][y] for x = 0 .. lastx, y = 0 .. lasty.
-void f_copy2darray(array2d from, array2d to, int lastx, int lasty);
-
-// One whole time step; adds its stage times to stage_time. Leaves the state of the contract above.
-void timestep();
-
-// dis_e, dis_i = the spectral dissipation of ne, ni (ihype > 0; nothing otherwise).
-void derive_dissipation();
-
-// The fields that only the output reads, from the state the last step left: gni = Gamma ni (a copy
-// for cold ions; with the edge damping the step's own gni is kept), ww = -(zze ne + zzi gni), and
-// hyve, hyvi the dissipation of the last step, D(ne1) and D(ni1) (with vis_e, vis_i for ihype 0;
-// left alone for ihype < -1). Called after the steps of an interval, before the diagnostics.
-void derive_output_fields();
-
-// The field passes between the transforms of a step (field_solves.cpp).
-// Edge damping: gyro-average of the new ni, damping of ne, ni and gni, and the
-// damped vorticity's spectrum in spec_out slot 1 (and the damped densities' in spec_in).
-void damped_vorticity();
-// The spectra of pe and pi into spec_out, from the spectra of ne and ni in spec_in (slots 0, 1)
-// or, when `damped`, from the damped vorticity's spectrum in spec_out slot 1; with a spectral
-// dissipation also its spectra, in place of the densities' in spec_in.
-void potential_spectra(bool damped);
-// The backward transforms and the stores of pe, pi (and dis_e, dis_i).
-void store_potentials();
+// ---- The progress line (progress.cpp) ----
 
 // The progress line of a run on standard error: the wall time since the stepping began (elapsed
 // seconds, for steps of total steps), steps per second and the estimated time to the end.

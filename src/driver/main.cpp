@@ -16,10 +16,10 @@
 #include "driver/command_line.hpp"
 #include "driver/driver.hpp"
 #include "driver/stop.hpp"
-#include "initial/checkpoint.hpp"
 #include "initial/initial.hpp"
+#include "io/io.hpp"
 #include "parallel/processes.hpp"
-#include "setup/setup.hpp"
+#include "scheme/scheme.hpp"
 
 // A zero-filled probe store of nprobes * maxtrace doubles (none when there are no samples). The
 // size is checked against the machine's memory first: an allocator may hand out more than exists
@@ -54,7 +54,7 @@ int main(int argc, char **argv) {
 
   //--- Step 2. Parameters, run constants, threads, coefficient tables: every refusal of the
   // parameters comes here, before any file is touched.
-  initpar();
+  set_up_run();
   report_slabs();
   catch_stop_signals();
 
@@ -93,7 +93,7 @@ int main(int argc, char **argv) {
   // that limit dt, checked on standard error. Then the field history (built under a temporary
   // name: a failure there leaves every earlier file as it was) and the time series: a fresh run
   // sets the earlier run's checkpoints aside and empties the series, a continued run drops what a
-  // killed run appended after its start. A run that resumes an unfinished one (checkpoint.hpp)
+  // killed run appended after its start. A run that resumes an unfinished one (io/io.hpp)
   // starts at that run's step, with its t0, its terms and its field history in place.
   // Process 0 does all of this on the whole grid; the others then take their rows of the state.
   const int intervals = itmax / itstp;

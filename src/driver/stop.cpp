@@ -18,7 +18,7 @@
 
 #include "common/files.hpp"
 #include "diagnostics/diagnostics.hpp"
-#include "initial/checkpoint.hpp"
+#include "io/io.hpp"
 #include "parallel/processes.hpp"
 
 static volatile sig_atomic_t requested = 0;

@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "common/state.hpp"
-#include "initial/checkpoint.hpp"
 #include "initial/initial.hpp"
+#include "io/io.hpp"
 #include "operators/operators.hpp"
 
 constexpr double twopi = 6.283185307179586;

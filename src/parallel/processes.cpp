@@ -47,7 +47,14 @@ static void finish_mpi() {
   if (!finalized) MPI_Finalize();
 }
 
+// The stop hook of a fatal stop (common/files.hpp): the line once, every process of the job ended.
+static void stop_job(const char *line) {
+  report_stop(line);
+  stop_all_processes(1);
+}
+
 void start_processes(int &argc, char **&argv) {
+  install_stop_hook(stop_job);
   if (const int ith = fftw_init_threads(); ith == 0) {
     char line[80];
     snprintf(line, sizeof line, "| ith=%d : thread init failed... exiting", ith);

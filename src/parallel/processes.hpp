@@ -4,7 +4,7 @@
 // rows (x) are split into slabs as FFTW's MPI transforms lay them out, and every process steps its
 // own slab with npar threads. With several processes the half spectrum of the step's transforms is
 // held transposed: each process holds a block of ky rows with all nx kx values, so that the
-// products of the field solves need no communication (see driver/transforms.cpp).
+// products of the field solves need no communication (see scheme/transforms.cpp).
 //
 // Process 0 holds every field for the whole grid; the other processes hold their slab. Process 0
 // alone touches files: it reads the start state or the restart file, writes every output and
@@ -46,7 +46,8 @@ int held_rows();
 // Start FFTW's threads and, for a program started by mpirun or srun (a launcher's environment),
 // MPI and FFTW's MPI interface (one thread of each process calls MPI). A program started alone is
 // the job of one process: it needs nothing of MPI and does not start it. Processes other than 0
-// write nothing on their standard output and error, except their own stop's line.
+// write nothing on their standard output and error, except their own stop's line. Installs the
+// stop hook through which a fatal stop (common/files.hpp) ends the job.
 void start_processes(int &argc, char **&argv);
 
 // Whether MPI runs (the program was started by mpirun or srun, for any number of processes).

@@ -1,10 +1,8 @@
 // initpar: the start banner, the nineteen run parameters of "tavo.inp" and the optional values
-// 20 .. 22, the run constants derived from them, the fields of the grid, the thread set-up and the
-// coefficient tables. Every check that can refuse the parameters runs here, before the run touches
-// any file; the driver empties or trims the time series once the rest of the start-up has passed
-// its checks.
-#include <omp.h>
-
+// 20 .. 22 and the run constants derived from them. Every check that can refuse the values runs
+// here, before the run touches any file (the grid's memory through the check the driver hands
+// in); the driver then makes the fields, the threads and the tables, and empties or trims the
+// time series once the rest of the start-up has passed its checks.
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -13,7 +11,6 @@
 
 #include "common/files.hpp"
 #include "common/state.hpp"
-#include "parallel/processes.hpp"
 #include "setup/setup.hpp"
 
 // Truncation toward zero to a 32-bit int, saturating instead of overflowing; NaN gives 0.
@@ -79,7 +76,7 @@ void set_optional_constants(const double *opt) {
   iseed = to_int(at("iseed"));
 }
 
-void read_parameter_file(double *values, std::string &text) {
+void read_parameter_file(double *values, std::string &text, grid_check grid) {
   // The nineteen values of the parameter file, read whole in one pass (so a FIFO or a device
   // behaves), and the optional values 20 .. 22 with their defaults when the file stops before them.
   if (const char *message = read_small_file("tavo.inp", "the parameter file", parameter_file_limit, text))
@@ -89,18 +86,18 @@ void read_parameter_file(double *values, std::string &text) {
   if (const char *message = reading_problem(reading)) fatal("%s", message);
   // A label naming another value (two lines swapped) gets a warning before the values are checked.
   check_labels(text);
-  check_values(values);
+  check_values(values, grid);
   if (const char *warning = extra_values_warning(reading, nknown)) fprintf(stderr, "%s\n", warning);
 }
 
-void initpar() {
+void initpar(grid_check grid) {
   // Step 1: banner.
   printf("_________________________________________\n| TAVO start...\n");
 
   // Steps 2-3: the values of the parameter file, refused before anything else happens.
   std::string text;
   double values[nknown] = {};
-  read_parameter_file(values, text);
+  read_parameter_file(values, text, grid);
 
   // Steps 4-5: parameters and derived constants (the species constants are compile-time).
   set_run_constants(values);
@@ -109,33 +106,4 @@ void initpar() {
     fprintf(stderr, "| itmax = %d is below itstp = %d: no step will run; the run writes the initial diagnostics and "
             "a restart file at its start time\n", itmax, itstp);
   for (int k = 0; k < nknown; k++) values_read[k] = values[k];
-
-  // Step 5a: the slabs of the processes and the fields of this grid (a layout that cannot work
-  // and a grid the memory cannot hold stop here, before any file is touched).
-  allocate_fields();
-
-  // Steps 6-7: threads of the shared-memory runtime (FFTW's started with the processes).
-  int maxthreads = omp_get_max_threads();
-  if (npar > maxthreads) fatal("| npar = %d > %d max. available threads ... exiting", npar, maxthreads);
-  omp_set_num_threads(npar);
-  if (const char *problem = threads_problem(npar)) fatal("%s", problem);
-
-  // Step 8: thread report.
-  printf("| parallel threads ");
-  int team = 0;
-#pragma omp parallel
-  {
-#pragma omp single nowait
-    team = omp_get_num_threads();
-#pragma omp critical(thread_report)
-    printf("%d/", omp_get_thread_num());
-  }
-  printf(" of %d active.\n", team);
-
-  // Step 11: running spectrum means start from zero in every run.
-  for (int k = 1; k <= nxh && nx > 1; k++) pkxavg[k] = 0;
-  for (int k = 1; k <= nyh && ny > 1; k++) pkyavg[k] = pkyavgn[k] = pkyavgw[k] = pkyavge[k] = 0;
-
-  // Step 12: coefficient tables.
-  build_tables();
 }

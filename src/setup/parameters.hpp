@@ -111,9 +111,3 @@ std::string parameter_listing();
 
 // The table for scripts (--parameters=json): a JSON array of one object per value.
 std::string parameter_json();
-
-// tavo --check: read "tavo.inp" in the working directory, refuse it as a run would (a "|" line,
-// status 1), else print every value by name with its unit and meaning, the stability advice of
-// the step, the memory the run needs and an estimate of its cost. Touches no file. Returns the
-// exit status.
-int check_parameter_file();

@@ -116,14 +116,13 @@ const char *extra_values_warning(const value_reading &reading, int known) {
   return message;
 }
 
-// The first of the nineteen values outside its range in the table, or a grid beyond this
-// machine's memory (checked once nx and ny are in range).
-const char *values_problem(const double *v) {
+// The first of the nineteen values outside its range in the table, or a grid that `grid` refuses
+// (checked once nx and ny are in range).
+const char *values_problem(const double *v, grid_check grid) {
   for (int k = 0; k < nvalues; k++) {
     if (const char *message = value_refusal(k, v[k])) return message;
     if (k == value_index("ny"))
-      if (const char *grid = grid_problem(static_cast<int>(v[value_index("nx")]), static_cast<int>(v[k])))
-        return grid;
+      if (const char *refusal = grid(static_cast<int>(v[value_index("nx")]), static_cast<int>(v[k]))) return refusal;
   }
   return nullptr;
 }
@@ -134,7 +133,7 @@ const char *optional_problem(const double *opt) {
   return nullptr;
 }
 
-void check_values(const double *v) {
-  if (const char *message = values_problem(v)) fatal("%s", message);
+void check_values(const double *v, grid_check grid) {
+  if (const char *message = values_problem(v, grid)) fatal("%s", message);
   if (const char *message = optional_problem(v + nvalues)) fatal("%s", message);
 }

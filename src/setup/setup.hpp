@@ -1,5 +1,5 @@
-// Run set-up: the parameter file, the run constants derived from it, the Fourier-space
-// coefficient tables and the rates that limit the time step.
+// Run set-up: the parameter file, the run constants derived from it and the Fourier-space
+// coefficient tables.
 #pragma once
 
 #include <cstdio>
@@ -41,14 +41,20 @@ const char *extra_values_warning(const value_reading &reading, int known);
 extern double values_read[nknown];
 
 
+// The "|" line (without line end) refusing an nx by ny grid, or nullptr: the memory check of the
+// run (the driver's grid_problem, which counts what every layer above reserves), handed to the
+// value checks so that the grid is refused in its place among the values.
+typedef const char *(*grid_check)(int gridx, int gridy);
+
 // Stop with a "|" message when a value cannot make a run: outside its range in the parameter
-// table, or a grid beyond what this machine's memory holds (see grid_problem). values holds
-// nknown entries. Nothing has been written before.
-void check_values(const double *values);
+// table, or a grid that `grid` refuses. values holds nknown entries. Nothing has been written
+// before.
+void check_values(const double *values, grid_check grid);
 
 // The "|" message line (without line end) of the first of the nineteen values that the table's
-// ranges or the grid's memory refuse, or nullptr; the text stays valid until the next call.
-const char *values_problem(const double *values);
+// ranges refuse, or of the grid that `grid` refuses once nx and ny are in range; nullptr when
+// there is none. The text stays valid until the next call.
+const char *values_problem(const double *values, grid_check grid);
 
 // The "|" message line of the first optional value (values 20 .. 22, given as optional[0 .. 2])
 // that cannot make a run, or nullptr; the text stays valid until the next call.
@@ -56,8 +62,9 @@ const char *optional_problem(const double *optional);
 
 // Read "tavo.inp" of the working directory into values (nknown entries, the optional ones with
 // their defaults when left out) and its text; stop with a "|" message when it cannot be read or
-// its values cannot make a run. Prints the label warnings and the extra-values warning.
-void read_parameter_file(double *values, std::string &text);
+// its values cannot make a run (the grid checked by `grid`). Prints the label warnings and the
+// extra-values warning.
+void read_parameter_file(double *values, std::string &text, grid_check grid);
 
 // Set every parameter and derived run constant from the nineteen values as read; the optional
 // settings nframe, nckpt and iseed get their defaults.
@@ -68,11 +75,10 @@ void set_run_constants(const double *values);
 void set_optional_constants(const double *optional);
 
 // Print the banner, read "tavo.inp" (at most parameter_file_limit bytes), stop on values that
-// cannot make a run, warn about extra values and a run too short for one output interval, set the
-// run constants, allocate the fields for the grid (a grid the memory cannot hold stops here), set
-// the threads, clear the running spectrum means and build the coefficient tables. Touches no file
-// but reads "tavo.inp".
-void initpar();
+// cannot make a run (the grid checked by `grid`), warn about extra values and a run too short for
+// one output interval, set the run constants and keep the values as read in values_read. Touches
+// no file but reads "tavo.inp".
+void initpar(grid_check grid);
 
 // I0(b) exp(-b), approximated to 1 % for b >= 0; gamma0(0) = 1.
 double gamma0(double b);
@@ -86,40 +92,6 @@ struct table_values {
   double cvfis, cpoti, cvort, clap, chyv;
 };
 table_values table_point(int i, int j);
-
-// Limits of dt times a rate for the time step: the coupling (negative real axis), the dissipation
-// (taken at level 0 only, negative real axis) and the E x B advection (imaginary axis).
-extern const double coupling_limit, dissipation_limit, advection_limit;
-
-// Rate of the parallel coupling, C (1 + 1/P(k)), at the smallest coupled wavenumber (into k; 0
-// when no mode is coupled). Needs the coefficient tables.
-double coupling_rate(double *k);
-
-// Rate of the dissipation at the grid's largest wavenumber |k| (into k), |diff| |D(k)|; 0 when
-// ihype chooses none. Needs the coefficient tables.
-double dissipation_rate(double *k);
-
-// Rate of the E x B drift of the potential phi, max |grad phi| hy / delta (0 when the brackets
-// are switched off).
-double exb_rate(array2d phi);
-
-// The largest dt for which the time step is stable on a mode with coupling rate `coupling`
-// (negative real), drift rate `advection` (imaginary) and dissipation rate `dissipation` (taken at
-// level 0): the roots of the step's characteristic polynomial stay within the unit circle. 0 for
-// a negative or non-finite rate, infinity when all three are zero.
-double combined_limit(double coupling, double advection, double dissipation);
-
-// The warning lines (each ending with a line end; "" when none) for every term whose dt times its
-// rate exceeds its limit, with exb the E x B rate; each names the term, dt times its rate and the
-// dt (or diff) that would be stable.
-std::string stability_warnings(double exb);
-
-// Print the warnings for the potential phi on standard error.
-void check_stability(array2d phi);
-
-// The line (with its line end) naming the likely cause of a crash stop with density energy enn,
-// from the rates at the last good output at time t_good with E x B rate exb.
-std::string crash_cause(double enn, double exb, double t_good);
 
 // Warning lines (each with its line end; "" when none) for every value of the parameter file
 // text whose label is the name of another known value, naming both.

@@ -16,7 +16,7 @@
 
 #include "common/state.hpp"
 #include "diagnostics/diagnostics.hpp"
-#include "driver/driver.hpp"
+#include "scheme/scheme.hpp"
 #include "support/dirs.hpp"
 #include "support/run_setup.hpp"
 

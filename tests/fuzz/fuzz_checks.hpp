@@ -29,7 +29,9 @@
 #include "common/state.hpp"
 #include "driver/driver.hpp"
 #include "initial/initial.hpp"
+#include "io/io.hpp"
 #include "operators/operators.hpp"
+#include "scheme/scheme.hpp"
 #include "setup/setup.hpp"
 
 namespace fuzz_checks {
@@ -152,7 +154,7 @@ inline std::string check_parameters(const uint8_t *data, size_t size) {
 
   // A file that stops before the optional values gets their defaults, as in initpar.
   for (int k = std::max(reading.count, nvalues); k < nknown; k++) values[k] = parameter_table[k].fallback;
-  const char *message = values_problem(values);
+  const char *message = values_problem(values, grid_problem);
   if (!message) message = optional_problem(values + nvalues);
   if (message) {
     const std::string fault = message_fault(message, " = ");
@@ -175,7 +177,7 @@ inline std::string check_parameters(const uint8_t *data, size_t size) {
   // The tables of the accepted values, over the used extent; and the radial damping profile. A grid
   // of millions of points is sound but too slow to build for every input.
   if (static_cast<double>(nx) * ny > 1 << 20) return "";
-  allocate_fields();
+  allocate_grid();
   build_tables();
   compute_xmask();
   return "";
@@ -196,7 +198,7 @@ inline void use_restart_grid() {
   double v[nvalues] = {1.0, 1.0, 1.0, 0.0, 2.0, 1.0, 0.1, 0.0, 6.0, restart_nx, restart_ny,
                        0.01, 1.0, 1.0, 0.0, 0.0, -5.0, 0.0, 1.0};
   set_run_constants(v);
-  allocate_fields();
+  allocate_grid();
   omp_set_num_threads(npar);
   build_tables();
   make_transforms();

@@ -9,8 +9,8 @@
 #include <cmath>
 #include <vector>
 
-#include "driver/driver.hpp"
 #include "parallel/processes.hpp"
+#include "scheme/scheme.hpp"
 #include "support/run_setup.hpp"
 
 namespace {

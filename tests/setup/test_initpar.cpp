@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "common/state.hpp"
+#include "driver/driver.hpp"
 #include "setup/setup.hpp"
 #include "support/dirs.hpp"
 #include "support/run_setup.hpp"
@@ -180,7 +181,7 @@ TEST(Initpar, ReadsEveryMarkerFormAndTouchesNoFile) {
   for (const char *name : series_files) write_text(dir + "/" + name, "earlier run\n");
 
   ASSERT_EQ(chdir(dir.c_str()), 0);
-  initpar();
+  set_up_run();
   ASSERT_EQ(chdir(old_dir), 0);
 
   EXPECT_EQ(chat, 0.5);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/driver.hpp"
 #include "setup/setup.hpp"
 #include "support/dirs.hpp"
 #include "support/run_setup.hpp"
@@ -25,7 +26,7 @@ std::vector<double> sound_values_with(const char *name, double value) {
 
 // The refusal of a full set of values, as initpar checks them ("" when accepted).
 std::string refusal_of(const std::vector<double> &v) {
-  const char *message = values_problem(v.data());
+  const char *message = values_problem(v.data(), grid_problem);
   if (!message) message = optional_problem(v.data() + nvalues);
   return message ? message : "";
 }

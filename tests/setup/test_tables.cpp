@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/state.hpp"
+#include "driver/driver.hpp"
 #include "setup/setup.hpp"
 #include "support/fields.hpp"
 #include "support/run_setup.hpp"
@@ -20,7 +21,7 @@ array2d saved[5];  // the five tables of an earlier build
 // Build the tables from v on zeroed arrays, as at program start.
 void build(const values19 &v) {
   set_run_constants(v.data());
-  allocate_fields();
+  allocate_grid();
   allocate_test_fields();
   build_tables();
 }

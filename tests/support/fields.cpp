@@ -13,6 +13,7 @@
 
 #include "driver/driver.hpp"
 #include "initial/initial.hpp"
+#include "scheme/scheme.hpp"
 #include "setup/setup.hpp"
 #include "support/reference_step.hpp"
 
@@ -108,7 +109,7 @@ void set_grid(int gridx, int gridy, double length) {
   v[v_ny] = gridy;
   v[v_ly] = length;
   set_run_constants(v.data());
-  allocate_fields();
+  allocate_grid();
   allocate_test_fields();
   omp_set_num_threads(npar);
 }

@@ -1,8 +1,8 @@
 // The reference step: see reference_step.hpp.
 #include "support/reference_step.hpp"
 
-#include "driver/driver.hpp"
 #include "operators/operators.hpp"
+#include "scheme/scheme.hpp"
 #include "support/fields.hpp"
 #include "support/poisson.hpp"
 

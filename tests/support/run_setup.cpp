@@ -12,8 +12,9 @@
 #include <sstream>
 
 #include "driver/driver.hpp"
-#include "support/fields.hpp"
+#include "scheme/scheme.hpp"
 #include "setup/setup.hpp"
+#include "support/fields.hpp"
 
 // Every run of the program that a test starts (directly or through a script) stores its FFTW
 // wisdom in the build tree, never in the user's cache directory.
@@ -50,7 +51,7 @@ void setup_run(const values19 &v) {
   set_run_constants(v.data());
   // Fresh zero fields, so tables start from zero as in a fresh process (chyv is not written for
   // every ihype).
-  allocate_fields();
+  allocate_grid();
   allocate_test_fields();
   omp_set_num_threads(npar);
   build_tables();

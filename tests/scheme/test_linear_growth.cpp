@@ -18,7 +18,7 @@
 #include <cstring>
 #include <random>
 
-#include "driver/driver.hpp"
+#include "scheme/scheme.hpp"
 #include "setup/setup.hpp"
 #include "support/fields.hpp"
 #include "support/run_setup.hpp"

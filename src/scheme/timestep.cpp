@@ -42,9 +42,9 @@
 #include <cstring>
 
 #include "common/files.hpp"
-#include "driver/driver.hpp"
 #include "operators/operators.hpp"
 #include "parallel/processes.hpp"
+#include "scheme/scheme.hpp"
 
 double stage_time[nstages];
 

@@ -16,6 +16,7 @@
 
 #include "common/state.hpp"
 #include "initial/initial.hpp"
+#include "io/io.hpp"
 #include "operators/operators.hpp"
 #include "support/dirs.hpp"
 #include "support/fields.hpp"

@@ -23,10 +23,9 @@
 
 #include "common/files.hpp"
 #include "common/numfmt.hpp"
-#include "common/writer.hpp"
 #include "common/state.hpp"
-#include "initial/checkpoint.hpp"
-#include "initial/initial.hpp"
+#include "common/writer.hpp"
+#include "io/io.hpp"
 
 static const char *const restart_name = "restart.dat";
 static const char *const restart_temp = "restart.dat.tmp";

@@ -16,7 +16,7 @@
 #include <random>
 #include <vector>
 
-#include "driver/driver.hpp"
+#include "scheme/scheme.hpp"
 #include "support/fields.hpp"
 #include "support/reference_step.hpp"
 #include "support/run_setup.hpp"

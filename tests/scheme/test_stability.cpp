@@ -10,7 +10,9 @@
 #include <string>
 
 #include "common/state.hpp"
+#include "driver/driver.hpp"
 #include "operators/operators.hpp"
+#include "scheme/scheme.hpp"
 #include "setup/setup.hpp"
 #include "support/fields.hpp"
 #include "support/run_setup.hpp"
@@ -23,7 +25,7 @@ array2d board, image, twice;  // the checkerboard mode and its Laplacians
 // Run constants, fields and coefficient tables of v, no transforms.
 void constants_of(const values19 &v) {
   set_run_constants(v.data());
-  allocate_fields();
+  allocate_grid();
   allocate_test_fields();
   build_tables();
 }

@@ -36,6 +36,7 @@
 
 #include "common/state.hpp"
 #include "operators/operators.hpp"
+#include "scheme/scheme.hpp"
 #include "setup/setup.hpp"
 
 const double coupling_limit = 40.0 / 42.0;

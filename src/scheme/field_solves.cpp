@@ -3,7 +3,7 @@
 // The model's field solves are gni = Gamma ni, the radial edge damping with xmask (vorfree = 2),
 // the vorticity ww = -(zze ne + zzi gni) and the potentials pe = -P^-1 ww, pi = Gamma pe; with a
 // spectral dissipation the next step needs D(ne), D(ni) of the new densities too. Gamma, -P^-1 and
-// D are the tables cpoti, cvort and chyv (half tables: their symmetric parts, see driver.hpp), so
+// D are the tables cpoti, cvort and chyv (half tables: their symmetric parts, see scheme.hpp), so
 // without the edge damping everything follows from the spectra Ne, Ni of the two new densities:
 //   W = -(zze Ne + zzi G Ni),  Pe = cvort W,  Pi = G Pe,  De = chyv Ne,  Di = chyv Ni
 // with G = nx ny cpoti (gamma_half): within one pair of transforms only one table carries the
@@ -16,9 +16,9 @@
 // Since cvort vanishes at k = 0, the potential has zero mean.
 #include <cmath>
 
-#include "driver/driver.hpp"
 #include "operators/operators.hpp"
 #include "parallel/processes.hpp"
+#include "scheme/scheme.hpp"
 
 void compute_xmask() {
   for (int x = 0; x <= nx1; x++) {

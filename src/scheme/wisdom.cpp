@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "common/files.hpp"
-#include "driver/driver.hpp"
 #include "parallel/processes.hpp"
+#include "scheme/scheme.hpp"
 
 constexpr size_t wisdom_limit = size_t(16) << 20;  // bytes a wisdom file may hold
 

@@ -34,7 +34,7 @@
 // under "tavo.nc.old" (or .old2, ...) with a "|" line on standard error and a new history starts.
 // The copy costs one read and write of the old file per continuation.
 //
-// A run that resumes an unfinished one (a stop by a signal; see initial/checkpoint.cpp) is the
+// A run that resumes an unfinished one (a stop by a signal; see checkpoint.cpp) is the
 // same run: history_resume opens its file for writing as it is, keeps the frames and entries up to
 // the checkpoint and writes the rest in their places, so the file ends as if the run had not
 // stopped.
@@ -54,6 +54,7 @@
 #include "common/version.hpp"
 #include "diagnostics/diagnostics.hpp"
 #include "diagnostics/writers.hpp"
+#include "io/io.hpp"
 #include "setup/setup.hpp"
 
 static const char *const history_name = "tavo.nc";

@@ -17,9 +17,9 @@
 #include <initializer_list>
 
 #include "common/files.hpp"
-#include "driver/driver.hpp"
 #include "operators/operators.hpp"
 #include "parallel/processes.hpp"
+#include "scheme/scheme.hpp"
 #include "setup/setup.hpp"
 
 double *real_in, *real_out;

@@ -25,7 +25,7 @@
 // a run stopped and continued any number of times writes the files of a run that never stopped
 // (with the same thread count: the sums of a step are taken in the order of the threads).
 // Otherwise the continuation is a new run of itmax steps from the checkpoint's state.
-#include "initial/checkpoint.hpp"
+#include "io/io.hpp"
 
 #include <netcdf.h>
 #include <unistd.h>
@@ -40,7 +40,6 @@
 #include "common/state.hpp"
 #include "common/version.hpp"
 #include "diagnostics/diagnostics.hpp"
-#include "initial/initial.hpp"
 
 const char *const checkpoint_name = "restart.nc";
 static const char *const checkpoint_temp = "restart.nc.tmp";

@@ -10,8 +10,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "driver/driver.hpp"
 #include "operators/operators.hpp"
+#include "scheme/scheme.hpp"
 #include "support/fields.hpp"
 #include "support/reference_step.hpp"
 #include "support/run_setup.hpp"

@@ -14,6 +14,8 @@
 #include "common/files.hpp"
 #include "common/state.hpp"
 #include "diagnostics/diagnostics.hpp"
+#include "driver/driver.hpp"
+#include "scheme/scheme.hpp"
 #include "setup/setup.hpp"
 
 // Wall time per grid point and step measured by the step benchmarks (bench/README.md, "Cost per
@@ -36,7 +38,7 @@ static std::string duration(double seconds) {
 int check_parameter_file() {
   std::string text;
   double values[nknown];
-  read_parameter_file(values, text);
+  read_parameter_file(values, text, grid_problem);
   set_run_constants(values);
   set_optional_constants(values + nvalues);
   const int maxthreads = omp_get_max_threads();
@@ -63,7 +65,7 @@ int check_parameter_file() {
   const double fields = grid_bytes(nx, ny);
   std::string advice;
   if (fields <= check_table_bytes) {
-    allocate_fields();
+    allocate_grid();
     build_tables();
     advice = stability_warnings(0.0);
   }

@@ -22,7 +22,7 @@
 
 #include "common/files.hpp"
 #include "common/state.hpp"
-#include "initial/initial.hpp"
+#include "io/io.hpp"
 #include "operators/operators.hpp"
 
 static const char *const restart_name = "restart.dat";

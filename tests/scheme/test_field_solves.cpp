@@ -7,8 +7,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "driver/driver.hpp"
 #include "operators/operators.hpp"
+#include "scheme/scheme.hpp"
 #include "setup/setup.hpp"
 #include "support/fields.hpp"
 #include "support/poisson.hpp"

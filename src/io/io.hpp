@@ -1,0 +1,93 @@
+// The files a run writes and reads besides its text output: the field history "tavo.nc"
+// (history.cpp), the restart file "restart.dat" (writerestart.cpp, readrestart.cpp) and the
+// checkpoint (checkpoint.cpp): "restart.dat" (seven digits, the file other programs read) and
+// beside it "restart.nc", the whole state in double precision from which a run continues exactly.
+#pragma once
+
+#include <cstdio>
+
+#include "diagnostics/diagnostics.hpp"
+
+// ---- The field history ----
+
+// The field history "tavo.nc". Open it for a run that starts at t0 and makes `outputs`
+// diagnostics calls after the one at t0: a fresh run (incon other than 2) starts a new
+// file, a continued run keeps the frames and series entries before t0 of a file of its grid. Does
+// nothing when nframe is 0.
+void history_start(double t0, int outputs);
+
+// Reopen the field history of the run that a resumed run goes on with (its checkpoint at time t),
+// keeping its frames and series entries up to t; the run makes `outputs` outputs in all. When the
+// file is missing or does not fit, it is kept under another name (a "|" line on standard error)
+// and a new history starts as history_start(t, outputs) starts it.
+void history_resume(double t, int outputs);
+
+// Why the field history of a run of `outputs` diagnostics calls after its first cannot be written
+// (a "|" line without line end), nullptr when it can: "tavo.nc" or its temporary name is there but
+// is no regular file, or the series or a frame would exceed the sizes of the file's format. Touches
+// no file: the run asks before its first file.
+const char *history_problem(int outputs);
+
+// Bytes of the frame buffer the field history reserves on a gridx by gridy grid.
+double history_frame_bytes(int gridx, int gridy);
+
+// Record output number `output` (0 the call at t0) at time t: its series entry (output > 0) and,
+// every nframe outputs, a frame of ne, ni, pe and lap_pe; then flush the file.
+void history_output(double t, int output, const output_scalars &s, const output_fields &f);
+
+// Close the field history.
+void history_end();
+
+// ---- The restart file ----
+
+// Write the complete multistep state to "restart.dat" (through a temporary file, renamed when
+// complete), with the simulation time in the header.
+void writerestart(double time);
+
+// A fresh run's start of a new series: move every checkpoint file of an earlier run ("restart.dat")
+// to a free name "<name>.old", ".old2", ... with a "|" line on standard error, so that no later
+// continuation starts from a state that does not belong to the new series. Stops with a "|" line
+// when a move fails.
+void set_aside_checkpoints();
+
+// Read "restart.dat" into the state; returns the stored time. Stops with a "|" message on a
+// file that is missing, truncated, malformed or written for another grid.
+double readrestart();
+
+// Parse an open restart file into eno and the stored arrays of the current grid (nx by ny): the
+// start time goes to time, the number of distinct points named to named_points. Returns nullptr
+// for a sound file, else the "|" message line (without line end) that readrestart stops with; the
+// text stays valid until the next call. Does not close the file, print or rebuild pi.
+const char *restart_problem(FILE *file, double *time, long *named_points);
+
+// ---- The checkpoint ----
+
+// The name of the full-precision checkpoint, "restart.nc".
+extern const char *const checkpoint_name;
+
+// Where a run starts its steps.
+struct run_origin {
+  bool resumed;  // true: the run goes on with the unfinished run that wrote "restart.nc"
+  double t0;     // start time of the run (of the first part, when resumed)
+  long step;     // steps done since t0
+  double incon;  // start mode of the run (of the first part, when resumed: its diagnostics follow it)
+};
+
+// Write the checkpoint of the state after `step` steps of the run that started at t0, at time t:
+// "restart.nc" (through "restart.nc.tmp") and "restart.dat"; the probe samples recorded so far
+// (trace_n, trace_p as record_probes fills them) go into "restart.nc" too.
+void write_checkpoint(double t, double t0, long step, const double *trace_n, const double *trace_p);
+
+// The state of a continuation (incon 2): from "restart.nc" when it holds this grid and the time of
+// "restart.dat", else from "restart.dat" with a "|" note on standard error. Returns the time of
+// the state; what the run does next comes from continuation_origin.
+double read_continuation();
+
+// The origin of a run whose initial state (or continuation state) lies at time t: a fresh run
+// and a continuation of a finished run start at step 0 from t; a continuation of an unfinished run
+// of the same dt, itstp, itmax and ntrace resumes it, at the step and with the start time that
+// "restart.nc" holds (its state, diagnostics sums and dissipation terms are then already in place).
+run_origin continuation_origin(double t);
+
+// Put the probe samples a resumed run recorded before it stopped back into the stores.
+void restore_traces(double *trace_n, double *trace_p);
