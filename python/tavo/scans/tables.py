@@ -283,9 +283,9 @@ def _explained(ds):
 def text_tables(ds, seeds, names):
     """OUT/collect.txt: every run, and the ensembles over the seeds, as a paper's table in text."""
     note, kinds = coupling_note(ds, names)
-    text = [f"# The scan {ds.attrs['scan']}: each quantity's mean over the run's saturated window, with the error",
-            "# of its last digits in parentheses: 0.914(17) is 0.914 ± 0.017 (the standard error from the integrated",
-            "# autocorrelation time, as the summaries give it)."]
+    text = [f"# The scan {os.path.basename(ds.attrs['scan'])}: each quantity's mean over the run's averaging window,",
+            "# with the error of its last digits in parentheses: 0.914(17) is 0.914 ± 0.017 (the standard error",
+            "# from the integrated autocorrelation time, as the summaries give it)."]
     if note:
         text.append(f"# {note}.")
     head, unit = _header(ds, ds, names, False, False, kinds)
@@ -316,7 +316,7 @@ def tex_tables(ds, seeds, names):
         lines += [" & ".join(row) + r" \\" for row in rows]
         return lines + [r"\hline", r"\end{tabular}", ""]
 
-    text = [f"% The scan {ds.attrs['scan']}: means over the saturated windows as value(error).",
+    text = [f"% The scan {os.path.basename(ds.attrs['scan'])}: means over the averaging windows as value(error).",
             f"% {note}." if note else "%"]
     head, unit = _header(ds, ds, names, False, True, kinds)
     text += tabular(head, unit, [_columns(ds, seeds, names, i, ds, True, kinds)
