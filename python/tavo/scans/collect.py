@@ -29,10 +29,8 @@ import os
 import numpy as np
 
 from ..parameters import ParameterError, parse_parameters, typed
+from ..runs import ANALYSED as REQUIRED  # the quantities every summary holds, in the order of the tables
 from .points import ScanError, failure, read_record
-
-# The quantities every summary holds, in the order of the tables (the analysis command's ANALYSED).
-REQUIRED = ("flux", "enn", "E_K", "E", "EZ_over_EK")
 
 
 def _number(x):
