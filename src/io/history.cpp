@@ -358,6 +358,14 @@ double history_frame_bytes(int gridx, int gridy) {
   return sizeof(float) * static_cast<double>(gridx) * static_cast<double>(gridy);
 }
 
+history_size history_file_size(int outputs) {
+  if (nframe <= 0) return {0.0, 0.0};
+  const double frames = static_cast<double>(outputs / nframe) + 1.0;
+  const double frame = nfields * history_frame_bytes(nx, ny) + sizeof(double);  // the fields and the time
+  const double entry = (nseries + 1) * sizeof(double);                          // the series and series_time
+  return {frames, frames * frame + (static_cast<double>(outputs) + 1.0) * entry};
+}
+
 void history_start(double t0, int outputs) {
   if (nframe <= 0) return;
   history.frame_buffer = reserved(static_cast<float *>(malloc(sizeof(float) * size_t(nx) * size_t(ny))),

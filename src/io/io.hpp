@@ -31,6 +31,14 @@ const char *history_problem(int outputs);
 // Bytes of the frame buffer the field history reserves on a gridx by gridy grid.
 double history_frame_bytes(int gridx, int gridy);
 
+// The size of the field history of a run of `outputs` outputs after its first: its frames (the
+// first output's and every nframe-th after it) and about its bytes (the frames and the series,
+// the header aside); none when nframe is 0.
+struct history_size {
+  double frames, bytes;
+};
+history_size history_file_size(int outputs);
+
 // Record output number `output` (0 the call at t0) at time t: its series entry (output > 0) and,
 // every nframe outputs, a frame of ne, ni, pe and lap_pe; then flush the file.
 void history_output(double t, int output, const output_scalars &s, const output_fields &f);
