@@ -2,8 +2,8 @@
 
 The scripts (scripts/analyse, plot, movie, scan, parameters, ...) start with whatever `python3` the
 PATH names (or whatever a user started them with) and call use_interpreter(modules) before
-importing anything else; the shell scripts run Python only through scripts/parameters, which does
-the same. It keeps or replaces the interpreter in this order: TAVO_PYTHON when set (and then only
+importing anything else; the shell scripts run Python only through scripts/parameters (and
+scripts/slurm-job through scripts/scan), which do the same. It keeps or replaces the interpreter in this order: TAVO_PYTHON when set (and then only
 that one), else Debian's system interpreter /usr/bin/python3, else `python3` on the PATH; the first
 that has every module is run (os.execv, with the same arguments). When none has them, the script
 stops with a "|" line naming each interpreter tried and what it lacks. The commands installed with

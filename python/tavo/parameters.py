@@ -5,8 +5,10 @@ next to this file: the output of `tavo --parameters=json`, copied by scripts/par
 checked against the program by the tests. The rules: a word holding '=' is a marker; the word after
 a marker is the next value (a value word holding '=' is a marker too); every other word is a
 comment. A value is a number in full, as C's strtod reads it. Whole values (kind "whole") are
-truncated toward zero for values 1 .. 19 and must be whole numbers for the optional ones; every
-value must be finite and inside its range. This module needs only the standard library.
+truncated toward zero for values 1 .. 19 and must be whole numbers for the optional ones, and so
+must a switch with a finite range (incon); every value must be finite and inside its range. A
+value labelled with the name of another value (the word before its marker) means the file is
+misread, and it is refused as the program refuses it. This module needs only the standard library.
 """
 import json
 import math
@@ -58,6 +60,9 @@ def value_spans(text):
     return [words[k + 1] for k in range(len(words) - 1) if "=" in text[words[k][0]:words[k][1]]]
 
 
+INT_TOP = 2147483647  # the bounds of a whole value whose range is "any": a 32-bit int
+
+
 def _refusal(p, v):
     """The program's message for value v of table entry p, or None when it is allowed."""
     name, place = p["name"], f"(value {p['number']})"
@@ -66,15 +71,67 @@ def _refusal(p, v):
     if not math.isfinite(v):
         return f"| {name} = {shown} {place} is not a finite number ({meaning})"
     x = math.trunc(v) if p["kind"] == "whole" else v
-    if p["kind"] == "whole" and p["optional"] and x != v:
+    whole_only = (p["kind"] == "whole" and p["optional"]) or (
+        p["kind"] == "switch" and p["low"] is not None and p["high"] is not None)
+    if whole_only and v != math.trunc(v):
         return f"| {name} = {shown} {place} is not a whole number ({meaning})"
     low = -math.inf if p["low"] is None else p["low"]
     high = math.inf if p["high"] is None else p["high"]
     high_open = p.get("high_open", False)
     if (x <= low if p["low_open"] else x < low) or (x >= high if high_open else x > high) or (p["nonzero"] and x == 0):
-        bound = f"below {_g(high)}" if high_open and x >= high else f"at most {high:.0f}" if x > high else p["range"]
+        if high_open and x >= high:
+            bound = f"below {_g(high)}"
+        elif x > high:
+            bound = f"at most {high:.0f}"
+        elif p["kind"] == "whole" and low == -INT_TOP:
+            bound = f"at least {low:.0f}"
+        else:
+            bound = p["range"]
         truncated = " after truncation toward zero" if p["kind"] == "whole" and not p["optional"] and x != v else ""
         return f"| {name} = {shown} {place} is outside its range: {name} must be {bound}{truncated} ({meaning})"
+    return None
+
+
+def label_problem(text):
+    """The program's "|" line refusing a file in which a value is labelled with the name of another
+    value (the word before its marker, or the part of a marker before its '='; case ignored): the
+    first such value and what moved it. None when every label fits its place or names nothing."""
+    words = [(m.group(), text.count("\n", 0, m.start()) + 1) for m in re.finditer(r"\S+", text)]
+    lower = [n.lower() for n in NAMES]
+    markers = []  # (label, shown, named place or -1, line)
+    for k, (word, line) in enumerate(words[:-1]):
+        if "=" not in word or len(markers) >= len(TABLE):
+            continue
+        eq = word.index("=")
+        label = word[:eq] if eq > 0 else (words[k - 1][0] if k > 0 else "")
+        shown = word if eq > 0 or k == 0 else f"{words[k - 1][0]} {word}"
+        markers.append((label, shown, lower.index(label.lower()) if label.lower() in lower else -1, line))
+    for v, (label, shown, j, line) in enumerate(markers):
+        if j < 0 or j == v:
+            continue
+        head = (f'| "tavo.inp" is misread: the value labelled "{label}" is read as value {v + 1} ({NAMES[v]}), '
+                f"not {j + 1} ({NAMES[j]})")
+        places = lambda n: f"{n} place" + ("s" if n > 1 else "")  # noqa: E731
+        if j < len(markers) and markers[j][2] == v:
+            why = (f', and the one labelled "{markers[j][0]}" on line {markers[j][3]} as value {j + 1} ({NAMES[j]}): '
+                   "the two are swapped (values are read by their place)")
+        elif j < v:
+            shifter = next((p for p in range(j, v) if markers[p][2] != p), None)
+            if shifter is None:
+                why = f": value {j + 1} came before it, on line {markers[j][3]} (a line written twice?)"
+            else:
+                why = (f', moved {places(v - j)} by the word "{markers[shifter][1]}" on line {markers[shifter][3]}, '
+                       "which holds '=' and so starts a value (a comment holding '='?)")
+        else:
+            before = v
+            while before > 0 and markers[before - 1][2] != before - 1:
+                before -= 1
+            if before > 0:
+                why = (f", moved {places(j - v)}: a word holding '=' is missing between the value labelled "
+                       f'"{markers[before - 1][0]}" on line {markers[before - 1][3]} and this one on line {line}')
+            else:
+                why = f", moved {places(j - v)}: a word holding '=' is missing before it (line {line})"
+        return head + why
     return None
 
 
@@ -115,6 +172,9 @@ def parse_parameters(text, check=True):
     values = values[:len(TABLE)]
     values += [p["default"] for p in TABLE[len(values):]]
     if check:
+        misread = label_problem(text)
+        if misread:
+            raise ParameterError(misread)
         for p, v in zip(TABLE, values):
             message = _refusal(p, v)
             if message:

@@ -71,7 +71,8 @@ def test_a_file_of_nineteen_values_gets_the_defaults():
 # reads and refuses exactly as a run does).
 @pytest.mark.parametrize("changes", [dict(dt=0), dict(dt=-0.01), dict(dt="nan"), dict(dt="inf"), dict(ly="inf"),
                                      dict(nx=0.5), dict(delta=0), dict(ipade=2), dict(itmax=3e9), dict(nframe=1.5),
-                                     dict(iseed=-1), dict(npar=0)])
+                                     dict(iseed=-1), dict(npar=0), dict(incon=7), dict(incon=1e19),
+                                     dict(incon=2.5), dict(ntrace=-1e19)])
 def test_refusals_are_the_programs(tavo_exe, tmp_path, changes):
     text = with_values(small_parameters(), changes)
     (tmp_path / "tavo.inp").write_text(text)
@@ -82,6 +83,26 @@ def test_refusals_are_the_programs(tavo_exe, tmp_path, changes):
         parse_parameters(text)
     assert str(refused.value) == line
     assert sorted(os.listdir(tmp_path)) == ["tavo.inp"]
+
+
+# A value labelled with the name of another: the file is misread, and both refuse it with the line
+# that names the first value read in another place and what moved it.
+@pytest.mark.parametrize("old, new", [("itmax   = 100", "itmax = 100   t = 400"), ("ntrace  = 0", "ntrace 0"),
+                                      ("nx      = 32", "NY = 32"), ("taui    = ", "chat = ")],
+                         ids=["a comment holding '='", "a line without '='", "swapped lines", "a line twice"])
+def test_misread_files_are_refused_as_the_program_refuses_them(tavo_exe, tmp_path, old, new):
+    text = small_parameters().replace(old, new, 1)
+    if new == "NY = 32":
+        text = text.replace("ny      = 32", "nx = 32", 1)
+    assert new in text
+    (tmp_path / "tavo.inp").write_text(text)
+    done = run_tavo(tavo_exe, tmp_path, "--check")
+    assert done.returncode == 1
+    line = [l for l in (done.stdout + done.stderr).splitlines() if l.startswith("| ")][-1]
+    assert line.startswith('| "tavo.inp" is misread: the value labelled ')
+    with pytest.raises(ParameterError) as refused:
+        parse_parameters(text)
+    assert str(refused.value) == line
 
 
 @pytest.mark.parametrize("old, new", [("dt      = 0.02", "dt=0.02"), ("dt      = 0.02", "dt = 0,02"),

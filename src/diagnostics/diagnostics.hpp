@@ -48,8 +48,9 @@ void empty_time_series();
 
 // The start of a continued run from the restart time t0: every appended series loses its records
 // later than t0 (the records a killed run appended after its restart file was written), and a
-// last line cut short.
-void drop_records_after(double t0);
+// last line cut short. `resumed`: the run goes on with the run that wrote the checkpoint (which
+// wrote the empty line of its first diagnostics call already), else it is a run of its own.
+void drop_records_after(double t0, bool resumed);
 // How far a record may lie from a restart time t0 and still count as t0: the rounding of the
 // restart header (rounding |t0|), at most half the output spacing itstp dt of this run.
 double series_tolerance(double t0, double rounding);

@@ -8,9 +8,11 @@
 // last line without line end, a record cut short), so each time appears once and the times
 // increase. A record is the line's first word read as a time; lines that begin with no number,
 // such as the empty line after each block of "zfx.dat", stay with the lines before them. Every run
-// starts "zfx.dat" with an empty line of its own (the call at t = 0), so of the empty lines right
-// before the cut only the first stays, the end of the last block kept: the file is then exactly
-// what the run that wrote the restart file left.
+// starts "zfx.dat" with an empty line of its own (the call at t = 0). A run of its own writes that
+// line again, so of the empty lines right before the cut only the first stays, the end of the last
+// block kept: the file is then exactly what the run that wrote the restart file left. A run that
+// resumes another writes no call at t = 0: every empty line before the cut stays, also the one of
+// the resumed run's own start when it was stopped before its first output.
 //
 // The times of the files and of the restart header are rounded: a record counts as later when its
 // time exceeds t0 by more than half a unit of its last printed decimal plus the rounding of the
@@ -61,9 +63,9 @@ static bool later_record(const char *line, double t0) {
   return time > t0 + resolution + series_tolerance(t0, 5e-7);
 }
 
-// Keep the lines of name before its first record later than t0; a missing file or one that is not
-// a regular file (a device, a pipe) is left alone.
-static void drop_records_of(const char *name, double t0) {
+// Keep the lines of name before its first record later than t0 (see the head for its empty lines);
+// a missing file or one that is not a regular file (a device, a pipe) is left alone.
+static void drop_records_of(const char *name, double t0, bool resumed) {
   FILE *file = fopen(name, "r");
   if (!file) {
     if (errno == ENOENT) return;
@@ -85,7 +87,7 @@ static void drop_records_of(const char *name, double t0) {
     if (length > 1) empty_from = -1;
     kept += length;
   }
-  if (empty_from >= 0 && kept > empty_from + 1) kept = empty_from + 1;
+  if (!resumed && empty_from >= 0 && kept > empty_from + 1) kept = empty_from + 1;
   const bool failed = ferror(file) != 0;
   free(line);
   fclose(file);
@@ -94,6 +96,6 @@ static void drop_records_of(const char *name, double t0) {
     fatal("| cannot drop the records after t = %g from \"%s\": %s", t0, name, strerror(errno));
 }
 
-void drop_records_after(double t0) {
-  for (const char *name : appended_series) drop_records_of(name, t0);
+void drop_records_after(double t0, bool resumed) {
+  for (const char *name : appended_series) drop_records_of(name, t0, resumed);
 }

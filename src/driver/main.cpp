@@ -112,7 +112,7 @@ int main(int argc, char **argv) {
       else history_start(origin.t0, intervals);
     }
     if (incon == 2) {
-      drop_records_after(t_state);
+      drop_records_after(t_state, origin.resumed);
     } else {
       set_aside_checkpoints();
       empty_time_series();

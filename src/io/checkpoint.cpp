@@ -15,14 +15,19 @@
 // another dt, until two steps of dt have made the history equal again (otherwise the history is
 // one of equal steps of dt and the file that of earlier versions).
 //
-// Writing: "restart.nc.tmp" in full, then "restart.dat" (through its own temporary file and
-// rename), then the rename of "restart.nc". A stop at any moment leaves the previous pair, or a
-// new "restart.dat" beside the previous "restart.nc"; the two then disagree on the time and the
-// continuation takes "restart.dat", whose contents are its own.
+// Writing: "restart.nc.tmp" in full, its rename onto "restart.nc", then "restart.dat" (through its
+// own temporary file and rename). "restart.nc" records the header of the "restart.dat" it replaces
+// (attribute previous_restart, "" when there was none). A kill at any moment therefore leaves the
+// previous pair, or the new "restart.nc" beside the "restart.dat" of the checkpoint before it (or
+// beside none, at a run's first checkpoint), or the new pair: the newest state is always in
+// "restart.nc", and the continuation takes it, so the run reaches its planned end exactly.
+// (Renamed the other way round, a kill between the renames left the new "restart.dat" beside the
+// old "restart.nc"; the continuation then took "restart.dat" and started a new run of itmax steps.)
 //
 // Reading (incon 2): "restart.nc" is taken when it is a checkpoint of this grid whose time, printed
-// as "restart.dat" prints it, is the header of "restart.dat"; otherwise "restart.dat" is read, with
-// a "|" note on standard error when a "restart.nc" was there. When the checkpoint's run had not
+// as "restart.dat" prints it, is the header of "restart.dat", or whose previous_restart is that
+// header (a stop between the two renames, said on standard error); otherwise "restart.dat" is
+// read, with a "|" note on standard error when a "restart.nc" was there. When the checkpoint's run had not
 // reached its last step and dt, itstp, itmax and ntrace are those of this run, the run resumes: it
 // goes on from that step of that run, with its start time, start mode (which the diagnostics
 // follow: the running means of the spectra, the phase speed of incon 5), diagnostics sums and
@@ -109,8 +114,19 @@ struct stored_step {
   double value;
 };
 
+// The first word of "restart.dat" (its time as printed), "" when it cannot be read.
+static std::string restart_header() {
+  FILE *file = fopen(restart_name, "r");
+  if (!file) return "";
+  char word[64] = "";
+  if (fscanf(file, "%63s", word) != 1) word[0] = '\0';
+  fclose(file);
+  return word;
+}
+
 void write_checkpoint(double t, double t0, long step, long tick, const double *trace_n, const double *trace_p) {
   const char *name = checkpoint_temp;
+  const std::string previous = restart_header();  // the "restart.dat" this checkpoint replaces
   list_temporary(name);
   int f = -1;
   check(nc_create(name, NC_CLOBBER | NC_64BIT_OFFSET, &f), "creating the file", name);
@@ -142,6 +158,8 @@ void write_checkpoint(double t, double t0, long step, long tick, const double *t
   const char *title = "tavo checkpoint: the whole state in double precision (continue with incon 2)";
   check(nc_put_att_text(f, NC_GLOBAL, "title", strlen(title), title), "writing the title", name);
   check(nc_put_att_text(f, NC_GLOBAL, "version", strlen(tavo_version), tavo_version), "writing the version", name);
+  check(nc_put_att_text(f, NC_GLOBAL, "previous_restart", previous.size(), previous.c_str()),
+        "writing the previous restart time", name);
   put_number(f, "time", t);
   put_number(f, "t0", t0);
   put_number(f, "step", double(step));
@@ -187,8 +205,8 @@ void write_checkpoint(double t, double t0, long step, long tick, const double *t
   }
   check(nc_close(f), "closing", name);
 
-  writerestart(t);
   rename_file(checkpoint_temp, checkpoint_name);
+  writerestart(t);
 }
 
 // ---- reading ----
@@ -203,15 +221,21 @@ static double number(int file, const char *attribute, bool *ok) {
   return value;
 }
 
-// The first word of "restart.dat" (its time as printed), "" when it cannot be read.
-static std::string restart_header() {
-  FILE *file = fopen(restart_name, "r");
-  if (!file) return "";
-  char word[64] = "";
-  if (fscanf(file, "%63s", word) != 1) word[0] = '\0';
-  fclose(file);
-  return word;
+
+// The text attribute name of the file f, "(none)" when it has none (no header reads so).
+static std::string text_attribute(int f, const char *name) {
+  nc_type type;
+  size_t length = 0;
+  if (nc_inq_att(f, NC_GLOBAL, name, &type, &length) != NC_NOERR || type != NC_CHAR || length > 64) return "(none)";
+  char text[65] = "";
+  if (nc_get_att_text(f, NC_GLOBAL, name, text) != NC_NOERR) return "(none)";
+  text[length] = '\0';
+  return text;
 }
+
+// Whether the checkpoint read is the newer half of a torn pair, and the note that says so.
+static bool torn;
+static char torn_note[300];
 
 // Read "restart.nc" into the state when it fits this run; nullptr then, else why not.
 static const char *load_checkpoint(int f, double *time) {
@@ -227,7 +251,15 @@ static const char *load_checkpoint(int f, double *time) {
   char printed[32];
   *put_e6(printed, *time) = '\0';
   const std::string header = restart_header();
-  if (header != printed) {
+  // A stop between the renames of a checkpoint leaves the new "restart.nc" beside the
+  // "restart.dat" it replaces: the state of "restart.nc" is the newer one.
+  torn = header != printed && text_attribute(f, "previous_restart") == header;
+  if (torn)
+    snprintf(torn_note, sizeof torn_note,
+             "| \"%s\" (t = %s) is the checkpoint after \"%s\" (t = %.31s), which a stop between their renames "
+             "left: continuing from \"%s\"\n",
+             checkpoint_name, printed, restart_name, header.empty() ? "none" : header.c_str(), checkpoint_name);
+  if (header != printed && !torn) {
     snprintf(reason, sizeof reason, "holds t = %s, \"%s\" t = %.31s", printed, restart_name,
              header.empty() ? "(none)" : header.c_str());
     return reason;
@@ -306,6 +338,7 @@ static const char *load_checkpoint(int f, double *time) {
 
 double read_continuation() {
   loaded = false;
+  torn = false;
   resumed = {false, 0.0, 0, incon, 0, 0.0};
   if (access(checkpoint_name, F_OK) != 0) return readrestart();
   int f = -1;
@@ -320,6 +353,7 @@ double read_continuation() {
             restart_name);
     return readrestart();
   }
+  if (torn) fputs(torn_note, stderr);
   printf("| continued data set... \n");
   fflush(stdout);
   loaded = true;

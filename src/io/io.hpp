@@ -52,10 +52,10 @@ void history_end();
 // complete), with the simulation time in the header.
 void writerestart(double time);
 
-// A fresh run's start of a new series: move every checkpoint file of an earlier run ("restart.dat")
-// to a free name "<name>.old", ".old2", ... with a "|" line on standard error, so that no later
-// continuation starts from a state that does not belong to the new series. Stops with a "|" line
-// when a move fails.
+// A fresh run's start of a new series: move every checkpoint file of an earlier run ("restart.dat",
+// "restart.nc") to "<name>.old", ".old2" or ".old3" (the files of the last three earlier runs are
+// kept, the oldest removed) with a "|" line on standard error, so that no later continuation starts
+// from a state that does not belong to the new series. Stops with a "|" line when a move fails.
 void set_aside_checkpoints();
 
 // Read "restart.dat" into the state; returns the stored time. Stops with a "|" message on a

@@ -12,9 +12,12 @@
 // starts a new one, so a checkpoint left by an earlier run would, if this run were killed before
 // its own first checkpoint, let the next continuation start from the earlier run's state and
 // append it to the new series. A fresh run therefore sets every checkpoint file it finds aside
-// (set_aside_checkpoints, before it empties the series): "restart.dat" becomes "restart.dat.old"
-// (or .old2, ...), and so does "restart.nc", with a "|" line on standard error. Nothing is deleted, and a continuation of
-// the fresh run finds either its own checkpoint or none (and then refuses to start).
+// (set_aside_checkpoints, before it empties the series): "restart.dat" becomes "restart.dat.old",
+// and so does "restart.nc", with a "|" line on standard error; a continuation of the fresh run
+// finds either its own checkpoint or none (and then refuses to start). The last kept_checkpoints
+// (3) runs' files are kept, by age: ".old" the oldest, ".old2", ".old3" the newest; when all
+// three are taken, ".old" goes, the others move down one, and the new files become ".old3". The
+// two files of a run take the same number (a slot is free when neither name has it).
 #include <unistd.h>
 
 #include <cerrno>
@@ -32,17 +35,50 @@ static const char *const restart_temp = "restart.dat.tmp";
 
 // Every checkpoint file of a run: what a fresh run sets aside.
 static const char *const checkpoint_files[] = {restart_name, checkpoint_name};
+// The set-aside checkpoints of this many earlier runs are kept.
+static const int kept_checkpoints = 3;
+
+// The name of the k-th set-aside slot of name: name.old, name.old2, name.old3.
+static std::string kept_name(const char *name, int k) {
+  return std::string(name) + ".old" + (k > 1 ? std::to_string(k) : "");
+}
+
+static void move_file(const std::string &from, const std::string &to) {
+  if (rename(from.c_str(), to.c_str()) != 0)
+    fatal("| cannot set the earlier run's \"%s\" aside as \"%s\": %s", from.c_str(), to.c_str(), strerror(errno));
+}
 
 void set_aside_checkpoints() {
+  bool found = false;
+  for (const char *name : checkpoint_files) found = found || access(name, F_OK) == 0;
+  if (!found) return;
+  // The first slot that neither file takes, else the oldest slot given up and the others moved down.
+  int slot = 1;
+  auto taken = [](int k) {
+    for (const char *name : checkpoint_files)
+      if (access(kept_name(name, k).c_str(), F_OK) == 0) return true;
+    return false;
+  };
+  while (slot <= kept_checkpoints && taken(slot)) slot++;
+  std::string removed;
+  if (slot > kept_checkpoints) {
+    slot = kept_checkpoints;
+    for (const char *name : checkpoint_files) {
+      const std::string oldest = kept_name(name, 1);
+      if (unlink(oldest.c_str()) == 0) removed += (removed.empty() ? "\"" : ", \"") + oldest + "\"";
+      for (int k = 2; k <= kept_checkpoints; k++)
+        if (access(kept_name(name, k).c_str(), F_OK) == 0) move_file(kept_name(name, k), kept_name(name, k - 1));
+    }
+  }
   for (const char *name : checkpoint_files) {
     if (access(name, F_OK) != 0) continue;
-    std::string kept = std::string(name) + ".old";
-    for (int k = 2; access(kept.c_str(), F_OK) == 0; k++) kept = std::string(name) + ".old" + std::to_string(k);
-    if (rename(name, kept.c_str()) != 0)
-      fatal("| cannot set the earlier run's \"%s\" aside as \"%s\": %s", name, kept.c_str(), strerror(errno));
+    move_file(name, kept_name(name, slot));
     fprintf(stderr, "| a fresh run starts a new series: the earlier run's \"%s\" is kept as \"%s\"\n", name,
-            kept.c_str());
+            kept_name(name, slot).c_str());
   }
+  if (!removed.empty())
+    fprintf(stderr, "| the checkpoints of the last %d runs are kept (.old the oldest, .old%d the newest): %s, the "
+            "oldest, removed\n", kept_checkpoints, kept_checkpoints, removed.c_str());
 }
 
 // Write the state at simulation time `time` to "restart.dat".

@@ -56,16 +56,19 @@ double coupling_rate(double *k) {
 }
 
 
-double dissipation_rate(double *k) {
+// |D(k)| of the dissipation operator at the grid's largest |k| (the rate without |diff|).
+static double dissipation_symbol(double *k) {
   // The largest |index| along each direction is n/2 for even and odd sizes alike.
   const double tx = 6.283185307179586 * (nx / 2) / nx, ty = 6.283185307179586 * (ny / 2) / ny;
   *k = hy * std::sqrt(tx * tx + ty * ty);
   const double lap = laplace_symbol(tx) + laplace_symbol(ty);
-  if (ihype == -1) return std::fabs(diff * lap);
-  if (ihype == 0) return std::fabs(diff * lap * lap);
-  if (ihype == 1 || ihype == 2 || ihype == 4 || ihype == 6 || ihype == 8) return std::fabs(diff * chyv[nx / 2][ny / 2] / xyz);
+  if (ihype == -1) return std::fabs(lap);
+  if (ihype == 0) return std::fabs(lap * lap);
+  if (ihype == 1 || ihype == 2 || ihype == 4 || ihype == 6 || ihype == 8) return std::fabs(chyv[nx / 2][ny / 2] / xyz);
   return 0.0;
 }
+
+double dissipation_rate(double *k) { return std::fabs(diff) * dissipation_symbol(k); }
 
 double potential_gradient(array2d phi) {
   double largest = 0.0;  // squared gradient
@@ -226,12 +229,19 @@ std::string stability_warnings(double exb) {
   }
   const double dissipation = dissipation_rate(&k);
   if (dt * dissipation > dissipation_limit) {
+    // The bounds from the operator's symbol, so that a rate beyond the largest double (diff 1e308)
+    // still gives the |diff| that is stable; a dt bound below the smallest normal double says nothing.
+    const double dt_bound = round_down(dissipation_limit / dissipation);
+    const double diff_bound = round_down(dissipation_limit / (dt * dissipation_symbol(&k)));
+    char bounds[120];
+    if (dt_bound >= 1e-300)
+      snprintf(bounds, sizeof bounds, "dt below %.3g or |diff| below %.3g is stable", dt_bound, diff_bound);
+    else
+      snprintf(bounds, sizeof bounds, "|diff| below %.3g is stable", diff_bound);
     snprintf(line, sizeof line,
              "| warning: dt = %g is too large for the %s: dt |diff D(k)| = %.3g at the grid's largest wavenumber "
-             "|k| = %.4g exceeds the limit %.3g of the time step; dt below %.3g or |diff| below %.3g is stable\n",
-             dt, dissipation_name().c_str(), dt * dissipation, k, dissipation_limit,
-             round_down(dissipation_limit / dissipation),
-             round_down(std::fabs(diff) * dissipation_limit / (dt * dissipation)));
+             "|k| = %.4g exceeds the limit %.3g of the time step; %s\n",
+             dt, dissipation_name().c_str(), dt * dissipation, k, dissipation_limit, bounds);
     text += line;
   }
   if (dt * exb > advection_limit) {
@@ -283,17 +293,24 @@ std::string crash_cause(double enn, double exb, double t_good) {
   int worst = share_of(1) > share_of(0) ? 1 : 0;
   if (share_of(worst) <= 1 && share_of(2) > share_of(worst)) worst = 2;
   const double share = share_of(worst);
+  // The stable dt; when the rate is beyond the doubles (diff 1e308), the stable |diff| instead.
+  const double dt_bound = round_down(limits[worst] / rates[worst]);
+  char bound[160];
+  if (dt_bound >= 1e-300 || worst != 1)
+    snprintf(bound, sizeof bound, "dt below %.3g would be stable", dt_bound);
+  else
+    snprintf(bound, sizeof bound, "|diff| below %.3g would be stable",
+             round_down(dissipation_limit / (dt * dissipation_symbol(&k))));
   if (share > 0.5 && worst == 2)
     snprintf(line, sizeof line,
              "| likely cause: %s, whose rate times dt was %.3g times the limit of the time step at the last "
-             "good output (t = %g); dt below %.3g would be stable, or let the steps follow the drift with "
-             "cfl = %g (value 23)\n",
-             names[worst].c_str(), share, t_good, round_down(limits[worst] / rates[worst]), recommended_cfl);
+             "good output (t = %g); %s, or let the steps follow the drift with cfl = %g (value 23)\n",
+             names[worst].c_str(), share, t_good, bound, recommended_cfl);
   else if (share > 0.5)
     snprintf(line, sizeof line,
              "| likely cause: %s, whose rate times dt was %.3g times the limit of the time step at the last "
-             "good output (t = %g); dt below %.3g would be stable\n",
-             names[worst].c_str(), share, t_good, round_down(limits[worst] / rates[worst]));
+             "good output (t = %g); %s\n",
+             names[worst].c_str(), share, t_good, bound);
   else
     snprintf(line, sizeof line,
              "| likely cause: a fast growth of the state itself; at the last good output (t = %g) every rate was "

@@ -85,8 +85,8 @@ void read_parameter_file(double *values, std::string &text, grid_check grid) {
   for (int k = 0; k < nknown; k++) values[k] = k < nvalues ? 0.0 : parameter_table[k].fallback;
   const value_reading reading = read_values(text, values, nknown);
   if (const char *message = reading_problem(reading)) fatal("%s", message);
-  // A label naming another value (two lines swapped) gets a warning before the values are checked.
-  check_labels(text);
+  // A label naming another value: the file is misread, refused before its values are checked.
+  if (const char *message = label_problem(text)) fatal("%s", message);
   check_values(values, grid);
   if (const char *warning = extra_values_warning(reading, nknown)) fprintf(stderr, "%s\n", warning);
 }

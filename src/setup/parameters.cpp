@@ -45,23 +45,32 @@ static std::string explained(const parameter &p) {
   return std::string("(") + p.meaning + (unit == "-" || unit == "1" ? "" : ", in " + unit) + ")";
 }
 
+// The bound a value x outside the range of value k breaks, as "must be ..." says it.
+static std::string broken_bound(int k, double x) {
+  const parameter &p = parameter_table[k];
+  if (p.high_open && x >= p.high) return "below " + number(p.high);
+  if (x > p.high) return "at most " + number(p.high);
+  // A whole value's range "any" is that of a 32-bit int: its lower end is then the bound.
+  if (p.kind == value_kind::whole && p.low == -int_top && x < p.low) return "at least " + number(p.low);
+  return range_text(k);
+}
+
 const char *value_refusal(int k, double v) {
   static char message[400];
   const parameter &p = parameter_table[k];
   const double x = p.kind == value_kind::whole ? std::trunc(v) : v;
+  const bool whole_only = (p.kind == value_kind::whole && k >= nvalues) ||
+                          (p.kind == value_kind::choice && std::isfinite(p.low) && std::isfinite(p.high));
   if (!std::isfinite(v))
     snprintf(message, sizeof message, "| %s = %g (value %d) is not a finite number %s", p.name, v, k + 1,
              explained(p).c_str());
-  else if (p.kind == value_kind::whole && k >= nvalues && x != v)
+  else if (whole_only && v != std::trunc(v))
     snprintf(message, sizeof message, "| %s = %g (value %d) is not a whole number %s", p.name, v, k + 1,
              explained(p).c_str());
   else if ((p.low_open ? !(x > p.low) : !(x >= p.low)) || (p.high_open ? !(x < p.high) : !(x <= p.high)) ||
            (p.nonzero && x == 0))
     snprintf(message, sizeof message, "| %s = %g (value %d) is outside its range: %s must be %s%s %s", p.name, v,
-             k + 1, p.name,
-             x >= p.high && p.high_open ? ("below " + number(p.high)).c_str()
-             : x > p.high               ? ("at most " + number(p.high)).c_str()
-                                        : range_text(k).c_str(),
+             k + 1, p.name, broken_bound(k, x).c_str(),
              p.kind == value_kind::whole && k < nvalues && x != v ? " after truncation toward zero" : "",
              explained(p).c_str());
   else

@@ -11,7 +11,7 @@
 //   whole   a count: values 1 .. 19 are truncated toward zero to a 32-bit int, the optional
 //           values must be whole numbers
 //   switch  a choice by value, used as read; values without a meaning of their own act as the
-//           meaning says
+//           meaning says; a switch with a finite range (incon) takes only the whole numbers of it
 // Ranges: every value must be a finite number; a whole value is checked after its truncation.
 // low_open excludes low itself (dt > 0), high_open high itself (cfl < 1), nonzero excludes 0 (delta,
 // the reciprocal of the bracket weight). Ranges are those every stored parameter file and example satisfies: a value outside
@@ -57,7 +57,7 @@ inline constexpr parameter parameter_table[nknown] = {
      "the E x B brackets are weighted by 1/delta"},
     {"diff", value_kind::real, no_default, -unbounded, unbounded, false, false, "rho_s^2p c_s/L_perp",
      "dissipation coefficient nu of the operator ihype chooses (sign: see ihype)"},
-    {"incon", value_kind::choice, no_default, -unbounded, unbounded, false, false, "-",
+    {"incon", value_kind::choice, no_default, 0, 5, false, false, "-",
      "start: 0 blob, 1 random bath, 2 continue from restart.dat, 3 vortex merger, 4 shear flow, 5 single ky "
      "mode"},
     {"sigma", value_kind::real, no_default, -unbounded, unbounded, false, false, "rho_s",

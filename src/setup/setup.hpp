@@ -62,8 +62,8 @@ const char *optional_problem(const double *optional);
 
 // Read "tavo.inp" of the working directory into values (nknown entries, the optional ones with
 // their defaults when left out) and its text; stop with a "|" message when it cannot be read or
-// its values cannot make a run (the grid checked by `grid`). Prints the label warnings and the
-// extra-values warning.
+// its values cannot make a run (the grid checked by `grid`) or a label names another value (the
+// file is misread: label_problem). Prints the extra-values warning.
 void read_parameter_file(double *values, std::string &text, grid_check grid);
 
 // Set every parameter and derived run constant from the nineteen values as read; the optional
@@ -93,9 +93,8 @@ struct table_values {
 };
 table_values table_point(int i, int j);
 
-// Warning lines (each with its line end; "" when none) for every value of the parameter file
-// text whose label is the name of another known value, naming both.
-std::string label_warnings(const std::string &text);
-
-// Print the label warnings of the parameter file text on standard error.
-void check_labels(const std::string &text);
+// The "|" line (without line end) refusing the parameter file text because a value is labelled
+// with the name of another known value (a shift by a stray '=', a missing '=', swapped lines),
+// naming the first such value and what moved it; nullptr when every label fits its place or names
+// no value. The text stays valid until the next call.
+const char *label_problem(const std::string &text);

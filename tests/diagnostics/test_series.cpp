@@ -84,7 +84,7 @@ TEST_F(DropRecords, KeepsTheRecordsUpToTheRestartTime) {
     // The killed run's own empty line (its call at t = 0) before its first block.
     write_text("zfx.dat", zonal.kept + "\n" + zonal.all.substr(zonal.kept.size()));
     std::filesystem::remove("eng-transfer.dat");
-    drop_records_after(t0);
+    drop_records_after(t0, false);
     EXPECT_TRUE(read_text("eng.dat") == eng.kept) << read_text("eng.dat").substr(0, 200);
     EXPECT_TRUE(read_text("fne.dat") == eng.kept);
     EXPECT_TRUE(read_text("gamma.dat") == gamma.kept) << read_text("gamma.dat").substr(0, 200);
@@ -103,12 +103,23 @@ TEST_F(DropRecords, CutLinesGoAndOtherLinesStay) {
   write_text("zfx.dat", "\n1.000  0  1.0e-03 \n\n\n\n");
   write_text("gamma.dat", "\n\n\n5.000  0  1\n");
   std::filesystem::create_symlink("/dev/null", "eng-transfer.dat");
-  drop_records_after(4.0);
+  drop_records_after(4.0, false);
   EXPECT_EQ(read_text("eng.dat"), "1.00000000  1 2 3 4 5\n2.00000000  1 2 3 4 5\n");
   EXPECT_EQ(read_text("fne.dat"), "earlier text\n\n\n1.00000000  7\n# note\n");
   EXPECT_EQ(read_text("zfx.dat"), "\n1.000  0  1.0e-03 \n\n");
   EXPECT_EQ(read_text("gamma.dat"), "\n");
   EXPECT_TRUE(std::filesystem::is_symlink("eng-transfer.dat"));
+}
+
+// A run that resumes the run which wrote the checkpoint writes no empty line of its own: every
+// empty line before the cut stays, the stopped run's start among them.
+TEST_F(DropRecords, AResumedRunKeepsTheEmptyLinesOfTheRunItResumes) {
+  const std::string zonal = "\n1.000  0  1.0e-03 \n\n\n5.000  0  2.0e-03 \n\n";
+  for (const bool resumed : {false, true}) {
+    write_text("zfx.dat", zonal);
+    drop_records_after(4.0, resumed);
+    EXPECT_EQ(read_text("zfx.dat"), resumed ? "\n1.000  0  1.0e-03 \n\n\n" : "\n1.000  0  1.0e-03 \n\n");
+  }
 }
 
 }  // namespace

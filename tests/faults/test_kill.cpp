@@ -3,9 +3,11 @@
 // name, and a run continued from what the kill left starts and ends normally, with every time of
 // its time series once (the kill leaves no lock and no records beyond the restart time behind).
 //
-// The kill is placed two ways. A pipe (FIFO) put where the program writes a file holds it inside
+// The kill is placed three ways. A pipe (FIFO) put where the program writes a file holds it inside
 // that write once the pipe's 4096-byte buffer is full, so the kill lands in the middle of a
-// snapshot, of the restart file or of a profile, every time. A kill after some progress lines of a
+// snapshot, of the restart file or of a profile, every time. A rename() loaded before the C
+// library's (tests/faults/preload/rename_hook.cpp) kills the run right after a given rename of a
+// checkpoint file, between the two files of a checkpoint. A kill after some progress lines of a
 // long run lands wherever the run happens to be.
 #include <gtest/gtest.h>
 
@@ -20,6 +22,7 @@
 #include <cstdlib>
 #include <random>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -114,7 +117,9 @@ TEST_F(KilledRun, InsideASnapshotKeepsThePreviousSnapshots) {
 }
 
 // Killed inside the write of the restart file at the end of the run: "restart.dat" is still the
-// file of the run before, the snapshots hold the last call of the killed run.
+// file of the run before, the snapshots hold the last call of the killed run, and "restart.nc"
+// (renamed first) its end, from which the next continuation goes on: the killed run's outputs are
+// all there, so it starts a run of its own at t = 0.8.
 TEST_F(KilledRun, InsideTheRestartFileKeepsThePreviousOne) {
   std::string console;
   ASSERT_TRUE(kill_inside_write(dir_, "restart.dat.tmp", &console)) << "did not block in restart.dat.tmp:\n" << console;
@@ -122,7 +127,13 @@ TEST_F(KilledRun, InsideTheRestartFileKeepsThePreviousOne) {
   EXPECT_TRUE(read_text(dir_ + "/restart.dat") == first_restart_);
   EXPECT_FALSE(read_text(dir_ + "/n2d.dat") == first_snapshots_[0]) << "the killed run's own snapshot";
   EXPECT_EQ(whole_files_faults(dir_, values_), std::vector<std::string>());
-  expect_continued_run_from_first_restart();
+  ASSERT_EQ(run_values(dir_, values_, &console), 0) << console;
+  EXPECT_NE(console.find("|t=0.900 (1.200)"), std::string::npos) << "first interval after t = 0.8:\n" << console;
+  EXPECT_EQ(read_text(dir_ + "/restart.dat").substr(0, 15), "1.200000e+00  \n");
+  const auto times = rows_of(read_text(dir_ + "/eng.dat"));
+  ASSERT_EQ(times.size(), 12u) << "three runs of four outputs, each once";
+  for (size_t k = 1; k < times.size(); k++) EXPECT_GT(times[k][0], times[k - 1][0]) << "line " << k + 1;
+  EXPECT_EQ(whole_files_faults(dir_, values_), std::vector<std::string>());
 }
 
 // Killed inside the rewrite of a profile: "cutx.dat" keeps the complete profile of the run before.
@@ -271,6 +282,49 @@ TEST_F(KilledRun, KilledContinuationsLeaveEachTimeOnce) {
     }
     remove_dir(reference);
   }
+}
+
+// A kill right after a rename of a checkpoint file, at the first file of the run's first
+// checkpoint (no earlier pair), at the first file of its second (the new file beside the other's
+// previous one), and after a whole pair: the continuation (incon 2) goes on from the newest state
+// and ends with the files of the run that was never killed, byte for byte; it never starts a new
+// run of itmax steps from the older file.
+TEST(KillBetweenRenames, TheContinuationReachesThePlannedEndExactly) {
+  values19 v = fault_values();  // four outputs: checkpoints after the first three and at the end
+  const std::string whole = make_temp_dir();
+  write_text(whole + "/tavo.inp", parameter_file(v, 1, 1));
+  ASSERT_EQ(finish_tavo(start_tavo(whole)), 0) << read_text(whole + "/stdout.txt");
+  const std::set<std::string> own_to_each_run = {"stdout.txt", "stderr.txt", "tavo.inp", "tavo.lock"};
+  const std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
+  for (const int at : {1, 3, 4}) {
+    const std::string dir = make_temp_dir();
+    write_text(dir + "/tavo.inp", parameter_file(v, 1, 1));
+    // The hook is loaded before the sanitizers' runtime, which then must not insist on coming first.
+    setenv("LD_PRELOAD", TAVO_RENAME_HOOK, 1);
+    setenv("TAVO_KILL_AFTER_RENAME", std::to_string(at).c_str(), 1);
+    setenv("ASAN_OPTIONS", (asan + (asan.empty() ? "" : ":") + "verify_asan_link_order=0").c_str(), 1);
+    const int status = finish_tavo(start_tavo(dir));
+    unsetenv("LD_PRELOAD");
+    unsetenv("TAVO_KILL_AFTER_RENAME");
+    if (asan.empty()) unsetenv("ASAN_OPTIONS");
+    else setenv("ASAN_OPTIONS", asan.c_str(), 1);
+    ASSERT_EQ(status, -SIGKILL) << "rename " << at << ": " << read_text(dir + "/stderr.txt");
+
+    values19 continued = v;
+    continued[v_incon] = 2;
+    write_text(dir + "/tavo.inp", parameter_file(continued, 1, 1));
+    ASSERT_EQ(finish_tavo(start_tavo(dir)), 0) << "rename " << at << ": " << read_text(dir + "/stderr.txt");
+    std::set<std::string> expected, found;
+    for (const std::string &name : entries(whole))
+      if (!own_to_each_run.count(name)) expected.insert(name);
+    for (const std::string &name : entries(dir))
+      if (!own_to_each_run.count(name)) found.insert(name);
+    EXPECT_EQ(found, expected) << "rename " << at;
+    for (const std::string &name : expected)
+      EXPECT_TRUE(read_text(whole + "/" + name) == read_text(dir + "/" + name)) << "rename " << at << ": " << name;
+    if (!testing::Test::HasFailure()) remove_dir(dir);
+  }
+  if (!testing::Test::HasFailure()) remove_dir(whole);
 }
 
 }  // namespace

@@ -208,10 +208,13 @@ TEST(RunSafety, TrimmingAtLargeTimesKeepsEachOutputOnce) {
   std::string checkpoint = read_text(dir + "/restart.dat");
   checkpoint.replace(0, checkpoint.find(' '), "1.000000e+05");
   write_text(dir + "/restart.dat", checkpoint);
+  const std::string full = read_text(dir + "/restart.nc");  // of t = 0.2: the continuation reads restart.dat
   v[v_incon] = 2, v[v_itstp] = 1, v[v_itmax] = 6;
   write_text(dir + "/tavo.inp", parameter_file(v, 1, 100));
   ASSERT_EQ(run_tavo(dir, &output), 0) << output;
-  write_text(dir + "/restart.dat", checkpoint);  // as if killed before it replaced the checkpoint
+  // As if killed before it replaced the checkpoint: both files as they were.
+  write_text(dir + "/restart.dat", checkpoint);
+  write_text(dir + "/restart.nc", full);
   ASSERT_EQ(run_tavo(dir, &output), 0) << output;
 
   for (const char *name : {"eng.dat", "eng-transfer.dat", "fne.dat"}) {

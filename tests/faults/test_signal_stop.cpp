@@ -112,6 +112,42 @@ INSTANTIATE_TEST_SUITE_P(Steps, SignalStopOfSteps, testing::Values(0.0, 0.8),
                            return std::string(info.param > 0 ? "Adaptive" : "Fixed");
                          });
 
+// A continuation of a finished run (a run of its own: itmax steps from the end of the first) is
+// stopped before its first output, then resumed: it ends with the files of the continuation that
+// never stopped, "zfx.dat" with the empty line of the stopped part's own start among them.
+TEST(SignalStop, ContinuationStoppedBeforeItsFirstOutputResumesToTheSameFiles) {
+  values19 v = stop_values();
+  v[v_itstp] = 100, v[v_itmax] = 200;  // two outputs, long enough to stop inside the first
+  const std::string whole = make_temp_dir(), stopped = make_temp_dir();
+  for (const std::string &dir : {whole, stopped}) {
+    write_text(dir + "/tavo.inp", parameter_file(v));
+    ASSERT_EQ(finish_tavo(start_tavo(dir, 0, "first-")), 0) << read_text(dir + "/first-stdout.txt");
+  }
+  values19 continued = v;
+  continued[v_incon] = 2;
+  for (const std::string &dir : {whole, stopped}) write_text(dir + "/tavo.inp", parameter_file(continued));
+  ASSERT_EQ(finish_tavo(start_tavo(whole)), 0) << read_text(whole + "/stdout.txt");
+
+  const pid_t pid = start_tavo(stopped, 0, "second-");
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(240);
+  while (read_text(stopped + "/second-stdout.txt").find("| start time stepping") == std::string::npos &&
+         std::chrono::steady_clock::now() < give_up)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  kill(pid, SIGTERM);
+  ASSERT_EQ(finish_tavo(pid), 75) << read_text(stopped + "/second-stderr.txt");
+  ASSERT_EQ(progress_lines(read_text(stopped + "/second-stdout.txt")), 1) << "the call at its start, then the stop";
+  ASSERT_EQ(finish_tavo(start_tavo(stopped)), 0) << read_text(stopped + "/stdout.txt");
+
+  for (const std::string &name : entries(whole)) {
+    if (own_to_each_run.count(name) || name.find("first-") == 0) continue;
+    EXPECT_TRUE(read_text(whole + "/" + name) == read_text(stopped + "/" + name)) << name << " differs";
+  }
+  if (!testing::Test::HasFailure()) {
+    remove_dir(whole);
+    remove_dir(stopped);
+  }
+}
+
 // A second SIGTERM while the run is held inside the write of its checkpoint ("restart.dat.tmp" a
 // pipe that nobody reads beyond its buffer): the run ends by the signal at once, the checkpoint of
 // the run before stays, no temporary file is left, every file is whole, and the run continues.
@@ -147,10 +183,17 @@ TEST(SignalStop, SecondSignalDuringTheCheckpointLeavesWholeFiles) {
   EXPECT_EQ(finish_tavo(pid), -SIGTERM);
   close(reader);
 
+  // "restart.nc" is renamed before "restart.dat" is written: the new state beside the previous
+  // "restart.dat", which the continuation recognises as the checkpoint before it.
   EXPECT_TRUE(read_text(dir + "/restart.dat") == restart);
-  EXPECT_TRUE(read_text(dir + "/restart.nc") == checkpoint);
+  EXPECT_FALSE(read_text(dir + "/restart.nc") == checkpoint);
   EXPECT_EQ(names_ending(dir, ".tmp"), std::vector<std::string>());
   EXPECT_EQ(whole_files_faults(dir, v), std::vector<std::string>());
+  ASSERT_EQ(finish_tavo(start_tavo(dir)), 0) << read_text(dir + "/stdout.txt");
+  EXPECT_EQ(without_progress(read_text(dir + "/stderr.txt")),
+            "| \"restart.nc\" (t = 5.000000e-01) is the checkpoint after \"restart.dat\" (t = 4.000000e-01), which a "
+            "stop between their renames left: continuing from \"restart.nc\"\n");
+  EXPECT_EQ(read_text(dir + "/restart.dat").substr(0, 15), "8.000000e-01  \n") << "the run's planned end";
 
   // A checkpoint that cannot be read: the continuation takes "restart.dat", with a note.
   write_text(dir + "/restart.nc", "not a checkpoint\n");

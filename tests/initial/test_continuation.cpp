@@ -86,11 +86,12 @@ TEST(Continuation, ReproducesAnUninterruptedRun) {
   EXPECT_EQ(read_text(parts + "/restart.dat").substr(0, 15), "4.000000e+00  \n");
   EXPECT_EQ(rows_of(read_text(parts + "/eng.dat")).size(), 20u);
 
-  // A fresh run stopped by the crash check (zero fields) writes no restart file; the earlier one
-  // is kept aside, whole.
+  // A fresh run stopped by the crash check (zero fields: a blob of amplitude 0) writes no restart
+  // file; the earlier one is kept aside, whole.
   const std::string kept = read_text(parts + "/restart.dat");
   values19 empty = blob_values(100);
-  empty[v_incon] = 6;
+  empty[v_incon] = 0;
+  empty[v_amp] = 0;
   run_with(parts, empty, 1);
   EXPECT_FALSE(std::filesystem::exists(parts + "/restart.dat"));
   EXPECT_EQ(read_text(parts + "/restart.dat.old"), kept);

@@ -28,6 +28,16 @@ namespace {
 
 const auto variable = netcdf_variable;
 
+// The global attribute name of a netCDF file as a double, NaN when it has none.
+double attribute(const std::string &path, const char *name) {
+  int file = -1;
+  double value = NAN;
+  if (nc_open(path.c_str(), NC_NOWRITE, &file) != NC_NOERR) return value;
+  if (nc_get_att_double(file, NC_GLOBAL, name, &value) != NC_NOERR) value = NAN;
+  nc_close(file);
+  return value;
+}
+
 // The values of column `column` of the lines of a text file that have at least that many.
 std::vector<double> column(const std::string &path, size_t column) {
   std::vector<double> values;
@@ -252,10 +262,14 @@ TEST_F(History, KilledAtAnyMomentKeepsEveryFrameUpToTheLastCheckpoint) {
     ASSERT_EQ(finish_tavo(pid), -SIGKILL);
     ASSERT_GE(progress, size_t(lines)) << "the run was too slow to reach the kill";
 
-    // the checkpoint after output 3 (or a later one) is there, and every frame up to its time
+    // the checkpoint after output 3 (or a later one) is there, and every frame up to its time: the
+    // newest is "restart.nc" (renamed before "restart.dat" is written, which a kill may not reach)
     double restart_time = -1;
     ASSERT_EQ(sscanf(read_text(path("restart.dat")).c_str(), "%lf", &restart_time), 1);
     EXPECT_GE(restart_time, 0.3 - 1e-9);
+    const double newest = attribute(path("restart.nc"), "time");
+    ASSERT_GE(newest, restart_time - 1e-6) << "restart.nc holds the newest state";
+    restart_time = newest;
     const std::vector<double> times = variable(path("tavo.nc"), "time");
     ASSERT_FALSE(times.empty()) << "the history does not open";
     const size_t wanted = size_t(std::lround(restart_time / 0.1)) + 1;

@@ -313,3 +313,33 @@ TEST_F(RestartFile, FailedWriteKeepsThePreviousFile) {
 }
 
 }  // namespace
+
+// A fresh run sets an earlier run's checkpoint files aside: five runs in one directory keep the
+// files of the last three, oldest first, the two files of a run under one number even when one of
+// them was missing; the line on standard error says how many are kept.
+TEST_F(RestartFile, SetAsideCheckpointsKeepTheLastThreeRuns) {
+  std::string said;
+  for (int run = 1; run <= 5; run++) {
+    write_text("restart.dat", "run " + std::to_string(run));
+    if (run != 4) write_text("restart.nc", "run " + std::to_string(run));
+    testing::internal::CaptureStderr();
+    set_aside_checkpoints();
+    said = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(std::filesystem::exists("restart.dat") || std::filesystem::exists("restart.nc")) << "run " << run;
+  }
+  EXPECT_EQ(read_text("restart.dat.old"), "run 3");
+  EXPECT_EQ(read_text("restart.dat.old2"), "run 4");
+  EXPECT_EQ(read_text("restart.dat.old3"), "run 5");
+  EXPECT_EQ(read_text("restart.nc.old"), "run 3");
+  EXPECT_FALSE(std::filesystem::exists("restart.nc.old2")) << "run 4 had no restart.nc";
+  EXPECT_EQ(read_text("restart.nc.old3"), "run 5");
+  EXPECT_EQ(entries(".").size(), 5u);
+  EXPECT_NE(said.find("| a fresh run starts a new series: the earlier run's \"restart.dat\" is kept as "
+                      "\"restart.dat.old3\"\n"),
+            std::string::npos)
+      << said;
+  EXPECT_NE(said.find("| the checkpoints of the last 3 runs are kept (.old the oldest, .old3 the newest): "
+                      "\"restart.dat.old\", \"restart.nc.old\", the oldest, removed\n"),
+            std::string::npos)
+      << said;
+}

@@ -143,6 +143,16 @@ TEST(Stability, WarningNamesTheTermAndAStableValue) {
   v[v_ihype] = 2, v[v_diff] = 5e-6;  // the benchmark's k^4 dissipation
   constants_of(v);
   EXPECT_EQ(stability_warnings(0.0), "");
+  // A rate beyond the doubles: the stable |diff|, and no dt bound of 0 or NaN.
+  v[v_diff] = 1e308;
+  constants_of(v);
+  const std::string huge = stability_warnings(0.0);
+  EXPECT_EQ(huge.find("dt below"), std::string::npos) << huge;
+  EXPECT_EQ(huge.find("nan"), std::string::npos) << huge;
+  v[v_diff] = number_after(huge, "; |diff| below ");
+  constants_of(v);
+  EXPECT_EQ(stability_warnings(0.0), "") << "diff " << v[v_diff] << " from: " << huge;
+  v[v_diff] = 5e-6;
 
   v[v_chat] = -5, v[v_dt] = 0.02;  // coupling 5 (1 + 1/0.15^2) = 227
   constants_of(v);
@@ -189,6 +199,13 @@ TEST(Stability, CrashCauseFromTheRatesAtTheLastGoodOutput) {
   constants_of(v);
   line = crash_cause(NAN, 1.0, 1);
   EXPECT_EQ(line.find("| likely cause: a fast growth of the state itself"), 0u) << line;
+  v[v_ihype] = 2, v[v_diff] = 1e308;
+  constants_of(v);
+  line = crash_cause(NAN, 1.0, 1);
+  EXPECT_EQ(line.find("| likely cause: the dissipation diff k^4"), 0u) << line;
+  EXPECT_GT(number_after(line, "|diff| below "), 0.0) << line;
+  v[v_diff] = 0;
+  constants_of(v);
   line = crash_cause(1e-20, 1.0, 1);
   EXPECT_EQ(line.find("| likely cause: the fields decayed to zero"), 0u) << line;
   EXPECT_EQ(line.back(), '\n');

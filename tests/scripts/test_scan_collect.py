@@ -77,8 +77,17 @@ def test_flag_and_combined_error_in_the_tables(collected):
     assert (ensemble["-2"]["saturated_seeds"], ensemble["-2"]["saturated"]) == ("1", "false")
     assert "| point chat=-2 iseed=2 is not saturated: the flux still falls" in done.stderr
     assert "chat=-1" not in done.stderr
+    # The paper's tables: C = |chat| with the kind of coupling, values as value(error), saturation.
     text = (collected / "out" / "collect.txt").read_text()
-    assert "# points that are not saturated" in text and "NO" in text
+    assert "C = |chat|; chat < 0: the ordinary coupling" in text
+    cells = [line.split() for line in text.splitlines() if line[:5].strip() in ("1", "2") and "(" in line]
+    assert cells[:4] == [["1", "1"] + ["0.600(25)"] * 5 + ["yes"], ["1", "2"] + ["0.610(22)"] * 5 + ["yes"],
+                        ["2", "1"] + ["0.400(20)"] * 5 + ["yes"], ["2", "2"] + ["0.55(3)"] * 5 + ["no"]]
+    assert cells[4:] == [["1", "2"] + ["0.605(17)"] * 5 + ["yes", "(2", "of", "2)"],
+                        ["2", "2"] + ["0.48(8)"] * 5 + ["no", "(1", "of", "2)"]]
+    assert "Not saturated (their means are given for what they are):\n  chat_-2_iseed_2: the flux still falls" in text
+    tex = (collected / "out" / "collect.tex").read_text()
+    assert "1 & 2 & $0.610(22)$ & " in tex and tex.count(r"\begin{tabular}") == 2
     assert (collected / "out" / "flux_vs_chat.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
 
 
@@ -153,8 +162,7 @@ def test_published_table_from_the_summaries(collected):
     assert "stale" not in text and text.startswith("# example\n") and text.endswith("\n\nmore\n")
     lines = {line.split(" | ")[0]: line for line in text.splitlines() if line.startswith("| ")}
     # C = 1: two saturated seeds, the combined error, the hw2d value with its spread and source
-    error = np.sqrt(np.var([0.60, 0.61], ddof=1) / 2 + (0.025 ** 2 + 0.022 ** 2) / 4)
-    assert f"⟨Γn⟩ 0.605 ± {error:.3f} (2)" in lines["| 1"]
+    assert "⟨Γn⟩ 0.605(17), 2 seeds" in lines["| 1"]  # the combined error of the seeds, 0.0174
     assert "| yes (2 of 2) | t 300–700 | 0.60 ± 0.05 | 250+ | hw2d README" in lines["| 1"]
     for source in ("doi 10.17617/2.2085490", "doi 10.1088/1361-6587/aaa373", "doi 10.1063/1.871116",
                    "doi 10.1063/1.871566"):
@@ -170,3 +178,42 @@ def test_published_table_from_the_summaries(collected):
     done = subprocess.run([sys.executable, os.path.join(TOP, "scripts", "published-table"), str(collected / "out"),
                            str(bare)], capture_output=True, text=True, timeout=120)
     assert done.returncode == 1 and done.stderr.startswith("| published-table: ") and "has no source" in done.stderr
+
+
+# What a summary holds, and the reason collect and open_scan give for not trusting it.
+UNTRUSTED = [
+    ("a flag that is a text", {"saturated": "false"}, 'saturated is "false", not true or false'),
+    ("a flag that is a number", {"saturated": 1}, "saturated is 1, not true or false"),
+    ("a NaN mean marked saturated", {"flux": {"mean": float("nan"), "error": 0.1}}, "the mean of flux is nan"),
+    ("a mean that is a text", {"E": {"mean": "0.5", "error": 0.1}}, 'the mean of E is "0.5", not a number'),
+    ("a negative error", {"enn": {"mean": 0.5, "error": -0.1}}, "the error of enn is -0.1, below 0"),
+    ("a missing quantity", {"E_K": None}, "summary.json lacks E_K"),
+]
+
+
+@pytest.mark.parametrize("what, change, reason", UNTRUSTED, ids=[u[0] for u in UNTRUSTED])
+def test_a_summary_that_cannot_be_trusted_is_refused(collected, what, change, reason):
+    import tavo
+    path = collected / "out" / "chat_-1_iseed_2" / "summary.json"
+    summary = json.loads(path.read_text())
+    for key, value in change.items():
+        if key == "saturated":
+            summary[key] = value
+        elif value is None:
+            del summary["quantities"][key]
+        else:
+            summary["quantities"][key] = value
+    path.write_text(json.dumps(summary))
+    done = scan(collected, "collect", "out")
+    assert done.returncode == 1, what
+    assert f"| point chat=-1 iseed=2 has no usable summary: summary.json" in done.stderr and reason in done.stderr, \
+        done.stderr
+    assert [r["iseed"] for r in rows(collected / "out" / "collect.csv") if r["chat"] == "-1"] == ["1"]
+    ensemble = {r["chat"]: r for r in rows(collected / "out" / "ensemble.csv")}
+    assert (ensemble["-1"]["seeds"], float(ensemble["-1"]["flux_mean"])) == ("1", 0.60)
+    ds = tavo.open_scan(collected / "out")
+    point = ds.sel(chat=-1.0, iseed=2)
+    assert np.isnan(point["flux"]) and not point["saturated"] and reason in str(point["reason"].values)
+    assert ds.attrs["missing"] == ["chat_-1_iseed_2"]
+    assert bool(ds["saturated"].sel(chat=-1.0, iseed=1)) and str(ds["reason"].sel(chat=-2.0, iseed=2).values).startswith(
+        "the flux still falls")

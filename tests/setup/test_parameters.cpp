@@ -46,7 +46,7 @@ TEST(ParameterTable, RangesAcceptAndRefuseAsDocumented) {
       {"taui", {-1.0, 0.0, 1.0}, {nan, inf}},
       {"delta", {-1.0, 1e-3, 1.0}, {0.0, nan, inf}},
       {"diff", {-1e-3, 0.0, 5e-4}, {nan, -inf}},
-      {"incon", {0, 2, 5, 7, 2.5}, {nan, inf}},
+      {"incon", {0, 2, 5}, {7, 2.5, -1, 1e19, nan, inf}},
       {"sigma", {0.0, 4.0}, {nan}},
       {"amp", {0.0, 20.0}, {inf}},
       {"vorfree", {0, 1, 2}, {nan}},
@@ -56,7 +56,7 @@ TEST(ParameterTable, RangesAcceptAndRefuseAsDocumented) {
       {"dt", {1e-9, 0.01}, {0.0, -0.01, nan, inf, -inf}},
       {"itstp", {1, 100}, {0.0, 0.9, nan}},
       {"itmax", {0, 10000}, {-1, nan, inf, 3e9}},
-      {"ntrace", {-1, 0, 2.5, 10}, {nan, inf}},
+      {"ntrace", {-1, 0, 2.5, 10}, {-1e19, 1e19, nan, inf}},
       {"ipade", {0, 1, 1.5}, {2, -1, nan}},
       {"ihype", {-5, -1, 0, 2, 8}, {nan, inf}},
       {"b_plan", {0, 1, 2}, {nan}},
@@ -80,6 +80,16 @@ TEST(ParameterTable, RangesAcceptAndRefuseAsDocumented) {
       EXPECT_NE(message.find(number), std::string::npos) << message;
     }
   }
+  // The refusal says what the value must be: the bound it broke, or a start mode that exists.
+  const std::vector<std::pair<std::vector<double>, std::string>> said = {
+      {sound_values_with("ntrace", -1e19), "ntrace must be at least -2147483647 (time steps"},
+      {sound_values_with("ntrace", 1e19), "ntrace must be at most 2147483647 (time steps"},
+      {sound_values_with("incon", 7), "incon must be at most 5 (start: 0 blob"},
+      {sound_values_with("incon", -1), "incon must be 0 .. 5 (start: 0 blob"},
+      {sound_values_with("incon", 2.5), "| incon = 2.5 (value 5) is not a whole number (start: 0 blob"},
+  };
+  for (const auto &[values, text] : said)
+    EXPECT_NE(refusal_of(values).find(text), std::string::npos) << refusal_of(values);
 }
 
 // The reader's view of the table: a file of the nineteen values gets the optional values'
@@ -99,7 +109,8 @@ TEST(ParameterTable, DefaultsLabelsAndListings) {
     // A label naming value k in the place of value k + 1 is caught.
     std::string text;
     for (int j = 0; j < nknown; j++) text += std::string(j == (k + 1) % nknown ? name : "x") + " = 1\n";
-    EXPECT_NE(label_warnings(text).find("\"" + name + "\""), std::string::npos) << name;
+    const char *problem = label_problem(text);
+    EXPECT_NE(std::string(problem ? problem : "").find("\"" + name + "\""), std::string::npos) << name;
   }
 }
 

@@ -1,7 +1,8 @@
-// The start-up checks on standard error in whole runs: every bundled example starts without a
-// warning of its labels or of its time step, and a file with swapped nx and ny lines runs on with
-// the warning, its console on standard output unchanged.
+// The start-up checks in whole runs: every bundled example starts without a warning of its time
+// step and with labels in their places, and a file whose values a comment holding '=' shifted is
+// refused by the run and by --check before any file is touched.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cmath>
 #include <filesystem>
@@ -40,7 +41,7 @@ TEST(StartupChecks, EveryExampleStartsWithoutWarnings) {
     // Set up and stop (itmax 0) with estimated plans: the checks run on the example's initial state.
     // The continuation example starts from a restart file; its own file is checked, not run.
     if (entry.path().filename() == "continuation") {
-      EXPECT_EQ(label_warnings(read_text(inp)), "");
+      EXPECT_EQ(label_problem(read_text(inp)), nullptr);
       continue;
     }
     const std::string text = with_value(with_value(read_text(inp), 14, "0"), 18, "0");
@@ -54,25 +55,28 @@ TEST(StartupChecks, EveryExampleStartsWithoutWarnings) {
   EXPECT_GE(examples, 8);
 }
 
-TEST(StartupChecks, SwappedGridLinesWarnAndRunOn) {
-  values19 v = test_values();
-  v[v_nx] = 8;  // nx 8, ny 16, labelled the other way round
-  std::string text = parameter_file(v);
-  text.replace(text.find("nx = "), 2, "ny");
-  text.replace(text.find("ny = 16"), 2, "nx");
-  const std::string plain = make_temp_dir(), swapped = make_temp_dir();
-  std::string want, got;
-  ASSERT_EQ(run_in(plain, v, &want), 0) << want;
-  write_text(swapped + "/tavo.inp", text);
-  ASSERT_EQ(run_tavo(swapped, &got), 0) << got;
-  EXPECT_EQ(read_text(plain + "/eng.dat"), read_text(swapped + "/eng.dat")) << "the values are read by place";
-  const std::string errors = read_text(swapped + "/stderr.txt");
-  EXPECT_EQ(errors.find("| warning: \"tavo.inp\": value 10 is labelled \"ny\""), 0u) << errors;
-  EXPECT_NE(errors.find("| warning: \"tavo.inp\": value 11 is labelled \"nx\""), std::string::npos) << errors;
-  // The consoles agree up to the timing report.
-  EXPECT_EQ(got.substr(0, got.find("| total times")), want.substr(0, want.find("| total times")));
-  remove_test_dir(plain);
-  remove_test_dir(swapped);
+// A comment holding '=' shifts the later values: the run and --check refuse the file with the line
+// that names the first shifted value and the word that moved it, before any file is touched.
+TEST(StartupChecks, AShiftedFileIsRefusedByTheRunAndByCheck) {
+  std::string text = parameter_file(test_values());
+  text.replace(text.find("itmax = 1\n"), 10, "itmax = 1   t = 400\n");
+  const std::string dir = make_temp_dir();
+  write_text(dir + "/tavo.inp", text);
+  write_text(dir + "/eng.dat", "1.0 2.0 3.0 4.0 5.0 6.0\n");
+  const std::string refusal = "| \"tavo.inp\" is misread: the value labelled \"ntrace\" is read as value 16 (ipade), "
+                              "not 15 (ntrace), moved 1 place by the word \"t =\" on line 14";
+  for (const std::string &command : {std::string(""), std::string(" --check")}) {
+    const std::string console = dir + "/../console.txt";
+    const int status = system(("cd '" + dir + "' && '" + TAVO_EXE + "'" + command + " > '" + console + "' 2>&1").c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 1) << command;
+    const std::string said = read_text(console);
+    EXPECT_NE(said.find(refusal), std::string::npos) << command << ": " << said;
+    EXPECT_EQ(said.find("warning"), std::string::npos) << command << ": " << said;
+    remove(console.c_str());
+  }
+  EXPECT_EQ(read_text(dir + "/eng.dat"), "1.0 2.0 3.0 4.0 5.0 6.0\n");
+  EXPECT_EQ(entries(dir).size(), 2u) << "no file made";
+  remove_test_dir(dir);
 }
 
 // The dissipation is taken at the newest level only, so its limit is dt |diff D(k)| = 4.5, not the
