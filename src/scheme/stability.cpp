@@ -35,7 +35,7 @@
 #include <string>
 
 #include "common/state.hpp"
-#include "operators/operators.hpp"
+#include "parallel/processes.hpp"
 #include "scheme/scheme.hpp"
 #include "setup/setup.hpp"
 
@@ -51,7 +51,7 @@ double coupling_rate(double *k) {
   if (j == 0 && !b_mhw && nx > 1) i = 1;
   if (i == 0 && j == 0) return 0.0;  // every mode is zonal or the mean: nothing is coupled
   *k = 6.283185307179586 * hy * (i == 1 ? 1.0 / nx : 1.0 / ny);
-  return chat * (1.0 - cvort[i][j] / xyz);  // cvort = -N/P
+  return chat * (1.0 - table_point(i, j).cvort / xyz);  // cvort = -N/P
 }
 
 // Symbol of the fourth-order Laplacian along one direction at angle t of the grid.
@@ -64,21 +64,24 @@ double dissipation_rate(double *k) {
   const double lap = laplace_symbol(tx) + laplace_symbol(ty);
   if (ihype == -1) return std::fabs(diff * lap);
   if (ihype == 0) return std::fabs(diff * lap * lap);
-  if (ihype == 1 || ihype == 2 || ihype == 4 || ihype == 8) return std::fabs(diff * chyv[nx / 2][ny / 2] / xyz);
+  if (ihype == 1 || ihype == 2 || ihype == 4 || ihype == 8)
+    return std::fabs(diff * table_point(nx / 2, ny / 2).chyv / xyz);
   return 0.0;
 }
 
 double exb_rate(array2d phi) {
-  double largest = 0.0;  // squared gradient
+  exchange_halos({phi});  // rows x-1 and x+1 beyond the slab
+  double largest = 0.0;   // squared gradient
+  const int first = slab_first, end = slab_first + slab_rows;
 #pragma omp parallel for schedule(static) reduction(max : largest)
-  for (int x = 0; x <= nx1; x++) {
-    const int xp = x == nx1 ? 0 : x + 1, xm = x == 0 ? nx1 : x - 1;
+  for (int x = first; x < end; x++) {
     for (int y = 0; y <= ny1; y++) {
       const int yp = y == ny1 ? 0 : y + 1, ym = y == 0 ? ny1 : y - 1;
-      const double dx = phi[xp][y] - phi[xm][y], dy = phi[x][yp] - phi[x][ym];
+      const double dx = phi[x + 1][y] - phi[x - 1][y], dy = phi[x][yp] - phi[x][ym];
       largest = std::fmax(largest, dx * dx + dy * dy);
     }
   }
+  largest = largest_of_all(largest);
   // The centred differences are (hy/2)(phi[+1] - phi[-1]).
   return clin * std::fabs(delinv) * 0.5 * hy * std::sqrt(largest) * hy;
 }
@@ -136,7 +139,7 @@ static double start_limit(double exb) {
   double k_high;
   const double dissipation = dissipation_rate(&k_high);
   // The coupling at the grid's corner, C (1 + 1/P): never zonal, so coupled in both models.
-  const double high = chat == 0 ? 0.0 : chat * (1.0 - cvort[nx / 2][ny / 2] / xyz);
+  const double high = chat == 0 ? 0.0 : chat * (1.0 - table_point(nx / 2, ny / 2).cvort / xyz);
   return std::fmin(combined_limit(low, share * exb, 0.0), combined_limit(std::fmax(high, 0.0), exb, dissipation));
 }
 
@@ -202,7 +205,7 @@ void check_stability(array2d phi) {
     // No potential yet (the bath, the blob): the one the densities imply, in lap_pe, which the
     // first diagnostics call overwrites before it reads it.
     spectral_solve(ni, cpoti, lap_pe);
-    for (int x = 0; x <= nx1; x++)
+    for (int x = slab_first; x < slab_first + slab_rows; x++)
       for (int y = 0; y <= ny1; y++) lap_pe[x][y] = -aae * ne[x][y] - aai * lap_pe[x][y];
     spectral_solve(lap_pe, cvort, lap_pe);
     exb = exb_rate(lap_pe);

@@ -17,7 +17,6 @@
 #include <initializer_list>
 
 #include "common/files.hpp"
-#include "operators/operators.hpp"
 #include "parallel/processes.hpp"
 #include "scheme/scheme.hpp"
 #include "setup/setup.hpp"
@@ -30,30 +29,10 @@ size_t real_slot, spectrum_slot;
 // one process only.
 static fftw_plan plan_r2c, plan_c2r;
 static fftw_plan plan_r2c_pair, plan_c2r_pair;
-double *cpoti_half, *cvort_half, *chyv_half, *gamma_half;
+double *gamma_half;
 
 // n rounded up to a multiple of m.
 static size_t round_up(size_t n, size_t m) { return (n + m - 1) / m * m; }
-
-// The symmetric parts (c(k) + c(-k))/2 of the tables of build_tables on the half spectrum this
-// process holds, in its layout (parallel/processes.hpp): cpoti, cvort, chyv, and cpoti without the
-// normalisation (gamma_half).
-static void fill_half_tables() {
-  const double unnormalised = static_cast<double>(nx) * ny;
-  const int columns = spectrum_columns();
-  for (int r = 0; r < spectrum_rows(); r++) {
-    for (int c = 0; c < columns; c++) {
-      const int x = spectrum_transposed ? c : r, y = spectrum_transposed ? ky_first + r : c;
-      const int xr = x == 0 ? 0 : nx - x, yr = y == 0 ? 0 : ny - y;
-      const table_values a = table_point(x, y), b = table_point(xr, yr);
-      const size_t at = static_cast<size_t>(r) * columns + c;
-      cpoti_half[at] = 0.5 * (a.cpoti + b.cpoti);
-      gamma_half[at] = unnormalised * (0.5 * (a.cpoti + b.cpoti));
-      cvort_half[at] = 0.5 * (a.cvort + b.cvort);
-      chyv_half[at] = 0.5 * (a.chyv + b.chyv);
-    }
-  }
-}
 
 // The sizes of the step's buffers for FFTW's layout of `elements` complex values per transform
 // and `half` values of a half table: each real buffer holds two slots of whole 64-byte lines, each
@@ -63,13 +42,13 @@ struct transform_sizes {
 };
 static transform_sizes sizes_of(size_t elements, size_t half) { return {round_up(2 * elements, 8), round_up(elements, 4), half}; }
 
-double transform_bytes(int gridx, int gridy, int threads) {
-  // The whole grid's, as one process holds them.
-  const size_t half = static_cast<size_t>(gridx) * static_cast<size_t>(gridy / 2 + 1);
+double transform_bytes(long elements, int gridy, int threads) {
+  const size_t half = static_cast<size_t>(elements);
   const transform_sizes s = sizes_of(half, half);
-  const double buffers = 2.0 * 2.0 * sizeof(double) * static_cast<double>(s.real_slot) +
-                         2.0 * 2.0 * sizeof(cplx) * static_cast<double>(s.spectrum_slot) +
-                         4.0 * sizeof(double) * static_cast<double>(s.half);
+  // Two buffers of each kind, two slots each; the spectral solve's one slot of each kind.
+  const double buffers = 5.0 * sizeof(double) * static_cast<double>(s.real_slot) +
+                         5.0 * sizeof(cplx) * static_cast<double>(s.spectrum_slot) +
+                         sizeof(double) * static_cast<double>(s.half);
   return buffers + sweep_rows_bytes(gridy, threads);
 }
 
@@ -89,11 +68,11 @@ void make_transforms() {
   real_out = reserved(fftw_alloc_real(2 * real_slot), real_bytes, what);
   spec_in = reserved(fftw_alloc_complex(2 * spectrum_slot), spectrum_bytes, what);
   spec_out = reserved(fftw_alloc_complex(2 * spectrum_slot), spectrum_bytes, what);
-  cpoti_half = reserved(fftw_alloc_real(half), table_bytes, what);
-  cvort_half = reserved(fftw_alloc_real(half), table_bytes, what);
-  chyv_half = reserved(fftw_alloc_real(half), table_bytes, what);
+  // cpoti without the normalisation, for a product that follows another table's within one pair
+  // of transforms.
   gamma_half = reserved(fftw_alloc_real(half), table_bytes, what);
-  fill_half_tables();
+  const double unnormalised = static_cast<double>(nx) * ny;
+  for (size_t k = 0; k < half; k++) gamma_half[k] = unnormalised * cpoti[k];
 
   fftw_plan_with_nthreads(npar);
   // Measured planning may overwrite the buffers; nothing in them is needed yet. Measured plans
@@ -113,8 +92,7 @@ void make_transforms() {
   }
   if (!plan_r2c || !plan_c2r || (process_count == 1 && (!plan_r2c_pair || !plan_c2r_pair)))
     fatal("| nx = %d, ny = %d (values 10, 11): FFTW cannot plan the transforms of this grid", nx, ny);
-  // Process 0 alone runs the spectral solve of the start and of the output, on the whole grid.
-  if (process_rank == 0) make_spectral_solve(flags);
+  make_spectral_solve();
   if (b_plan) store_wisdom();
   make_sweep_rows(omp_get_max_threads());
 }
@@ -156,7 +134,7 @@ void free_transforms() {
     if (*plan) fftw_destroy_plan(*plan);
     *plan = nullptr;
   }
-  for (double **buffer : {&real_in, &real_out, &cpoti_half, &cvort_half, &chyv_half, &gamma_half}) {
+  for (double **buffer : {&real_in, &real_out, &gamma_half}) {
     fftw_free(*buffer);
     *buffer = nullptr;
   }

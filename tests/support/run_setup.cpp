@@ -63,8 +63,7 @@ void setup_run(const values19 &v) {
 }
 
 void clear_state() {
-  for (int k = 0; k < nfield_records; k++)
-    if (field_table[k].role != role_table) zero_field(*field_table[k].field);
+  for (int k = 0; k < nfield_records; k++) zero_field(*field_table[k].field);
 }
 
 void write_text(const std::string &path, const std::string &text) {

@@ -25,7 +25,7 @@ values19 test_values();
 // tables and make the driver's transforms and wisdom, as the program does before its initial state.
 void setup_run(const values19 &v);
 
-// Zero every field of the grid state (not the tables) over the used extent.
+// Zero every field of the grid state over the used extent.
 void clear_state();
 
 // Write text into path.
