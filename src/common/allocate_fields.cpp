@@ -2,7 +2,11 @@
 //
 // All fields lie in one 64-byte aligned block (whole cache lines, aligned for the vector units and
 // for FFTW's SIMD loads), zeroed at allocation so that every page is committed at start-up and a
-// run that cannot hold its grid fails there, not hours later. Two paddings keep the many streams
+// run that cannot hold its grid fails there, not hours later. The zeroing is each page's first
+// touch, which places it on the memory node of the thread that touches it: every thread zeroes the
+// rows of every field that it updates in the sweep (the same static partition, thread_rows), so a
+// process whose threads span several sockets keeps each thread's rows next to it, and the tables
+// are zeroed in the static partition of the loops over the half spectrum. Two paddings keep the many streams
 // of the update sweep (a dozen fields read and written at the same point) out of each other's
 // cache sets:
 //   - a row holds an odd number (at least three) of 64-byte lines, so the stride is never a power
@@ -17,6 +21,8 @@
 // a table its caller's count of values (the process's part of the half spectrum). The memory
 // budget of the whole run, which adds what the other layers reserve, is the driver's
 // (driver/budget.cpp).
+#include <omp.h>
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -82,7 +88,22 @@ size_t allocate_fields(int first, int rows, long table_elements) {
   const size_t bytes = field_block_bytes(rows, nx, ny, table_elements);
   block = static_cast<double *>(aligned_alloc(line_bytes, bytes));
   if (!block) return bytes;
-  memset(block, 0, bytes);
+  double *const fields_end = block + nfield_records * per_field;
+#pragma omp parallel
+  {
+    const int threads = omp_get_num_threads(), t = omp_get_thread_num();
+    int lo, hi;
+    thread_rows(first, rows, t, threads, &lo, &hi);
+    // The halo rows and the padding after the last row go with the first and last thread's rows.
+    const std::ptrdiff_t from = t == 0 ? 0 : (lo - first + halo_rows) * stride;
+    const std::ptrdiff_t to =
+        t == threads - 1 ? static_cast<std::ptrdiff_t>(per_field) : (hi - first + halo_rows) * stride;
+    for (int k = 0; k < nfield_records && to > from; k++)
+      memset(block + k * per_field + from, 0, sizeof(double) * static_cast<size_t>(to - from));
+    const size_t rest = bytes / sizeof(double) - static_cast<size_t>(fields_end - block);
+#pragma omp for schedule(static)
+    for (size_t line = 0; line < rest / line_doubles; line++) memset(fields_end + line * line_doubles, 0, line_bytes);
+  }
   double *next = block;
   for (int k = 0; k < nfield_records; k++) {
     *field_table[k].field = array2d{next + (halo_rows - first) * stride, stride};

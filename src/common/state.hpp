@@ -125,6 +125,13 @@ struct field_record {
 extern const field_record field_table[];
 extern const int nfield_records;
 
+// The rows [*lo, *hi) of thread t of `threads` among the rows [first, first + rows): the static
+// partition of the update sweep, in which allocate_fields first touches the fields.
+inline void thread_rows(int first, int rows, int t, int threads, int *lo, int *hi) {
+  *lo = first + static_cast<int>(static_cast<long>(rows) * t / threads);
+  *hi = first + static_cast<int>(static_cast<long>(rows) * (t + 1) / threads);
+}
+
 // Doubles from one row of a field to the next for rows of `columns` values: whole 64-byte lines,
 // an odd number of them and at least three, so never a power of two (see allocate_fields.cpp).
 std::ptrdiff_t field_stride(int columns);

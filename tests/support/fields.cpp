@@ -111,9 +111,9 @@ void set_grid(int gridx, int gridy, double length) {
   v[v_ny] = gridy;
   v[v_ly] = length;
   set_run_constants(v.data());
+  omp_set_num_threads(npar);
   allocate_grid();
   allocate_test_fields();
-  omp_set_num_threads(npar);
 }
 
 void start_grid(const values19 &v) { setup_run(v); }

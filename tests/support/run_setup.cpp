@@ -51,9 +51,9 @@ void setup_run(const values19 &v) {
   set_run_constants(v.data());
   // Fresh zero fields, so tables start from zero as in a fresh process (chyv is not written for
   // every ihype).
+  omp_set_num_threads(npar);
   allocate_grid();
   allocate_test_fields();
-  omp_set_num_threads(npar);
   build_tables();
   // The planning inside a test process stays out of the stored wisdom: this process may have set
   // up FFTW in another order than the program, and its wisdom would then not be the program's.
