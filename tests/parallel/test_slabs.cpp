@@ -5,6 +5,7 @@
 // 3, 3, 1).
 #include <fftw3.h>
 #include <gtest/gtest.h>
+#include <mpi.h>
 
 #include <cmath>
 #include <cstdio>
@@ -158,4 +159,58 @@ TEST(Slabs, ColumnBlocksHoldEveryColumnOnce) {
   }
 }
 
+// The exchanges of the transforms: FFTW's MPI transposes go through MPI_Sendrecv, one for every
+// other process (its pairwise algorithm), or one MPI_Alltoall(v) (the all-to-all one).
+long sendrecv_calls = 0, alltoall_calls = 0;
+
+// A step does one all-to-all for each batch of its transforms: a pair of slots travels together
+// (FFTW's howmany = 2). Pinned per case, with the transforms of the step's head (timestep.cpp):
+// warm ions with a spectral dissipation 3 (the densities' pair forward, pe and pi back, De and Di
+// back), cold ions 3 (pe alone back), without the dissipation 2, the edge damping 6 (ni forward,
+// gni back, the vorticity forward, then the three pairs) and 2 for cold ions without the
+// dissipation. One process exchanges nothing.
+TEST(Slabs, AStepExchangesOnceForEachBatchOfTransforms) {
+  struct step_case {
+    double taui, vorfree, ihype;
+    long exchanges;
+  };
+  const step_case cases[] = {{1.0, 0, 2, 3}, {0.0, 0, 2, 3}, {1.0, 0, -1, 2}, {1.0, 2, 2, 6}, {0.0, 2, -1, 2}};
+  for (const step_case &c : cases) {
+    values19 v = test_values();
+    v[v_nx] = 11, v[v_ny] = 12, v[v_taui] = c.taui, v[v_vorfree] = c.vorfree, v[v_ihype] = c.ihype;
+    v[v_diff] = 1e-3;
+    setup_run(v);
+    compute_xmask();
+    sendrecv_calls = alltoall_calls = 0;
+    timestep();
+    const long exchanges = process_count == 1 ? sendrecv_calls : sendrecv_calls / (process_count - 1) + alltoall_calls;
+    EXPECT_EQ(exchanges, process_count == 1 ? 0 : c.exchanges)
+        << "taui " << c.taui << ", vorfree " << c.vorfree << ", ihype " << c.ihype << ": " << sendrecv_calls
+        << " MPI_Sendrecv, " << alltoall_calls << " MPI_Alltoall(v) on " << process_count << " processes";
+  }
+}
+
 }  // namespace
+
+// MPI's profiling interface: the program's own calls and FFTW's reach these first.
+extern "C" int MPI_Sendrecv(const void *send, int send_count, MPI_Datatype send_type, int to, int send_tag, void *receive,
+                            int receive_count, MPI_Datatype receive_type, int from, int receive_tag, MPI_Comm comm,
+                            MPI_Status *status) {
+  sendrecv_calls++;
+  return PMPI_Sendrecv(send, send_count, send_type, to, send_tag, receive, receive_count, receive_type, from,
+                       receive_tag, comm, status);
+}
+
+extern "C" int MPI_Alltoall(const void *send, int send_count, MPI_Datatype send_type, void *receive, int receive_count,
+                            MPI_Datatype receive_type, MPI_Comm comm) {
+  alltoall_calls++;
+  return PMPI_Alltoall(send, send_count, send_type, receive, receive_count, receive_type, comm);
+}
+
+extern "C" int MPI_Alltoallv(const void *send, const int *send_counts, const int *send_offsets, MPI_Datatype send_type,
+                             void *receive, const int *receive_counts, const int *receive_offsets,
+                             MPI_Datatype receive_type, MPI_Comm comm) {
+  alltoall_calls++;
+  return PMPI_Alltoallv(send, send_counts, send_offsets, send_type, receive, receive_counts, receive_offsets,
+                        receive_type, comm);
+}
