@@ -1,6 +1,7 @@
 # tavo: the two commands of the README and a few more.
 #   make run    install what is missing, build, run the default example, draw its plots
 #   make test   install what is missing, build, run the test suite (also under the sanitizers)
+#   make test-quick   the unit tests of the release build, in seconds (ctest -L unit)
 #   make test-slurm   the Slurm scripts on a one-node Slurm started on this machine (as root)
 #   make bench  micro-benchmarks and the whole-step table
 #   make plot RUN=dir   draw the plots of a finished run into dir/plots/
@@ -10,7 +11,7 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 EXAMPLE ?= default
 
-.PHONY: deps build run test test-release test-asan test-slurm bench plot analyse movie fuzz clean
+.PHONY: deps build run test test-quick test-release test-asan test-slurm bench plot analyse movie fuzz clean
 
 deps:
 	@bash scripts/install-deps
@@ -28,6 +29,13 @@ test-release:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build build -j $(JOBS)
 	cd build && ctest --output-on-failure -j $(JOBS)
+
+# Tiers are CTest labels (ctest --print-labels): unit, integrated, faults, mpi, scripts, lint;
+# `cd build && ctest -L faults` runs one of them.
+test-quick: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build build -j $(JOBS)
+	cd build && ctest --output-on-failure -j $(JOBS) -L '^unit$$'
 
 test-asan:
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVO_SANITIZE=ON >/dev/null

@@ -1,5 +1,6 @@
 // Fatal stops and the temporary files they remove (stops.cpp), checked output files (files.cpp),
-// small input files read whole (read_file.cpp), and the run's directory lock (run_lock.cpp).
+// small input files read whole (read_file.cpp), the run's directory lock (run_lock.cpp) and the
+// cache directory that runs keep for later runs (cache.cpp).
 //
 // Every fatal condition prints one line beginning with "|" and ends the process with status 1.
 // Output files are opened, written and closed through these helpers so that a failed open, a
@@ -64,3 +65,12 @@ void hold_run_lock();
 
 // The name of the lock file.
 extern const char *const lock_name;
+
+// The cache directory of tavo: $XDG_CACHE_HOME/tavo, else ~/.cache/tavo; "" when none can be named
+// or the cache is off (TAVO_WISDOM=0 in the environment).
+std::string cache_dir();
+
+// Write text into the cache file path (its directories made as needed) through a temporary file of
+// this process, renamed onto path when complete. false, with errno saying why, when that fails; a
+// failure stops nothing.
+bool store_cache_file(const std::string &path, const std::string &text);

@@ -3,8 +3,9 @@
 // unit and meaning, followed by the start-up stability advice of the step's constant terms
 // (coupling and dissipation, from the coefficients themselves; the E x B drift depends on the
 // initial state, which only the run makes), the memory the run reckons for its fields and probe
-// traces, the size of its field history and a cost estimate. Nothing is written: the lock, the time
-// series and the wisdom are left to the run.
+// traces (the budget of budget.cpp), the size of its field history (as io/ sizes it) and the wall
+// time it would take, estimated from measurements that the estimate names (run_cost.cpp). Nothing is written: the lock, the time series, the wisdom and the cost
+// records are left to the run.
 #include <omp.h>
 
 #include <cmath>
@@ -15,12 +16,10 @@
 #include "common/state.hpp"
 #include "diagnostics/diagnostics.hpp"
 #include "driver/driver.hpp"
+#include "io/io.hpp"
+#include "parallel/processes.hpp"
 #include "scheme/scheme.hpp"
 #include "setup/setup.hpp"
-
-// Wall time per grid point and step measured by the step benchmarks (bench/README.md, "Cost per
-// grid point"): from a quiet 2048^2 run to a loaded 1024^2 one.
-static const double fastest_ns = 150, slowest_ns = 600;
 
 // A duration in seconds as the largest unit that keeps it above 1.
 static std::string duration(double seconds) {
@@ -66,13 +65,17 @@ int check_parameter_file() {
     printf("%s", advice.c_str());
 
   const double traces = printtraces ? 2.0 * nprobes * double(maxtrace) * sizeof(double) : 0.0;
-  const double frames = nframe > 0 ? double(intervals / nframe) + 1 : 0;
-  const double history = frames * 4.0 * nx * ny * sizeof(float);
+  const history_size history = history_file_size(int(intervals));
   printf("| memory: %.3g MB for the fields and tables, %.3g MB for the probe traces\n", fields / 1e6, traces / 1e6);
-  printf("| field history tavo.nc: %.0f frames, about %.3g MB\n", frames, history / 1e6);
+  printf("| field history tavo.nc: %.0f frames, about %.3g MB\n", history.frames, history.bytes / 1e6);
   const double points = double(nx) * ny * steps;
-  printf("| cost: %.3g point-steps (nx ny steps); at %.0f to %.0f ns per point and step, as measured by the "
-         "benchmarks, about %s to %s of wall time\n", points, fastest_ns, slowest_ns,
-         duration(points * fastest_ns * 1e-9).c_str(), duration(points * slowest_ns * 1e-9).c_str());
+  const run_cost cost = estimate_run_cost(nx, ny, npar, process_count, long(steps), intervals, cost_records_path(),
+                                          cost_table_path);
+  if (cost.source.empty())
+    printf("| cost: %.3g point-steps (nx ny steps); no measured cost to estimate the wall time from (a run records "
+           "its own in the cache directory, and the table %s is not at hand)\n", points, cost_table_path);
+  else
+    printf("| cost: %.3g point-steps (nx ny steps); about %s of wall time, %s\n", points,
+           duration(cost.seconds).c_str(), cost.source.c_str());
   return 0;
 }

@@ -1,9 +1,11 @@
 // The driver: the run's start-up (set_up_run.cpp), its memory budget (budget.cpp), the --check of
-// a parameter file (check_run.cpp) and the progress line (progress.cpp); main.cpp reads as the
-// steps of the run, command_line.hpp and stop.hpp hold the command line and the stop on a signal.
+// a parameter file (check_run.cpp), what runs cost (run_cost.cpp) and the progress line
+// (progress.cpp); main.cpp reads as the steps of the run, command_line.hpp and stop.hpp hold the
+// command line and the stop on a signal.
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // ---- The memory budget (budget.cpp) ----
 
@@ -53,6 +55,33 @@ void set_up_run();
 // print every value by name with its unit and meaning, the stability advice of the step, the
 // memory the run needs and an estimate of its cost. Touches no file. Returns the exit status.
 int check_parameter_file();
+
+// ---- What runs cost (run_cost.cpp) ----
+
+// Record the cost of this run, from its timing report (the stage times), at its end: `steps` steps
+// and `outputs` outputs made on the current grid with npar threads and process_count processes, in
+// the cost records of the cache directory, in place of the record of the same grid, threads and
+// processes (process 0; nothing when there is no cache directory or it cannot be written).
+void record_run_cost(long steps, long outputs);
+
+// The cost records: "costs" in the cache directory; "" when there is none (common/files.hpp).
+std::string cost_records_path();
+
+// The generated table of the examples' costs, examples/COSTS.md of the sources.
+extern const char *const cost_table_path;
+
+// An estimate of a run's wall time (start-up left out) and where it comes from; seconds 0 and
+// source "" when there is nothing to estimate it from.
+struct run_cost {
+  double seconds;
+  std::string source;
+};
+
+// The wall time of `steps` steps and `outputs` outputs on a gridx by gridy grid with `threads`
+// threads and `processes` processes: from the nearest of the cost records in the file `records`
+// (this machine's own runs), else from the nearest row of the cost table `table`.
+run_cost estimate_run_cost(int gridx, int gridy, int threads, int processes, long steps, long outputs,
+                           const std::string &records, const std::string &table);
 
 // ---- The progress line (progress.cpp) ----
 

@@ -178,6 +178,8 @@ int main(int argc, char **argv) {
   write_checkpoint(t, t0, steps, trace_n, trace_p);
   if (writer && printtraces) trace_analysis(t0, trace_n, trace_p);
   stage_time[t_out] += omp_get_wtime() - end_start;
+  // What this run's steps and outputs cost, kept for the estimate of tavo --check.
+  record_run_cost(steps - origin.step, intervals - int(origin.step / itstp));
 
   //--- Step 20. Timing report.
   double total = 0.0;

@@ -352,6 +352,14 @@ const char *history_problem(int outputs) {
   return nullptr;
 }
 
+history_size history_file_size(int outputs) {
+  if (nframe <= 0) return {0.0, 0.0};
+  const double frames = static_cast<double>(outputs / nframe) + 1.0;
+  const double frame = nfields * sizeof(float) * static_cast<double>(nx) * ny + sizeof(double);  // fields, time
+  const double entry = (nseries + 1) * sizeof(double);  // the series and series_time
+  return {frames, frames * frame + (static_cast<double>(outputs) + 1.0) * entry};
+}
+
 void history_start(double t0, int outputs) {
   if (nframe <= 0) return;
   char line[160];

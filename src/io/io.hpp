@@ -53,6 +53,14 @@ void history_resume(double t, int outputs);
 // frame beyond it makes the file CDF-5). Touches no file: the run asks before its first file.
 const char *history_problem(int outputs);
 
+// The size of the field history of a run of `outputs` outputs after its first: its frames (the
+// first output's and every nframe-th after it) and about its bytes (the frames and the series,
+// the header aside); none when nframe is 0.
+struct history_size {
+  double frames, bytes;
+};
+history_size history_file_size(int outputs);
+
 // Record output number `output` (0 the call at t0) at time t: its series entry (output > 0) and,
 // every nframe outputs, a frame of ne, ni, pe and lap_pe (every process its rows); then flush the
 // file. Every process calls the history's functions at once.

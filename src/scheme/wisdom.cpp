@@ -16,7 +16,6 @@
 // them): process 0 reads it and hands the wisdom to the others before the plans are made (they must
 // plan alike), and gathers theirs before it stores it.
 #include <fftw3-mpi.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,20 +32,7 @@
 
 constexpr size_t wisdom_limit = size_t(16) << 20;  // bytes a wisdom file may hold
 
-static const char *const wisdom_off = "TAVO_WISDOM";
-
-// The cache directory of tavo ("" when none can be named).
-static std::string cache_dir() {
-  const char *xdg = getenv("XDG_CACHE_HOME");
-  if (xdg && xdg[0] == '/') return std::string(xdg) + "/tavo";
-  const char *home = getenv("HOME");
-  if (home && home[0] == '/') return std::string(home) + "/.cache/tavo";
-  return "";
-}
-
 std::string wisdom_path() {
-  const char *off = getenv(wisdom_off);
-  if (off && strcmp(off, "0") == 0) return "";
   const std::string dir = cache_dir();
   if (dir.empty()) return "";
   const std::string processes = mpi_job() ? "-" + std::to_string(process_count) + "p" : "";
@@ -105,15 +91,6 @@ static std::vector<std::string> sorted_lines(const std::string &text) {
   return lines;
 }
 
-// Make the directories of path (mkdir -p of its parent); false on a failure.
-static bool make_parents(const std::string &path) {
-  for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
-    const std::string dir = path.substr(0, slash);
-    if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return false;
-  }
-  return true;
-}
-
 void store_wisdom() {
   if (process_count > 1) fftw_mpi_gather_wisdom(MPI_COMM_WORLD);
   const std::string path = wisdom_path();
@@ -126,16 +103,7 @@ void store_wisdom() {
   if (access(path.c_str(), F_OK) == 0 && !read_small_file(path.c_str(), "the FFTW wisdom", wisdom_limit, old) &&
       sorted_lines(old) == sorted_lines(text))
     return;  // already stored
-  const std::string temporary = path + ".tmp" + std::to_string(static_cast<long>(getpid()));
-  FILE *file = nullptr;
-  bool stored = make_parents(path) && (file = fopen(temporary.c_str(), "w")) != nullptr;
-  if (file) {
-    stored = fwrite(text.data(), 1, text.size(), file) == text.size();
-    stored = fclose(file) == 0 && stored;
-    stored = stored && rename(temporary.c_str(), path.c_str()) == 0;
-    if (!stored) unlink(temporary.c_str());
-  }
-  if (!stored)
+  if (!store_cache_file(path, text))
     fprintf(stderr, "| cannot store the FFTW wisdom in \"%s\": %s; the next run plans from nothing\n", path.c_str(),
-            strerror(errno ? errno : EIO));
+            strerror(errno));
 }

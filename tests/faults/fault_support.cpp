@@ -31,6 +31,7 @@ values19 fault_values() {
 
 pid_t start_tavo(const std::string &dir, long file_limit, const std::string &console_prefix) {
   const std::string out = dir + "/" + console_prefix + "stdout.txt", err = dir + "/" + console_prefix + "stderr.txt";
+  const std::string program = tavo_program();
   const pid_t pid = fork();
   if (pid != 0) return pid;
   // The child: only calls that are safe after fork, then the program.
@@ -44,7 +45,7 @@ pid_t start_tavo(const std::string &dir, long file_limit, const std::string &con
     const rlimit limit = {rlim_t(file_limit), rlim_t(file_limit)};
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
   }
-  execl(TAVO_EXE, TAVO_EXE, static_cast<char *>(nullptr));
+  execl(program.c_str(), program.c_str(), static_cast<char *>(nullptr));
   _exit(127);
 }
 

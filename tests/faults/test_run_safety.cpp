@@ -154,7 +154,7 @@ TEST(RunSafety, MemoryLimitsRefuseOrRunNeverCrash) {
     write_text(dir + "/eng.dat", "kept\n");
     std::string output;
     const int status = shell_in(dir, "ulimit -v " + std::to_string(megabytes * 1024) + "; exec '" +
-                                         std::string(TAVO_EXE) + "' 2>/dev/null", &output);
+                                         tavo_program() + "' 2>/dev/null", &output);
     if (status == 0) {
       ran = true;
       EXPECT_NE(output.find("| TAVO end."), std::string::npos) << megabytes << " MB\n" << output;

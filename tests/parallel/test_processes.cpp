@@ -31,7 +31,7 @@ int run_processes(const std::string &dir, int n) {
   std::string command = "cd '" + dir +
                         "' && OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 "
                         "ASAN_OPTIONS=detect_leaks=0 mpirun --oversubscribe -x ASAN_OPTIONS -np " +
-                        std::to_string(n) + " '" + TAVO_EXE + "' > stdout.txt 2> stderr.txt";
+                        std::to_string(n) + " '" + tavo_program() + "' > stdout.txt 2> stderr.txt";
   const int status = system(command.c_str());
   if (status == -1 || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
@@ -285,7 +285,7 @@ TEST(ProcessesRefusal, OneProcessStoppingStopsAllBeforeAnyFile) {
   const std::string command = "cd '" + dir +
                               "' && OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 mpirun --oversubscribe "
                               "-np 2 sh -c 'if [ \"$OMPI_COMM_WORLD_RANK\" = 1 ]; then ulimit -v 400000; fi; exec \"$0\"' '" +
-                              TAVO_EXE + "' > stdout.txt 2> stderr.txt";
+                              tavo_program() + "' > stdout.txt 2> stderr.txt";
   const int status = system(command.c_str());
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 1);

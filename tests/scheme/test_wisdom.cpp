@@ -57,7 +57,8 @@ TEST_F(Wisdom, StoredUnderItsKeyAndKeptWhenSound) {
   EXPECT_EQ(errors, "");
   EXPECT_EQ(read_text(file), stored) << "a sound file is left as it is";
   EXPECT_EQ(read_text(run_dir + "/eng.dat"), first_energies);
-  EXPECT_EQ(entries(cache + "/tavo"), std::set<std::string>{"wisdom-16x12-1t"}) << "no temporary file left";
+  EXPECT_EQ(entries(cache + "/tavo"), (std::set<std::string>{"costs", "wisdom-16x12-1t"}))
+      << "no temporary file left beside the wisdom and the run's cost record";
 }
 
 // A damaged file (a sound key, then no wisdom) and a foreign one (another key): a note, a run as

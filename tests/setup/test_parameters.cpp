@@ -110,7 +110,7 @@ struct outcome {
 };
 outcome run_with(const std::string &dir, const std::string &arguments) {
   const std::string out = dir + "/../" + "cli-out.txt", err = dir + "/../" + "cli-err.txt";
-  const std::string command = "cd '" + dir + "' && '" + TAVO_EXE + "' " + arguments + " > '" + out + "' 2> '" + err + "'";
+  const std::string command = "cd '" + dir + "' && '" + tavo_program() + "' " + arguments + " > '" + out + "' 2> '" + err + "'";
   const int status = system(command.c_str());
   outcome o{status == -1 || !WIFEXITED(status) ? -1 : WEXITSTATUS(status), read_text(out), read_text(err)};
   remove(out.c_str());

@@ -1,6 +1,8 @@
 // Test support: small grids without a parameter file, and end-to-end runs of the program.
 #include "support/run_setup.hpp"
 
+#include <gtest/gtest.h>
+
 #include <omp.h>
 #include <sys/wait.h>
 
@@ -103,8 +105,15 @@ std::string make_temp_dir() {
   return path;
 }
 
+std::string tavo_program() {
+  const char *tier = getenv("TAVO_TEST_TIER");
+  if (!tier || strcmp(tier, "unit") != 0) return TAVO_EXE;
+  ADD_FAILURE() << "a unit test runs without the program: name its suite in a tier of CMakeLists.txt";
+  return "/nonexistent/tavo";
+}
+
 int run_tavo(const std::string &dir, std::string *output) {
-  std::string command = "cd '" + dir + "' && '" + TAVO_EXE + "' > stdout.txt 2> stderr.txt";
+  std::string command = "cd '" + dir + "' && '" + tavo_program() + "' > stdout.txt 2> stderr.txt";
   int status = system(command.c_str());
   if (output) *output = read_text(dir + "/stdout.txt");
   if (status == -1 || !WIFEXITED(status)) return -1;

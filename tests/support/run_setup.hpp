@@ -43,6 +43,11 @@ std::string parameter_file(const values19 &v, int nframe, int nckpt);
 // A fresh empty directory under the system's temporary directory.
 std::string make_temp_dir();
 
+// The program of this build (build/tavo) for a test to run. A unit test runs without it: in the
+// unit tier (TAVO_TEST_TIER=unit, set by CTest) this records a failure saying so and returns a path
+// that does not exist.
+std::string tavo_program();
+
 // Run build/tavo in dir; returns the exit status (-1 when it did not exit normally) and puts
 // its standard output into output.
 int run_tavo(const std::string &dir, std::string *output);
