@@ -5,8 +5,8 @@
 // whole snapshot. The text is byte for byte what printf gives; to keep a 1024 by 1024 snapshot
 // cheap the rows of a block are formatted in parallel into fixed slots and then written in order.
 // Every process formats the blocks of its own rows and hands them to the writing process, which
-// writes them in the order of the rows (stream_rows_to_writer): no process holds more than a block
-// or two of the text.
+// writes them in the order of the rows (stream_rows_to_writer): no process holds more than about
+// 64 MB of the text.
 #include <algorithm>
 #include <cstring>
 

@@ -24,9 +24,10 @@
 
 // What FFTW's planner may add of its own (buffers of some algorithms, twiddle tables): one complex
 // array of the process's part of the grid. And the fixed buffers of the readers and writers (1 MB
-// each, a few at once) and of the text blocks the output streams (16 MB each, two at once).
+// each, a few at once) and of the text the output streams to the writer (up to 64 MB waiting, and
+// blocks of up to 16 MB being formatted and written).
 constexpr double planner_share = sizeof(cplx);
-constexpr double small_buffers = 48.0 * 1048576.0;
+constexpr double small_buffers = 112.0 * 1048576.0;
 
 double grid_bytes(int gridx, int gridy) {
   // This process's rows and its part of the half spectrum in FFTW's blocks (the largest slab).

@@ -427,8 +427,7 @@ void history_resume(double t, int outputs) {
   }
   if (const char *failure = open_old(history_name, history.ids, &old_frames, &old_room, NC_WRITE))
     fatal("| field history \"%s\" %s when opened for writing", history_name, failure);
-  int old_mode = 0;
-  check(nc_set_fill(history.ids.file, NC_NOFILL, &old_mode), "setting the fill mode", history_name);
+  check(nc_no_fill(history.ids.file), "setting the fill mode", history_name);
   // The frames and entries up to t stay; later ones (of a run killed after its checkpoint) are
   // written again.
   const double tolerance = 1e-9 * (std::fabs(t) > 1.0 ? std::fabs(t) : 1.0);

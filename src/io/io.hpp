@@ -20,6 +20,9 @@ constexpr double largest_netcdf3_variable = 4294967292.0;
 int nc_create_job(const char *name, int format, int *file);
 int nc_open_job(const char *name, int mode, int *file);
 
+// No pre-filling of the variables of a file opened for writing (in data mode).
+int nc_no_fill(int file);
+
 // Put the file into independent data mode (each process writes its part when it gets there; the
 // record count is written at nc_sync and nc_close). Nothing for a serial file.
 int nc_independent(int file);

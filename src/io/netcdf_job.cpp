@@ -34,6 +34,13 @@ int nc_open_job(const char *name, int mode, int *file) {
   return nc_open_par(name, mode, MPI_COMM_WORLD, MPI_INFO_NULL, file);
 }
 
+int nc_no_fill(int file) {
+  // PnetCDF never pre-fills, and refuses to be told so in data mode.
+  if (mpi_job()) return NC_NOERR;
+  int old_mode = 0;
+  return nc_set_fill(file, NC_NOFILL, &old_mode);
+}
+
 int nc_independent(int file) {
   if (!mpi_job()) return NC_NOERR;
   return nc_var_par_access(file, NC_GLOBAL, NC_INDEPENDENT);

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <string>
 
 #include "common/files.hpp"
@@ -373,22 +374,37 @@ void stream_rows_to_writer(int block_rows, const std::function<void(int, int, te
       }
     return;
   }
-  // Two blocks in turn: the next one is formatted while the last one travels.
-  text_block blocks[2];
-  std::vector<unsigned long> headers[2];
-  std::vector<MPI_Request> pending[2];
-  int k = 0;
-  for (int first = slab_first; first < end; first += block_rows, k ^= 1) {
-    MPI_Waitall(static_cast<int>(pending[k].size()), pending[k].data(), MPI_STATUSES_IGNORE);
-    text_block &b = blocks[k];
-    format(first, std::min(block_rows, end - first), b);
-    headers[k].assign(1, b.room);
-    headers[k].insert(headers[k].end(), b.length.begin(), b.length.end());
-    pending[k].assign(1, MPI_REQUEST_NULL);
-    MPI_Isend(headers[k].data(), static_cast<int>(headers[k].size()), MPI_UNSIGNED_LONG, 0, tag_lengths, MPI_COMM_WORLD,
-              &pending[k][0]);
-    send_text(b.text.data(), b.room * b.length.size(), pending[k]);
+  // The blocks of this process travel while it formats the next ones: up to 64 MB of text (and at
+  // least two blocks) wait for the writer, each in its own buffer, the oldest first.
+  struct travelling {
+    text_block block;
+    std::vector<unsigned long> header;
+    std::vector<MPI_Request> requests;
+  };
+  std::deque<travelling> in_flight;
+  std::vector<text_block> spare;
+  size_t bytes_in_flight = 0;
+  for (int first = slab_first; first < end; first += block_rows) {
+    in_flight.emplace_back();
+    travelling &t = in_flight.back();
+    if (!spare.empty()) t.block = std::move(spare.back()), spare.pop_back();
+    format(first, std::min(block_rows, end - first), t.block);
+    const size_t bytes = t.block.room * t.block.length.size();
+    t.header.assign(1, t.block.room);
+    t.header.insert(t.header.end(), t.block.length.begin(), t.block.length.end());
+    t.requests.assign(1, MPI_REQUEST_NULL);
+    MPI_Isend(t.header.data(), static_cast<int>(t.header.size()), MPI_UNSIGNED_LONG, 0, tag_lengths, MPI_COMM_WORLD,
+              &t.requests[0]);
+    send_text(t.block.text.data(), bytes, t.requests);
+    bytes_in_flight += bytes;
+    while (in_flight.size() >= 2 && bytes_in_flight > (size_t(64) << 20)) {
+      travelling &oldest = in_flight.front();
+      MPI_Waitall(static_cast<int>(oldest.requests.size()), oldest.requests.data(), MPI_STATUSES_IGNORE);
+      bytes_in_flight -= oldest.block.room * oldest.block.length.size();
+      spare.push_back(std::move(oldest.block));
+      in_flight.pop_front();
+    }
   }
-  for (std::vector<MPI_Request> &requests : pending)
-    MPI_Waitall(static_cast<int>(requests.size()), requests.data(), MPI_STATUSES_IGNORE);
+  for (travelling &t : in_flight)
+    MPI_Waitall(static_cast<int>(t.requests.size()), t.requests.data(), MPI_STATUSES_IGNORE);
 }

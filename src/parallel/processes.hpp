@@ -165,6 +165,7 @@ struct text_block {
 // writes in the order of the rows: format(first, count, block) fills block with the text of rows
 // [first, first + count) of this process (each block at most block_rows rows), and on the writing
 // process write(block) writes it, for the blocks of every process in the order of their rows. The
-// other processes format their next block while the last one travels; none holds more than two.
+// other processes format their next blocks while the last ones travel, up to about 64 MB of text
+// (at least two blocks) waiting for the writer.
 void stream_rows_to_writer(int block_rows, const std::function<void(int, int, text_block &)> &format,
                            const std::function<void(const text_block &)> &write);
