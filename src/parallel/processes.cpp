@@ -256,14 +256,6 @@ void sum_over_processes(double *values, int count) {
   }
 }
 
-void broadcast(double *values, long count) {
-  if (process_count > 1) MPI_Bcast(values, static_cast<int>(count), MPI_DOUBLE, 0, MPI_COMM_WORLD);
-}
-
-void broadcast(long *values, long count) {
-  if (process_count > 1) MPI_Bcast(values, static_cast<int>(count), MPI_LONG, 0, MPI_COMM_WORLD);
-}
-
 void broadcast_from_row(int x, double *values, long count) {
   if (process_count > 1) MPI_Bcast(values, static_cast<int>(count), MPI_DOUBLE, row_owner(x), MPI_COMM_WORLD);
 }

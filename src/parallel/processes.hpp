@@ -127,10 +127,6 @@ double largest_of_all(double value);
 // same bits in every run.
 void sum_over_processes(double *values, int count);
 
-// Process 0's values to every process.
-void broadcast(double *values, long count);
-void broadcast(long *values, long count);
-
 // The values of the process that holds row x, to every process.
 void broadcast_from_row(int x, double *values, long count);
 
