@@ -15,3 +15,8 @@ step_seconds() {
       for (i = 1; i < NF; i++) t[$i] = $(i + 1)
       printf "%.6f\n", t["upd:"] + t["poi1:"] + t["poi2:"] + t["pol:"] + t["bnd:"] + t["mem:"] }'
 }
+
+# Seconds of the output stage (out) in the timing report of the console file $1.
+out_seconds() {
+  grep '| total times:' "$1" | awk '{ for (i = 1; i < NF; i++) if ($i == "out:") printf "%.6f\n", $(i + 1) }'
+}
