@@ -56,7 +56,7 @@ bench: deps
 	bash scripts/bench
 
 plot:
-	@bash scripts/plot $(RUN)
+	@scripts/plot $(RUN)
 
 analyse:
 	@scripts/analyse $(RUN)

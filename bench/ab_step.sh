@@ -41,8 +41,7 @@ fi
 
 # A synthetic case: the default example with a blob start (its cost does not depend on the
 # values), 2 threads and measured plans. Arguments: chat taui diff ly n dt itstp itmax.
-python=${TAVO_PYTHON:-$(command -v /usr/bin/python3 || command -v python3 || echo python3)}
-tavo_py() { PYTHONPATH="$top/python" "$python" -m tavo "$@"; }
+tavo_py() { "$top/scripts/parameters" "$@"; }
 values() {
   tavo_py with "$top/examples/default/tavo.inp" chat="$1" taui="$2" diff="$3" incon=0 sigma=2 ly="$4" nx="$5" \
     ny="$5" dt="$6" itstp="$7" itmax="$8" ntrace=0 b_plan=1 npar="$threads"

@@ -14,7 +14,6 @@ n=${1:-256}
 steps=${2:-2000}
 repeats=${HISTORY_COST_REPEATS:-3}
 exe="$top/build/tavo"
-python=${TAVO_PYTHON:-$(command -v /usr/bin/python3 || command -v python3 || echo python3)}
 [ -x "$exe" ] || { echo "| no $exe: build it first (make build)" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -27,7 +26,7 @@ for ((r = 0; r < repeats; r++)); do
   for s in "${settings[@]}"; do
     read -r frame ckpt <<<"$s"
     rm -f "$work"/*
-    PYTHONPATH="$top/python" "$python" -m tavo with "$top/examples/default/tavo.inp" nx="$n" ny="$n" ly="$ly" \
+    "$top/scripts/parameters" with "$top/examples/default/tavo.inp" nx="$n" ny="$n" ly="$ly" \
       itmax="$steps" ntrace=0 nframe="$frame" nckpt="$ckpt" >"$work/tavo.inp"
     start=$(date +%s.%N)
     (cd "$work" && "$exe" >/dev/null)

@@ -17,7 +17,6 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 [ -x /usr/bin/time ] || { echo "| bench/memory.sh: /usr/bin/time is missing (Debian package time)" >&2; exit 1; }
 [ "$#" -gt 0 ] || set -- 64 256 512 1024 2048
 tavo=${TAVO:-$top/build/tavo}
-python=${TAVO_PYTHON:-$(command -v /usr/bin/python3 || command -v python3 || echo python3)}
 if [ -z "${TAVO:-}" ] && [ ! -x "$tavo" ]; then
   cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$top/build" -j "$(nproc)" --target tavo >/dev/null
@@ -28,7 +27,7 @@ printf '| %5s %12s %14s\n' size "peak RSS MB" "bytes/point"
 for n in "$@"; do
   dir=$(mktemp -d)
   # the default example's physics, one step
-  PYTHONPATH="$top/python" "$python" -m tavo with "$top/examples/default/tavo.inp" ly=$((n / 4)).0 nx="$n" ny="$n" \
+  "$top/scripts/parameters" with "$top/examples/default/tavo.inp" ly=$((n / 4)).0 nx="$n" ny="$n" \
     itstp=1 itmax=1 ntrace=0 b_plan=0 npar=2 > "$dir/tavo.inp"
   if ! (cd "$dir" && /usr/bin/time -v "$tavo" > stdout.txt 2> time.txt); then
     echo "| bench/memory.sh: the $n x $n run failed; its files are in $dir" >&2

@@ -26,7 +26,6 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 [ "$#" -gt 0 ] || set -- 512 1024 2048
 repeats=${SCALING_REPEATS:-5}
 tavo="$top/build/tavo"
-python=${TAVO_PYTHON:-$(command -v /usr/bin/python3 || command -v python3 || echo python3)}
 if [ ! -x "$tavo" ]; then
   cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$top/build" -j "$(nproc)" --target tavo >/dev/null
@@ -36,7 +35,7 @@ export TAVO_WISDOM=0
 
 # The parameter file of an n x n grid with `steps` steps and `threads` threads.
 values() {
-  PYTHONPATH="$top/python" "$python" -m tavo with "$top/examples/default/tavo.inp" incon=0 sigma=2 \
+  "$top/scripts/parameters" with "$top/examples/default/tavo.inp" incon=0 sigma=2 \
     ly=$(($1 / 4)).0 nx="$1" ny="$1" dt=0.001 itstp="$2" itmax="$2" ntrace=0 b_plan=1 npar="$3"
 }
 

@@ -24,8 +24,7 @@ cmake --build "$build" -j 2 --target tavo >/dev/null
 exe="$build/tavo"
 
 # parameters name=value ... : the default example's parameter file with these values.
-python=${TAVO_PYTHON:-$(command -v /usr/bin/python3 || command -v python3 || echo python3)}
-parameters() { PYTHONPATH="$top/python" "$python" -m tavo with "$top/examples/default/tavo.inp" "$@"; }
+parameters() { "$top/scripts/parameters" with "$top/examples/default/tavo.inp" "$@"; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -19,8 +19,7 @@ if [ ! -x "$top/build/tavo" ]; then
 fi
 
 # Value of a parameter of a parameter file, read by the program's rules (the Python package tavo).
-python=${TAVO_PYTHON:-$(command -v /usr/bin/python3 || command -v python3 || echo python3)}
-value() { PYTHONPATH="$top/python" "$python" -m tavo values "$1" "$2"; }
+value() { "$top/scripts/parameters" values "$1" "$2"; }
 
 printf '| whole runs, %s per example, %s cores; wall clock in seconds\n' "$repeats" "$(nproc)"
 printf '| %-18s %-10s %6s %3s  %-24s %9s  %6s %6s %6s\n' run grid steps thr "wall (fastest-slowest)" "ms/step" steps out ini

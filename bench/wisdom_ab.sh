@@ -14,7 +14,6 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/bench/stats.sh"
 repeats=${WISDOM_REPEATS:-5}
-python=${TAVO_PYTHON:-$(command -v /usr/bin/python3 || command -v python3 || echo python3)}
 n=${WISDOM_SIZE:-512}
 if [ ! -x "$top/build/tavo" ]; then
   cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -25,7 +24,7 @@ trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$scratch/warm-cache"
 # The default example's file with these values, through the package's parameter writer.
 values() {
-  PYTHONPATH="$top/python" "$python" -m tavo with "$top/examples/default/tavo.inp" ly="$((n / 4))" nx="$n" ny="$n" \
+  "$top/scripts/parameters" with "$top/examples/default/tavo.inp" ly="$((n / 4))" nx="$n" ny="$n" \
     dt=0.001 itstp=100 itmax=200 ntrace=0 incon=0 sigma=2 diff=5e-4 ihype=2 b_plan=1 npar=2
 }
 # One run with the cache directory $1: prints "wall seconds, ini seconds".

@@ -1,4 +1,5 @@
-"""Shell scripts' access to the parameter reader (standard library only):
+"""Shell scripts' access to the parameter reader (standard library only), as scripts/parameters
+in the checkout or python3 -m tavo:
 
     python3 -m tavo values FILE NAME...   the named values of parameter file FILE on one line
                                           (FILE - reads standard input)
@@ -21,7 +22,8 @@ def read_text(path):
         return f.read()
 
 
-def main(argv):
+def main(argv=None):
+    argv = sys.argv[1:] if argv is None else argv
     if len(argv) >= 2 and argv[0] == "with":
         changes = dict(item.partition("=")[::2] for item in argv[2:])
         unknown = [name for name in changes if name not in NAMES]
@@ -59,4 +61,5 @@ def main(argv):
     return 1
 
 
-sys.exit(main(sys.argv[1:]))
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

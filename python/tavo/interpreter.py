@@ -1,11 +1,14 @@
-"""The Python interpreter the scripts run with.
+"""The Python interpreter the scripts of the checkout run with: the one choice for all of them.
 
-The scripts start with whatever `python3` the PATH names (or whatever a user started them with)
-and call use_interpreter(modules) before importing anything else. It keeps or replaces the
-interpreter in this order: TAVO_PYTHON when set (and then only that one), else Debian's system
-interpreter /usr/bin/python3, else `python3` on the PATH; the first that has every module is run
-(os.execv, with the same arguments). When none has them, the script stops with a "|" line naming
-each interpreter tried and what it lacks. Standard library only.
+The scripts (scripts/analyse, plot, movie, scan, parameters, ...) start with whatever `python3` the
+PATH names (or whatever a user started them with) and call use_interpreter(modules) before
+importing anything else; the shell scripts run Python only through scripts/parameters, which does
+the same. It keeps or replaces the interpreter in this order: TAVO_PYTHON when set (and then only
+that one), else Debian's system interpreter /usr/bin/python3, else `python3` on the PATH; the first
+that has every module is run (os.execv, with the same arguments). When none has them, the script
+stops with a "|" line naming each interpreter tried and what it lacks. The commands installed with
+the package (tavo-analyse, tavo-plot, tavo-movie, ...) run in the interpreter they were installed
+for. Standard library only.
 """
 import importlib.util
 import os
@@ -75,3 +78,11 @@ def use_interpreter(modules=MODULES, script=None):
           "Install Debian's python3-numpy python3-xarray python3-netcdf4 python3-matplotlib, or name an "
           "interpreter that has them in TAVO_PYTHON", file=sys.stderr)
     sys.exit(1)
+
+
+def command(module, modules=MODULES):
+    """Run the command of a module of the package (its main(), whose value is the exit status) in
+    the interpreter chosen above: what each script of the checkout does."""
+    use_interpreter(modules)
+    import importlib
+    sys.exit(importlib.import_module(module).main(sys.argv[1:]))

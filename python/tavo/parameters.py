@@ -150,7 +150,7 @@ def with_values(text, values):
 
 
 def markdown_table(entries=None):
-    """The parameter table as the Markdown table of the README."""
+    """The parameter table as the Markdown table of docs/parameters.md."""
     lines = ["| # | name | kind | default | range | unit | meaning |", "|---|---|---|---|---|---|---|"]
     for p in entries or TABLE:
         default = "–" if p["default"] is None else _g(p["default"])

@@ -1,34 +1,21 @@
 """Saturation decided, not assumed: the end of the initial transient, the tests a window must pass,
 means with errors from the integrated autocorrelation time, and the error of an ensemble mean.
+Pure functions on numpy arrays; tavo.analysis and `scripts/scan collect` use them. The method, with
+the measurements behind its thresholds, is described in docs/analysis.md; here, what the code
+needs beyond it:
 
-Pure functions on numpy arrays; scripts/analyse and `scripts/scan collect` use them.
-
-Errors. The standard error of a window mean is sqrt(2 tau_int var / n), with the integrated
-autocorrelation time tau_int = 1/2 + sum_{s=1..M} rho(s) in Sokal's self-consistent window (the
-smallest M >= 5 tau_int(M)); tau_int carries the error tau_int sqrt(2 (2M + 1) / n).
-
-Runaway records. A record that is not finite in any series, or whose energy E = E_K + enn grew
-from the record before by more than exp(RUNAWAY_RATE (t_i - t_{i-1})) with RUNAWAY_RATE = 5 (the
-program's runaway stop: margin 5 on the drive's rate g = sqrt((1 + taui)/delta), the fastest
-linear growth of E, here with g = 1: stricter than the program for warm ions, still far above any
-physical growth), and every record after it, belong to a blow-up; no window may hold them.
-
-End of the transient. The marginal standard error rule (MSER) on each series: the start d that
-minimises sum((x - mean)^2)/(n - d)^2 of what remains, searched in the first half of the series
-(later starts let the rule chase the noise of a short tail). The growth and the overshoot of the
-start-up raise that sum, so the minimum lies after them.
-
-A window is saturated when, for each tested series (the total energy, the flux and, when the
-energy is positive, its logarithm, in which a growth that ends in a burst still shows as a drift):
-  1. its start is not pinned at the edge of the searched range (the last tenth of it): a start
-     there means the transient may not have ended inside the series;
-  2. the means of its two halves agree within Z = 3 of their combined errors (with 2 the tests
-     flag about one stationary series in seven: the errors of short halves are themselves uncertain);
-  3. the drift of a straight-line fit across the window is within Z of its error (the fit's
-     slope error with the sample count reduced by 2 tau_int, times the window's length);
-  4. it holds at least MIN_TAU_WINDOWS = 20 integrated autocorrelation times.
-The tests run in this order; the reason given is that of the earliest test that failed in any
-series.
+- errors: sqrt(2 tau_int var / n) with tau_int = 1/2 + sum_{s=1..M} rho(s) in Sokal's window (the
+  smallest M >= 5 tau_int(M)); tau_int carries the error tau_int sqrt(2 (2M + 1) / n);
+- runaway records: not finite in any series, or the energy grown from the record before by more
+  than exp(RUNAWAY_RATE dt) with RUNAWAY_RATE = 5 (the program's runaway bound with the drive's
+  rate g = 1: stricter than the program for warm ions, still far above any physical growth), and
+  every record after it;
+- the transient: MSER, the start d that minimises sum((x - mean)^2)/(n - d)^2 of what remains,
+  searched in the first half of the series (later starts let the rule chase the noise of a short
+  tail); a start in the last PINNED_SHARE of that range counts as pinned;
+- the tests in the order of TESTS, on the energy, the flux and, when the energy is positive, its
+  logarithm (in which a growth that ends in a burst still shows as a drift), with Z = 3 errors and
+  MIN_TAU_WINDOWS = 20; the reason given is that of the earliest test that failed in any series.
 """
 import numpy as np
 
@@ -124,10 +111,13 @@ def drift(t, x, tau):
     return float(slope * length), float(error * length)
 
 
+# The tests by rank, as decide_window reports the one that failed.
+TESTS = ("constant", "start", "halves", "drift", "length")
+
+
 def window_tests(t, x, name, pinned=False):
-    """The tests 2-4 of the head (1 is `pinned`) on the window x(t) of one series; returns
-    (passed, reason, details, rank): the rank of the failed test (0 start, 1 halves, 2 drift,
-    3 length; -1 when all passed)."""
+    """The tests 0 and 2-4 of the head (1 is `pinned`) on the window x(t) of one series; returns
+    (passed, reason, details, rank): the rank of the failed test in TESTS (-1 when all passed)."""
     t = np.asarray(t, dtype=float)
     x = np.asarray(x, dtype=float)
     name = LABELS.get(name, name)
@@ -139,19 +129,23 @@ def window_tests(t, x, name, pinned=False):
     change, change_error = drift(t, x, tau)
     details = {"halves": [m1, m2], "halves_error": float(np.hypot(e1, e2)), "drift": change,
                "drift_error": change_error, "tau_windows": n / tau}
+    if n and np.all(x == x[0]):
+        what = "zero" if x[0] == 0 else f"{x[0]:.6g}"
+        return False, (f"the {name} is {what} in all {n} outputs of the window: nothing fluctuates, there is no "
+                       "turbulent state to average"), details, 0
     if pinned:
-        return False, f"the {name} has not settled: its best start is at the end of the searched range", details, 0
+        return False, f"the {name} has not settled: its best start is at the end of the searched range", details, 1
     trend = "rises" if m2 > m1 else "falls"
     if abs(m2 - m1) > Z * np.hypot(e1, e2):
         return False, (f"the {name} still {trend} ({m1:.3g} → {m2:.3g} between the halves, "
-                       f"{abs(m2 - m1) / np.hypot(e1, e2):.2g} combined errors)"), details, 1
+                       f"{abs(m2 - m1) / np.hypot(e1, e2):.2g} combined errors)"), details, 2
     if abs(change) > Z * change_error:
         trend = "rises" if change > 0 else "falls"
         return False, (f"the {name} still {trend} (a drift of {change:.3g} ± {change_error:.2g} across the "
-                       f"window)"), details, 2
+                       f"window)"), details, 3
     if n < MIN_TAU_WINDOWS * tau:
         return False, (f"the window holds {n / tau:.3g} autocorrelation times of the {name}, "
-                       f"fewer than {MIN_TAU_WINDOWS:g}"), details, 3
+                       f"fewer than {MIN_TAU_WINDOWS:g}"), details, 4
     return True, "", details, -1
 
 
@@ -161,8 +155,9 @@ def decide_window(t, series, tested, first=None, last=None, energy="E"):
     t: times; series: name -> values (same length as t); tested: the names whose window start
     and tests decide. first/last: indices of a window given by hand (None: automatic start and
     the end of the good records). The window always ends before the first runaway record: not
-    finite in any series, or a growth of the series `energy` beyond the bound. Returns a dict: first, last (exclusive), end_of_good (the first runaway index),
-    saturated, reason, tests (name -> details)."""
+    finite in any series, or a growth of the series `energy` beyond the bound. Returns a dict:
+    first, last (exclusive), end_of_good (the first runaway index), saturated, reason, failed (the
+    name in TESTS of the test the reason belongs to, "" when saturated), tests (name -> details)."""
     t = np.asarray(t, dtype=float)
     good = min([first_runaway(t, np.asarray(v, dtype=float), grows=(name == energy)) for name, v in series.items()]
                + [len(t)])
@@ -176,13 +171,14 @@ def decide_window(t, series, tested, first=None, last=None, energy="E"):
         first = max(starts.values()) if starts else 0
     end = good if last is None else min(last, good)
     result = {"first": int(first), "last": int(end), "end_of_good": int(good), "saturated": False,
-              "reason": "", "tests": {}}
+              "reason": "", "failed": "", "tests": {}}
     if end - first < 4:
         result["reason"] = f"the window holds {max(end - first, 0)} outputs; at least 4 are needed"
+        result["failed"] = "length"
         return result
     reasons = []
     windows = {name: np.asarray(series[name], dtype=float)[first:end] for name in tested}
-    if energy in windows and np.all(windows[energy] > 0):
+    if energy in windows and np.all(windows[energy] > 0) and not np.all(windows[energy] == windows[energy][0]):
         windows["log " + energy] = np.log(windows[energy])
     for name, x in windows.items():
         passed, reason, details, rank = window_tests(t[first:end], x, name, pinned.get(name, False))
@@ -191,7 +187,9 @@ def decide_window(t, series, tested, first=None, last=None, energy="E"):
             reasons.append((rank, reason))
     # The reason of the earliest test that failed in any series: a drift says more than a length.
     result["saturated"] = not reasons
-    result["reason"] = min(reasons)[1] if reasons else ""
+    if reasons:
+        rank, result["reason"] = min(reasons)
+        result["failed"] = TESTS[rank]
     return result
 
 

@@ -1,5 +1,5 @@
 """The package's parameter reader against the program: the same table, the same values, the
-same refusals; and the copies of the table (the package's and the README's) up to date."""
+same refusals; and the copies of the table (the package's and docs/parameters.md's) up to date."""
 import json
 import math
 import os

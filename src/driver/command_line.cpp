@@ -6,14 +6,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <string>
 
 #include "common/version.hpp"
 #include "driver/driver.hpp"
 #include "setup/parameters.hpp"
-
-#ifndef TAVO_README
-#define TAVO_README "README.md of the tavo sources"
-#endif
 
 static const char usage[] =
     "usage: tavo                 run in the working directory\n"
@@ -28,9 +26,22 @@ static const char usage[] =
     "kept by a continued one), the profiles and cuts xprof.dat, cutx.dat, cuty.dat, the snapshots\n"
     "n2d.dat, p2d.dat, w2d.dat, i2d.dat, the spectra pkx_*.dat, pky_*.dat, the probe spectra\n"
     "ptt_*.dat, the field history tavo.nc, the restart file restart.dat and the lock tavo.lock.\n"
-    "Messages begin with \"|\"; an error is one such line and exit status 1.\n"
-    "\n"
-    "User guide: " TAVO_README "\n";
+    "Messages begin with \"|\"; an error is one such line and exit status 1.\n";
+
+// The user guide beside this program: docs/ of the checkout it was built in (build/tavo), or
+// share/doc/tavo/ of the prefix it was installed into (bin/tavo); found when asked, so that the
+// program names no path of the machine that built it.
+static std::string user_guide() {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path program = fs::read_symlink("/proc/self/exe", error);
+  if (!error)
+    for (const char *place : {"../docs/README.md", "../share/doc/tavo/README.md"}) {
+      const fs::path guide = (program.parent_path() / place).lexically_normal();
+      if (fs::is_regular_file(guide, error)) return guide.string();
+    }
+  return "docs/README.md of the tavo sources";
+}
 
 int command_line(int argc, char **argv) {
   if (argc <= 1) return -1;
@@ -41,7 +52,7 @@ int command_line(int argc, char **argv) {
   }
   const char *flag = argv[1];
   if (strcmp(flag, "--help") == 0 || strcmp(flag, "-h") == 0) {
-    fputs(usage, stdout);
+    printf("%s\nUser guide: %s\n", usage, user_guide().c_str());
     return 0;
   }
   if (strcmp(flag, "--version") == 0) {

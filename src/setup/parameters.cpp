@@ -1,6 +1,6 @@
 // The parameter table read three ways: the refusal of a value outside its range, the listing for
 // people (tavo --parameters) and the JSON copy for scripts (tavo --parameters=json), which the
-// Python package and the README's table are generated from.
+// Python package and the table of docs/parameters.md are generated from.
 #include "setup/parameters.hpp"
 
 #include <cmath>

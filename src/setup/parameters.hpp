@@ -3,7 +3,7 @@
 // Every value has its number (its place in the file, from 1), its name, its kind, the default of
 // an optional value, its allowed range, its unit and a one-line meaning. The reader, the label
 // check, the run constants, the refusals, the command line (--parameters, --check), the field
-// history's attributes and, through `tavo --parameters=json`, the Python package and the README
+// history's attributes and, through `tavo --parameters=json`, the Python package and docs/parameters.md
 // all take the values from here.
 //
 // Kinds:

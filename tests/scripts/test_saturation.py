@@ -147,7 +147,10 @@ def test_a_run_still_in_its_growth_is_not_saturated(workdir):
     summary = json.load(open(os.path.join(workdir, "summary.json")))
     assert summary["saturated"] is False
     assert summary["reason"]
-    assert "| not saturated by t = 20: " in done.stderr and "continue the run (incon 2)" in done.stderr
+    # The verdict, on standard output and in the summary: too short, with the time to run to.
+    assert summary["verdict"].startswith("not saturated: the run is too short for its initial transient (the ")
+    assert "by t = 20): run to t ≳ " in summary["verdict"] and summary["verdict"].endswith("continue it (incon 2)")
+    assert f"| {summary['verdict']}\n" in done.stdout
     # a window by hand is taken and said to be, and still tested
     done = analyse(workdir, "--tmin", "10")
     assert done.returncode == 0, done.stderr
@@ -217,19 +220,26 @@ def test_analyse_refuses_a_window_over_a_blow_up(workdir):
 @pytest.mark.skipif(shutil.which("ffmpeg") is None, reason="ffmpeg is not installed")
 def test_movie_ends_before_frames_that_are_not_finite(tmp_path):
     import xarray as xr
+    from tavo.runs import _spectral_laplacian
+
+    def history(field):
+        # A history of four frames whose vorticity is the Laplacian of phi, as the program's
+        vorticity = np.array([_spectral_laplacian(f, 2.0) for f in field])
+        coords = {"time": [1.0, 2.0, 3.0, 4.0], "x": np.arange(8) * 0.5, "y": np.arange(6) * 0.5}
+        fields = {name: (("time", "x", "y"), values) for name, values in
+                  (("ne", field), ("ni", field), ("phi", field), ("vorticity", vorticity))}
+        xr.Dataset(fields, coords=coords).to_netcdf(tmp_path / "tavo.nc", format="NETCDF3_64BIT")
+
     field = np.random.default_rng(3).normal(size=(4, 8, 6))
     field[2, 3, 3] = np.inf
-    coords = {"time": [1.0, 2.0, 3.0, 4.0], "x": np.arange(8) * 0.5, "y": np.arange(6) * 0.5}
-    xr.Dataset({"ne": (("time", "x", "y"), field), "phi": (("time", "x", "y"), field)},
-               coords=coords).to_netcdf(tmp_path / "tavo.nc")
+    history(field)
     done = subprocess.run([sys.executable, os.path.join(TOP, "scripts", "movie"), str(tmp_path)],
                           capture_output=True, text=True, timeout=300)
     assert done.returncode == 0, done.stderr
     assert "| movie: the frames from t = 3 on are not finite (a blow-up): the film ends before them" in done.stderr
     assert "| movie of 2 frames" in done.stdout
     field[0, 0, 0] = np.nan
-    xr.Dataset({"ne": (("time", "x", "y"), field), "phi": (("time", "x", "y"), field)},
-               coords=coords).to_netcdf(tmp_path / "tavo.nc")
+    history(field)
     done = subprocess.run([sys.executable, os.path.join(TOP, "scripts", "movie"), str(tmp_path)],
                           capture_output=True, text=True, timeout=300)
     assert done.returncode == 1 and done.stderr.startswith("| movie: the first frame (t = 1) is not finite")

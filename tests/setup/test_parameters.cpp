@@ -151,7 +151,7 @@ TEST(CommandLine, FlagsAndRefusalsTouchNoFile) {
   };
   const std::vector<flag_case> cases = {
       {"--help", 0, "usage: tavo"},
-      {"-h", 0, "README.md"},
+      {"-h", 0, "docs/README.md"},
       {"--version", 0, "tavo 1."},
       {"--parameters", 0, " nframe "},
       {"--parameters=json", 0, "\"name\": \"iseed\""},
