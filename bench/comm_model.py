@@ -143,7 +143,7 @@ def main():
                    help="the measured steps to which --machine fits the passes: unbatched first, then batched")
     p.add_argument("--bandwidth", type=float, default=12.0, help="network GB/s per node and direction (default 12)")
     p.add_argument("--latency", type=float, default=2.0, help="microseconds per message (default 2)")
-    p.add_argument("--memory", type=float, default=40.0, help="memory GB/s per node for the copies (default 40)")
+    p.add_argument("--memory", type=float, default=100.0, help="memory GB/s per node for the copies (default 100)")
     p.add_argument("--shared", type=float, default=10.0,
                    help="GB/s of MPI between two processes of a node (default 10)")
     p.add_argument("--cores", type=int, default=32, help="cores per node (default 32)")
