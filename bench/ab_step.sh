@@ -30,14 +30,7 @@ if [ ! -x "$new_exe" ]; then
   cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$top/build" -j 2 --target tavo >/dev/null
 fi
-old_dir="$top/build-bench/ab-$base"
-old_exe="$old_dir/build/tavo"
-if [ ! -x "$old_exe" ]; then
-  rm -rf "$old_dir/src" && mkdir -p "$old_dir/src"
-  git -C "$top" archive "$base" | tar -x -C "$old_dir/src"
-  cmake -S "$old_dir/src" -B "$old_dir/build" -DCMAKE_BUILD_TYPE=Release -DTAVO_TESTS=OFF >/dev/null
-  cmake --build "$old_dir/build" -j 2 --target tavo >/dev/null
-fi
+old_exe=$(earlier_build "$top" "$base")
 
 # A synthetic case: the default example with a blob start (its cost does not depend on the
 # values), 2 threads and measured plans. Arguments: chat taui diff ly n dt itstp itmax.

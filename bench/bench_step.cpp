@@ -123,7 +123,7 @@ void ratio_counter(benchmark::State &state, double seconds, const timings &ffts)
 // Whole time steps; step/fft is their time over that of their transforms.
 void time_steps(benchmark::State &state, timings *record, const timings &ffts) {
   double start = omp_get_wtime();
-  for (auto _ : state) timestep();
+  for (auto _ : state) timestep(dt);
   double seconds = omp_get_wtime() - start;
   finish(state, seconds, record);
   ratio_counter(state, seconds, ffts);
@@ -268,7 +268,7 @@ void measure_interleaved(int n, int threads, int hype, int repetitions) {
   use_grid(n, threads, hype);
   reset_state();
   double start = omp_get_wtime();
-  timestep();
+  timestep(dt);
   const int calls = std::max(1, static_cast<int>(0.25 / std::max(omp_get_wtime() - start, 1e-6)));
   shape key(n, threads);
   for (int r = 0; r < repetitions; r++) {
@@ -283,7 +283,7 @@ void measure_interleaved(int n, int threads, int hype, int repetitions) {
     // pairs scale it by at most 1026^4, and the next step writes its transform input afresh.
     for (int c = 0; c < calls; c++) {
       timed(fft, [&] { transforms(hype > 0); });
-      timed(step, [&] { timestep(); });
+      timed(step, [&] { timestep(dt); });
     }
     (hype == -1 ? pair_step : pair2_step)[key].push_back(step / calls);
     if (hype == -1) pair_fft[key].push_back(fft / calls);

@@ -20,3 +20,16 @@ step_seconds() {
 out_seconds() {
   grep '| total times:' "$1" | awk '{ for (i = 1; i < NF; i++) if ($i == "out:") printf "%.6f\n", $(i + 1) }'
 }
+
+# The program of commit $2 in the checkout $1, built once (Release) into $1/build-bench/ab-<commit>/:
+# prints its path.
+earlier_build() {
+  local dir="$1/build-bench/ab-$2"
+  if [ ! -x "$dir/build/tavo" ]; then
+    rm -rf "$dir/src" && mkdir -p "$dir/src"
+    git -C "$1" archive "$2" | tar -x -C "$dir/src"
+    cmake -S "$dir/src" -B "$dir/build" -DCMAKE_BUILD_TYPE=Release -DTAVO_TESTS=OFF >/dev/null
+    cmake --build "$dir/build" -j 2 --target tavo >/dev/null
+  fi
+  echo "$dir/build/tavo"
+}

@@ -195,6 +195,37 @@ def _verdict(decision, window, status, by_hand, times, series):
     return f"not saturated by t = {end:.6g}: {reason}{advice}{after}"
 
 
+def _steps(path):
+    """The smallest, mean and largest step of a run with adaptive steps (the series dt_min, dt_max
+    and steps of its field history), None without them."""
+    history = os.path.join(path, "tavo.nc")
+    if not os.path.isfile(history):
+        return None
+    import xarray as xr
+    try:
+        with xr.open_dataset(history) as ds:
+            if "steps" not in ds:
+                return None
+            kept = np.isfinite(ds["series_time"].values) & np.isfinite(ds["steps"].values)
+            times = ds["series_time"].values[kept]
+            shortest, longest, steps = (ds[name].values[kept] for name in ("dt_min", "dt_max", "steps"))
+            # The first frame is the output at the start, where the first entry's steps begin.
+            start = float(ds["time"].values[0]) if ds.sizes.get("time", 0) else None
+    except (OSError, ValueError, KeyError):
+        return None  # a damaged history: open_run has said so in the notes
+    if len(times) == 0 or steps.sum() <= 0:
+        return None
+    # Each entry counts the steps since the output before it.
+    if start is not None and start < times[0]:
+        span, counted = float(times[-1] - start), float(steps.sum())
+    elif len(times) > 1 and steps[1:].sum() > 0:
+        span, counted = float(times[-1] - times[0]), float(steps[1:].sum())
+    else:
+        return None
+    return {"smallest": float(shortest.min()), "mean": span / counted, "largest": float(longest.max()),
+            "steps": int(steps.sum()), "units": "L_perp/c_s"}
+
+
 def analyse(run, tmin=None, tmax=None):
     """The summary of the run in directory run (a dict, what `tavo-analyse` writes to
     summary.json); tmin/tmax give the window by hand. Raises tavo.RunError with a "|" line when
@@ -251,6 +282,9 @@ def analyse(run, tmin=None, tmax=None):
                         "saturation_tests": _finite(decision["tests"])})
         if spectra:
             summary["spectra"] = spectra
+        steps = _steps(path)
+        if steps:
+            summary["steps"] = steps
         for key, q in quantities.items():
             if q["mean"] is not None and not (np.isfinite(q["mean"]) and np.isfinite(q["error"])):
                 raise RunError(f"| the mean or error of {key} is not finite: the window holds records that are not "
@@ -284,6 +318,10 @@ def report(summary):
         else:
             lines.append(f"| {key:<11} {q['mean']:13.6e} ± {q['error']:.2e}   tau_int = {q['tau_int']:.3g} ± "
                          f"{q['tau_int_error']:.2g}   {q['long_name']}")
+    steps = summary.get("steps")
+    if steps:
+        lines.append(f"| steps: {steps['steps']}, dt from {steps['smallest']:.4g} to {steps['largest']:.4g}, "
+                     f"mean {steps['mean']:.4g}")
     spectra = summary.get("spectra")
     if spectra:
         for name, p in spectra["parseval"].items():

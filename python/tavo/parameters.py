@@ -22,7 +22,7 @@ class ParameterError(ValueError):
 
 def table():
     """The parameter table: a list of dicts (number, name, kind, optional, default, low, high,
-    low_open, nonzero, range, unit, meaning) in the order of "tavo.inp"."""
+    low_open, high_open, nonzero, range, unit, meaning) in the order of "tavo.inp"."""
     with open(os.path.join(_HERE, "parameters.json")) as f:
         return json.load(f)
 
@@ -70,8 +70,9 @@ def _refusal(p, v):
         return f"| {name} = {shown} {place} is not a whole number ({meaning})"
     low = -math.inf if p["low"] is None else p["low"]
     high = math.inf if p["high"] is None else p["high"]
-    if (x <= low if p["low_open"] else x < low) or x > high or (p["nonzero"] and x == 0):
-        bound = f"at most {high:.0f}" if x > high else p["range"]
+    high_open = p.get("high_open", False)
+    if (x <= low if p["low_open"] else x < low) or (x >= high if high_open else x > high) or (p["nonzero"] and x == 0):
+        bound = f"below {_g(high)}" if high_open and x >= high else f"at most {high:.0f}" if x > high else p["range"]
         truncated = " after truncation toward zero" if p["kind"] == "whole" and not p["optional"] and x != v else ""
         return f"| {name} = {shown} {place} is outside its range: {name} must be {bound}{truncated} ({meaning})"
     return None

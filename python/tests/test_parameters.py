@@ -49,6 +49,11 @@ def test_values_typed_with_defaults_and_as_the_history_stores_them(small_run):
     import netCDF4
     with netCDF4.Dataset(small_run / "tavo.nc") as ds:
         for name in NAMES:
+            if name not in ds.ncattrs():
+                # cfl at its default is left out, so that a run of fixed steps writes the file of
+                # earlier versions
+                assert name == "cfl" and values[name] == 0
+                continue
             stored = ds.getncattr(name)
             assert stored == values[name], name
             whole = next(p for p in TABLE if p["name"] == name)["kind"] == "whole"

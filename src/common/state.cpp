@@ -6,6 +6,7 @@ double chat, taui, xlwl, delinv, diff, incon, sigma, amp, vorfree, ly, dt;
 bool b_mhw, b_plan;
 int nx, ny, itstp, itmax, ntrace, ipade, ihype, npar;
 int nframe, nckpt, iseed;
+double cfl;
 
 double hy, wsrc, aspect, clin, hysq, hyd, xyz;
 int maxtrace, nxh, nyh, nx1, ny1;

@@ -43,10 +43,11 @@ extern int ihype;       // dissipation: -1 Laplacian, 0 biharmonic, 1/2/4/8 spec
 extern bool b_plan;     // measured FFT plans (value 18 exactly 1)
 extern int npar;        // threads
 
-// ---- optional values 20 .. 22 of "tavo.inp" (defaults when a file holds only nineteen) ----
+// ---- optional values 20 .. 23 of "tavo.inp" (defaults when a file holds only nineteen) ----
 extern int nframe;      // outputs between two frames of the field history "tavo.nc", 0 none
 extern int nckpt;       // outputs between two checkpoints "restart.dat", 0 only at the end
 extern int iseed;       // seed of the bath's random start, 0 the fixed unseeded sequence
+extern double cfl;      // adaptive step: each step cfl times the largest stable one (at most dt); 0 every step dt
 
 // ---- derived run constants ----
 extern double hy;          // grid points per unit length (inverse spacing), ny/ly
@@ -60,7 +61,7 @@ extern int nx1, ny1;       // last used indices nx-1, ny-1
 extern double hysq;        // stencil factor hy^2/12
 extern double hyd;         // centred y difference factor hy/2 (0 when chat = 0)
 extern double xyz;         // 1/(nx*ny)
-extern double dtt;         // dt*6/11, step factor of the multistep update
+extern double dtt;         // dt*6/11, step factor of the multistep update at equal steps of dt
 extern double ddtt;        // itstp*dt, length of one output interval
 
 // ---- species constants ----

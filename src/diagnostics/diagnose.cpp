@@ -211,6 +211,7 @@ output_scalars diagnose(double t, double t0, int iout, int itmax, const output_f
   out.dissipation = xyz * sum[s_d];
   out.rate_sum = (out.drive + out.coupling) + out.dissipation;
   out.flux = xyz * delinv * delinv * sum[s_f];
+  out.step = out.step_min = out.step_max = out.steps = std::nan("");
   if (writing_process()) write_series_on_writer(t, out);
   // Without any flow E_Z/E_K is 0/0: "eng.dat" keeps its column (both energies at their floor,
   // 1e-12, give 1), the history and the caller get NaN, undefined.

@@ -16,6 +16,11 @@ struct output_scalars {
   double dissipation;  // dissipation rate
   double rate_sum;     // drive + coupling + dissipation
   double flux;         // radial particle flux Gamma_n
+  // The steps of the output interval with adaptive steps (the driver's; diagnose leaves them NaN):
+  double step;         // the controller's step at the output
+  double step_min;     // the shortest step of the interval
+  double step_max;     // the longest step of the interval
+  double steps;        // steps in the interval
 };
 
 // The fields an output reads, each named: the densities, the potential and its gyro-average, the

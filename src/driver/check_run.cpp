@@ -54,11 +54,24 @@ int check_parameter_file() {
   const double steps = double(intervals) * itstp;
   printf("| run: %ld outputs of %d steps, t = %g in steps of dt = %g%s\n", intervals, itstp, steps * dt, dt,
          incon == 2 ? " after the time of restart.dat" : "");
+  if (cfl > 0)
+    printf("| steps: adaptive (cfl = %g): each step is %g of the largest stable step of the state, at most dt = %g; "
+           "the parallel coupling and the dissipation are implicit, the E x B drift and the gradient drive set the "
+           "step; the outputs (every %g), the probe samples and the end lie at fixed times, and the number of steps "
+           "follows the flow; the start is third order from its first step\n",
+           cfl, cfl, dt, itstp * dt);
+  else
+    printf("| steps: fixed (cfl = 0), every step dt = %g; every term is explicit, so dt must stay below the limits of "
+           "the coupling, the dissipation and the E x B drift of developed turbulence (cfl = %g, value 23, lets the "
+           "steps follow the drift)\n",
+           dt, recommended_cfl);
 
   // The constant terms of the stability check, from the coefficients at the wavenumbers they need.
   const double fields = grid_bytes(nx, ny);
   const std::string advice = stability_warnings(0.0);
-  if (advice.empty())
+  if (advice.empty() && cfl > 0)
+    printf("| stability: the controller keeps every step within cfl of the limit of the E x B drift and the drive\n");
+  else if (advice.empty())
     printf("| stability: dt is within the limits of the parallel coupling and the dissipation; the E x B drift "
            "is checked against the initial state when the run starts\n");
   else
@@ -71,11 +84,15 @@ int check_parameter_file() {
   const double points = double(nx) * ny * steps;
   const run_cost cost = estimate_run_cost(nx, ny, npar, process_count, long(steps), intervals, cost_records_path(),
                                           cost_table_path);
+  // With adaptive steps the steps are at most dt: the count is a least one.
+  const char *least = cfl > 0 ? "at least " : "";
+  const char *shorter = cfl > 0 ? " (with steps of dt; the drift of developed turbulence makes them shorter)" : "";
   if (cost.source.empty())
-    printf("| cost: %.3g point-steps (nx ny steps); no measured cost to estimate the wall time from (a run records "
-           "its own in the cache directory, and the table %s is not at hand)\n", points, cost_table_path);
+    printf("| cost: %s%.3g point-steps (nx ny steps)%s; no measured cost to estimate the wall time from (a run records "
+           "its own in the cache directory, and the table %s is not at hand)\n", least, points, shorter,
+           cost_table_path);
   else
-    printf("| cost: %.3g point-steps (nx ny steps); about %s of wall time, %s\n", points,
+    printf("| cost: %s%.3g point-steps (nx ny steps)%s; about %s%s of wall time, %s\n", least, points, shorter, least,
            duration(cost.seconds).c_str(), cost.source.c_str());
   return 0;
 }

@@ -86,5 +86,8 @@ run_cost estimate_run_cost(int gridx, int gridy, int threads, int processes, lon
 // ---- The progress line (progress.cpp) ----
 
 // The progress line of a run on standard error: the wall time since the stepping began (elapsed
-// seconds, for steps of total steps), steps per second and the estimated time to the end.
-void report_progress(long steps, long total, double elapsed);
+// seconds, for steps of total steps), steps per second and the estimated time to the end. With
+// adaptive steps the number of steps is not known beforehand: the line gives the time t reached,
+// the `done` share of the run's time and the current step dt_now, and the time to the end from
+// that share.
+void report_progress(long steps, long total, double elapsed, double done, double t, double dt_now);

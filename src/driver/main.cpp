@@ -5,6 +5,8 @@
 #include <omp.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -100,8 +102,9 @@ int main(int argc, char **argv) {
   const int intervals = itmax / itstp;
   const double t_state = initcond();
   const run_origin origin = continuation_origin(t_state);
-  if (!origin.resumed) derive_dissipation();
-  check_stability(pe);
+  if (!origin.resumed) derive_dissipation(), complete_start_potentials();
+  const double gradient = start_gradient();  // the E x B measure of the start
+  check_stability(exb_of_gradient(gradient));
   if (itmax > 0) {
     if (origin.resumed) history_resume(t_state, intervals);
     else history_start(origin.t0, intervals);
@@ -112,6 +115,11 @@ int main(int argc, char **argv) {
     empty_time_series();
   }
   if (origin.resumed) incon = origin.incon;  // the diagnostics of the run it goes on with
+  // The rates of the explicit terms with the run constants the start mode may have changed and,
+  // unless the run resumes, the controller's first step.
+  measure_explicit_rates();
+  if (!origin.resumed || cfl <= 0) start_controller(gradient);
+  else resume_controller();  // a resumed run's controller goes on
   const double t0 = origin.t0;
 
   //--- Steps 12-13.
@@ -141,20 +149,45 @@ int main(int argc, char **argv) {
   double t = t0;
   const double stepping_start = omp_get_wtime();
 
-  //--- Step 18. The interval loop; probe sample s is the state after s*ntrace steps.
-  long steps = origin.step;
+  //--- Step 18. The interval loop. The outputs and probe samples lie at fixed times, multiples of dt
+  // after t0 counted in ticks: output k + 1 at tick (k + 1) itstp, probe sample s at tick s ntrace.
+  // With fixed steps every step is one tick; adaptive steps land on each output and sample (the
+  // controller, scheme/step_control.cpp, shortens the steps before them).
+  const bool adaptive = cfl > 0;
+  const double t_end = (t0 + (intervals - 1) * ddtt) + itstp * dt;  // the time of the last output
+  double run_shortest = INFINITY, run_longest = 0.0;
+  long steps = origin.step, tick = origin.tick;
+  double t_now = origin.time;  // the time of the state (adaptive steps)
   if (printtraces && !origin.resumed) record_probes(trace_n, trace_p, 0);
-  for (int k = int(steps / itstp); k < intervals; k++) {
-    for (int it = int(steps - long(k) * itstp); it < itstp; it++) {
-      // every process stops at the same step, on a signal that any of them got
-      if (const int sig = largest_of_all(stop_requested())) stop_on_signal(sig, step_time(t0, k, it), t0, steps, trace_n, trace_p);
-      timestep();
+  for (int k = int(tick / itstp); k < intervals; k++) {
+    const long output_tick = long(k + 1) * itstp;
+    while (tick < output_tick) {
+      // Every process stops at the same step, on a signal that any of them got, and takes the same
+      // step, from the E x B measure of all slabs: one reduction of both.
+      double shared[2] = {double(stop_requested()), sweep_gradient};
+      largest_of_all(shared, 2);
+      const int it = int(tick - long(k) * itstp);
+      if (shared[0] != 0)
+        stop_on_signal(int(shared[0]), adaptive ? t_now : step_time(t0, k, it), t0, steps, tick, trace_n, trace_p);
+      const long event = printtraces ? std::min(output_tick, (tick / ntrace + 1) * long(ntrace)) : output_tick;
+      double h = dt;
+      bool lands = true;
+      if (adaptive) {
+        const double t_event = event == output_tick ? (t0 + k * ddtt) + itstp * dt : t0 + double(event) * dt;
+        h = controlled_step(shared[1], t_event - t_now);
+        lands = h == t_event - t_now;
+        t_now = lands ? t_event : t_now + h;
+      }
+      timestep(h);
       steps++;
-      if (printtraces && steps % ntrace == 0 && steps / ntrace < maxtrace)
-        record_probes(trace_n, trace_p, static_cast<int>(steps / ntrace));
+      record_step(h);
+      if (lands) tick = adaptive ? event : tick + 1;
+      if (lands && printtraces && tick % ntrace == 0 && tick / ntrace < maxtrace)
+        record_probes(trace_n, trace_p, static_cast<int>(tick / ntrace));
     }
     t = (t0 + k * ddtt) + itstp * dt;
     double start = omp_get_wtime();
+    const interval_steps interval = output_interval_steps();
     const bool checkpoint = nckpt > 0 && (k + 1) % nckpt == 0 && k + 1 < intervals;
     if (checkpoint) {
       gather_traces(trace_n, maxtrace * printtraces);
@@ -162,12 +195,17 @@ int main(int argc, char **argv) {
     }
     derive_output_fields();  // gni, ww, hyve, hyvi of this state, also for the end stage
     stop_on_runaway(t, t0, itmax, ne, ni, pe);  // before any output or checkpoint of this state
-    history_output(t, k + 1, diagnose(t, t0, k, itmax, fields), fields);
+    output_scalars scalars = diagnose(t, t0, k, itmax, fields);
+    scalars.step = interval.nominal, scalars.step_min = interval.shortest, scalars.step_max = interval.longest;
+    scalars.steps = double(interval.count);
+    history_output(t, k + 1, scalars, fields);
     // a checkpoint only after this output passed its crash check (the end writes its own)
-    if (checkpoint) write_checkpoint(t, t0, steps, trace_n, trace_p);
+    if (checkpoint) write_checkpoint(t, t0, steps, tick, trace_n, trace_p);
     stage_time[t_out] += omp_get_wtime() - start;
+    run_shortest = std::fmin(run_shortest, interval.shortest);
+    run_longest = std::fmax(run_longest, interval.longest);
     report_progress(steps - origin.step, static_cast<long>(intervals) * itstp - origin.step,
-                    omp_get_wtime() - stepping_start);
+                    omp_get_wtime() - stepping_start, (t - origin.time) / (t_end - origin.time), t, interval.nominal);
   }
 
   //--- Step 19. End stage: field history closed, restart file and probe analysis.
@@ -175,7 +213,7 @@ int main(int argc, char **argv) {
   gather_traces(trace_n, maxtrace * printtraces);
   gather_traces(trace_p, maxtrace * printtraces);
   history_end();
-  write_checkpoint(t, t0, steps, trace_n, trace_p);
+  write_checkpoint(t, t0, steps, tick, trace_n, trace_p);
   if (writer && printtraces) trace_analysis(t0, trace_n, trace_p);
   stage_time[t_out] += omp_get_wtime() - end_start;
   // What this run's steps and outputs cost, kept for the estimate of tavo --check.
@@ -191,6 +229,10 @@ int main(int argc, char **argv) {
   printf("| rela. times: ini: %.2f upd: %.2f poi1: %.2f poi2: %.2f pol: %.2f bnd: %.2f out: %.2f mem:%.2f\n|\n",
          st[t_ini] * share, st[t_upd] * share, st[t_poi1] * share, st[t_poi2] * share, st[t_pol] * share,
          st[t_bnd] * share, st[t_out] * share, st[t_mem] * share);
+
+  if (adaptive && writer && steps > origin.step)
+    fprintf(stderr, "| steps: %ld from t = %.8g to %.8g, dt from %.4g to %.4g, mean %.4g\n", steps - origin.step,
+            origin.time, t, run_shortest, run_longest, (t - origin.time) / double(steps - origin.step));
 
   //--- Steps 21-22. FFTW's thread clean-up after the last transform, and the end line (MPI's end,
   // in a job that mpirun or srun started, follows at exit: processes.cpp).

@@ -12,8 +12,9 @@ void catch_stop_signals();
 // The signal that asked the run to stop, 0 when none did.
 int stop_requested();
 
-// After `step` steps of the run that started at t0, at time t, stopped by signal `sig` (every
-// process calls it at the same step): write the checkpoint (the series and the field history are
+// After `step` steps of the run that started at t0 (`tick` the last output or sample it reached,
+// in steps of dt from t0), at time t, stopped by signal `sig` (every process calls it at the same
+// step): write the checkpoint (the series and the field history are
 // complete up to the last output, which lies at t or before), close the history, print the "|"
 // line naming the signal and the time on standard error and exit with stopped_status.
-[[noreturn]] void stop_on_signal(int sig, double t, double t0, long step, double *trace_n, double *trace_p);
+[[noreturn]] void stop_on_signal(int sig, double t, double t0, long step, long tick, double *trace_n, double *trace_p);

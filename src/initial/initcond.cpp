@@ -7,8 +7,9 @@
 // amp sin(ky y) with the nonlinearity switched off; 2 the state of "restart.dat". Any other value
 // leaves ne = ni = 0. The starts that need a potential solve ww = ne - Gamma ni and pe = -P^-1 ww.
 // The completion (complete_start_state) sets gni = Gamma ni, three equal history levels and
-// zero past tendencies, so the third-order update starts without lower-order steps, and
-// eno = (1/2)<exp(2 ne)>.
+// zero past tendencies, and eno = (1/2)<exp(2 ne)>. With fixed steps the third-order update then
+// starts without lower-order steps, as in earlier versions; adaptive steps start at third order
+// from the state alone (scheme/step_control.cpp).
 // Every process builds the rows of its slab. The bath's draws are few (1024 mode amplitudes and
 // one factor per block) and global: every process takes all of them, in the same fixed order on
 // one thread, and fills its rows, so the state is the same whatever the processes. With iseed = 0
@@ -195,6 +196,7 @@ void complete_start_state() {
   }
   sum_over_processes(&total, 1);
   eno = 0.5 * xyz * total;
+  fresh_history_steps();
 }
 
 double initcond() {

@@ -8,7 +8,12 @@
 // the next (eno, enwo, jnull_old, vde_avg and the running means of the wavenumber spectra), the
 // run constants that start modes change (clin, hyd), the probe samples recorded so far and, as
 // global attributes, the time, the run's start time t0, the steps done and the steps of the whole
-// run, with the grid, the step parameters and the start mode (incon) they belong to.
+// run, with the grid, the step parameters and the start mode (incon) they belong to. With
+// adaptive steps (cfl > 0) also cfl, the output or sample last reached (tick) and the steps behind
+// the history with the controller's state (scheme.hpp's step_state: h1, h2, levels, nominal,
+// gradient, shortest, longest, count); with fixed steps h1 and h2 only after a continuation with
+// another dt, until two steps of dt have made the history equal again (otherwise the history is
+// one of equal steps of dt and the file that of earlier versions).
 //
 // Writing: "restart.nc.tmp" in full, then "restart.dat" (through its own temporary file and
 // rename), then the rename of "restart.nc". A stop at any moment leaves the previous pair, or a
@@ -27,7 +32,10 @@
 // probe samples, so
 // a run stopped and continued any number of times writes the files of a run that never stopped
 // (with the same thread count: the sums of a step are taken in the order of the threads).
-// Otherwise the continuation is a new run of itmax steps from the checkpoint's state.
+// Otherwise the continuation is a new run of itmax steps from the checkpoint's state; its history
+// goes on with the steps that made it (a new dt is only a step of another length), unless it was
+// made the other way (adaptive or fixed steps, whose right-hand sides hold different terms): then
+// it starts afresh (scheme.hpp, fresh_history_steps) with a note on standard error.
 #include "io/io.hpp"
 
 #include <netcdf.h>
@@ -42,6 +50,7 @@
 #include "common/numfmt.hpp"
 #include "common/state.hpp"
 #include "common/version.hpp"
+#include "scheme/scheme.hpp"
 #include "diagnostics/diagnostics.hpp"
 #include "parallel/processes.hpp"
 
@@ -82,10 +91,11 @@ static const stored_mean means[] = {{"pkxavg", &pkxavg, true},
 // Steps of the whole run: the intervals of itstp steps that fit in itmax.
 static long run_steps() { return static_cast<long>(itmax / itstp) * itstp; }
 
-// Probe samples recorded after `step` steps.
-static long samples_after(long step) {
+// Probe samples recorded once the run reached `tick` (the last output or sample, in steps of dt
+// from t0; the steps done with fixed steps).
+static long samples_after(long tick) {
   if (!printtraces) return 0;
-  const long recorded = step / ntrace + 1;
+  const long recorded = tick / ntrace + 1;
   return recorded < maxtrace ? recorded : maxtrace;
 }
 
@@ -97,7 +107,13 @@ static void put_number(int file, const char *attribute, double value) {
   check(nc_put_att_double(file, NC_GLOBAL, attribute, NC_DOUBLE, 1, &value), "writing an attribute", checkpoint_temp);
 }
 
-void write_checkpoint(double t, double t0, long step, const double *trace_n, const double *trace_p) {
+// The steps behind the history and the controller's state (adaptive steps), as attributes.
+struct stored_step {
+  const char *name;
+  double value;
+};
+
+void write_checkpoint(double t, double t0, long step, long tick, const double *trace_n, const double *trace_p) {
   const char *name = checkpoint_temp;
   if (writing_process()) list_temporary(name);
   int f = -1;
@@ -108,7 +124,7 @@ void write_checkpoint(double t, double t0, long step, const double *trace_n, con
   check(nc_def_dim(f, "y", size_t(ny), &y_dim), "defining y", name);
   check(nc_def_dim(f, "kx", size_t(nx / 2 + 1), &kx_dim), "defining kx", name);
   check(nc_def_dim(f, "ky", size_t(ny / 2 + 1), &ky_dim), "defining ky", name);
-  const long samples = samples_after(step);
+  const long samples = samples_after(tick);
   if (samples > 0) {
     check(nc_def_dim(f, "probe", size_t(nprobes), &probe_dim), "defining probe", name);
     check(nc_def_dim(f, "sample", size_t(samples), &sample_dim), "defining sample", name);
@@ -144,6 +160,19 @@ void write_checkpoint(double t, double t0, long step, const double *trace_n, con
   put_number(f, "incon", incon);
   jnull_value = jnull_old;
   for (const stored_scalar &s : scalars) put_number(f, s.name, *s.value);
+  const stored_step steps_behind[] = {{"h1", stepping.h1}, {"h2", stepping.h2}};
+  const stored_step control[] = {{"cfl", cfl},
+                                 {"tick", double(tick)},
+                                 {"levels", double(stepping.levels)},
+                                 {"nominal", stepping.nominal},
+                                 {"gradient", stepping.gradient},
+                                 {"shortest", stepping.shortest},
+                                 {"longest", stepping.longest},
+                                 {"count", double(stepping.count)}};
+  if (cfl > 0 || stepping.h1 != dt || stepping.h2 != dt)
+    for (const stored_step &s : steps_behind) put_number(f, s.name, s.value);
+  if (cfl > 0)
+    for (const stored_step &s : control) put_number(f, s.name, s.value);
   int old_mode = 0;
   check(nc_set_fill(f, NC_NOFILL, &old_mode), "setting the fill mode", name);
   check(nc_enddef(f), "ending the definitions", name);
@@ -218,29 +247,67 @@ static const char *load_checkpoint(int f, double *time) {
   std::vector<double> values(sizeof scalars / sizeof scalars[0]);
   for (size_t s = 0; s < values.size(); s++) values[s] = number(f, scalars[s].name, &ok);
   if (!ok) return "lacks a scalar of the state";
+  // The steps behind the history: a file of adaptive steps holds them all, with the controller's
+  // state; one of fixed steps h1 and h2 only after steps of another dt, else none.
+  bool adaptive = true, given = true, control = true;
+  const double file_cfl = number(f, "cfl", &adaptive), file_dt = number(f, "dt", &ok);
+  adaptive = adaptive && file_cfl > 0;
+  const double h1 = number(f, "h1", &given), h2 = number(f, "h2", &given);
+  step_state controller{};
+  const double tick = number(f, "tick", &control), levels = number(f, "levels", &control);
+  controller.nominal = number(f, "nominal", &control);
+  controller.gradient = number(f, "gradient", &control);
+  controller.shortest = number(f, "shortest", &control);
+  controller.longest = number(f, "longest", &control);
+  controller.count = static_cast<long>(number(f, "count", &control));
+  if (adaptive && !(given && control && levels >= 1 && levels <= 3)) return "lacks the steps behind its history";
+
   check(nc_independent(f), "setting the data mode", checkpoint_name);
   for (size_t v = 0; v < stored.size(); v++)
     check(nc_get_slab(f, field_var[v], -1, *stored[v]->field), "reading a field", checkpoint_name);
   eno = values[0];
+  if (adaptive != (cfl > 0)) {
+    // The right-hand sides of the history hold other terms (the coupling is explicit with fixed
+    // steps only): the scheme starts afresh from the state.
+    fprintf(stderr, "| \"%s\" holds the history of %s steps, this run makes %s ones: the scheme starts afresh "
+            "from the state (%s)\n", checkpoint_name, adaptive ? "adaptive" : "fixed", cfl > 0 ? "adaptive" : "fixed",
+            cfl > 0 ? "at third order" : "with equal levels, as a fresh run does");
+    discard_history();
+  } else {
+    stepping.h1 = given ? h1 : file_dt;
+    stepping.h2 = given ? h2 : file_dt;
+    stepping.levels = adaptive ? static_cast<int>(levels) : 3;
+  }
 
   // Resume when the run that wrote it had steps left and this run makes the same steps.
   const double step = number(f, "step", &ok), steps = number(f, "steps", &ok), t0 = number(f, "t0", &ok);
   const double start_mode = number(f, "incon", &ok);
-  const bool same_steps = number(f, "dt", &ok) == dt && number(f, "itstp", &ok) == itstp &&
-                          number(f, "itmax", &ok) == itmax && number(f, "ntrace", &ok) == ntrace;
-  if (ok && same_steps && step < steps && steps == run_steps()) {
+  const bool same_steps = file_dt == dt && number(f, "itstp", &ok) == itstp && number(f, "itmax", &ok) == itmax &&
+                          number(f, "ntrace", &ok) == ntrace && (adaptive ? file_cfl : 0.0) == cfl;
+  // How far the run got, in steps of dt: with adaptive steps the ticks (whose number is itmax at
+  // the end), with fixed steps the steps.
+  const double reached = adaptive ? tick : step;
+  if (ok && same_steps && reached < steps && steps == run_steps()) {
     for (size_t s = 0; s < values.size(); s++) *scalars[s].value = values[s];
     jnull_old = static_cast<int>(jnull_value);
     for (size_t v = 0; v < sizeof means / sizeof means[0]; v++)
       check(nc_get_var_double(f, mean_var[v], *means[v].values), "reading a spectrum", checkpoint_name);
-    resumed = {true, t0, static_cast<long>(step), start_mode};
+    if (adaptive) {
+      stepping.nominal = controller.nominal;
+      stepping.gradient = controller.gradient;
+      stepping.shortest = controller.shortest;
+      stepping.longest = controller.longest;
+      stepping.count = controller.count;
+    }
+    resumed = {true, t0, static_cast<long>(step), start_mode, adaptive ? static_cast<long>(tick) : static_cast<long>(step),
+               *time};
   }
   return nullptr;
 }
 
 double read_continuation() {
   loaded = false;
-  resumed = {false, 0.0, 0, incon};
+  resumed = {false, 0.0, 0, incon, 0, 0.0};
   if (access(checkpoint_name, F_OK) != 0) return readrestart();
   int f = -1;
   double time = 0.0;
@@ -262,11 +329,11 @@ double read_continuation() {
 
 run_origin continuation_origin(double t) {
   if (incon == 2 && loaded && resumed.resumed) return resumed;
-  return {false, t, 0, incon};
+  return {false, t, 0, incon, 0, t};
 }
 
 void restore_traces(double *trace_n, double *trace_p) {
-  const long samples = samples_after(resumed.step);
+  const long samples = samples_after(resumed.tick);
   if (!resumed.resumed || samples == 0) return;
   int f = -1, var_n = -1, var_p = -1;
   size_t length = 0;
@@ -278,7 +345,8 @@ void restore_traces(double *trace_n, double *trace_p) {
   check(nc_inq_dimid(f, "sample", &dim), "finding sample", checkpoint_name);
   check(nc_inq_dimlen(f, dim, &length), "reading sample", checkpoint_name);
   if (length != size_t(samples))
-    fatal("| checkpoint \"%s\" holds %zu probe samples, step %ld needs %ld", checkpoint_name, length, resumed.step,
+    fatal("| checkpoint \"%s\" holds %zu probe samples, the run's position %ld needs %ld", checkpoint_name, length,
+          resumed.tick,
           samples);
   for (int p = 0; p < nprobes; p++) {
     const size_t start[2] = {size_t(p), 0}, count[2] = {1, length};

@@ -11,6 +11,10 @@
 //   enn, E_K, E_Z, E, EZ_over_EK  the columns of "eng.dat",
 //   drive, coupling, dissipation, rate_sum     of "eng-transfer.dat",
 //   flux                          of "fne.dat", in double precision over series_time
+//   dt, dt_min, dt_max, steps     with adaptive steps only: the controller's step at the output,
+//                                 the shortest and longest step and the number of steps since the
+//                                 output before (a history of fixed steps is that of earlier
+//                                 versions; a continuation that switches copies what both hold)
 //   global attributes             program, version, every value of "tavo.inp" under its name (the
 //                                 whole values as integers)
 //
@@ -84,6 +88,7 @@ constexpr int nfields = sizeof frame_fields / sizeof frame_fields[0];
 struct series_variable {
   const char *name, *long_name, *units;
   double output_scalars::*value;
+  bool adaptive = false;  // written with adaptive steps only
 };
 static const series_variable series[] = {
     {"enn", "density energy enn (eng.dat column 2)", energy_units, &output_scalars::enn},
@@ -95,7 +100,11 @@ static const series_variable series[] = {
     {"coupling", "parallel coupling rate (eng-transfer.dat column 3)", rate_units, &output_scalars::coupling},
     {"dissipation", "dissipation rate (eng-transfer.dat column 4)", rate_units, &output_scalars::dissipation},
     {"rate_sum", "drive + coupling + dissipation (eng-transfer.dat column 5)", rate_units, &output_scalars::rate_sum},
-    {"flux", "radial particle flux Gamma_n (fne.dat column 2)", "n0 c_s rho_s^2/L_perp^2", &output_scalars::flux}};
+    {"flux", "radial particle flux Gamma_n (fne.dat column 2)", "n0 c_s rho_s^2/L_perp^2", &output_scalars::flux},
+    {"dt", "time step at the output (the controller's)", "L_perp/c_s", &output_scalars::step, true},
+    {"dt_min", "shortest time step since the output before", "L_perp/c_s", &output_scalars::step_min, true},
+    {"dt_max", "longest time step since the output before", "L_perp/c_s", &output_scalars::step_max, true},
+    {"steps", "time steps since the output before", "1", &output_scalars::steps, true}};
 constexpr int nseries = sizeof series / sizeof series[0];
 
 // The open history: its netCDF id (-1 none) and the ids of its dimensions and variables.
@@ -104,8 +113,11 @@ struct history_ids {
   int time_dim, x_dim, y_dim, series_dim;
   int time_var, x_var, y_var, series_time_var;
   int field_var[nfields];
-  int series_var[nseries];
+  int series_var[nseries];  // -1 for a series the file does not hold
 };
+
+// Whether the file of this run holds series v.
+static bool series_written(int v) { return !series[v].adaptive || cfl > 0; }
 // The history of this run: the open file, its frame and entry counts and the length of the series
 // dimension.
 struct open_history {
@@ -162,6 +174,8 @@ static void create_file(const char *name, size_t room, const std::string &lines,
   put_text(f, ids.series_time_var, "units", "L_perp/c_s", name);
   check(nc_put_att_double(f, ids.series_time_var, "_FillValue", NC_DOUBLE, 1, &nan), "writing _FillValue", name);
   for (int v = 0; v < nseries; v++) {
+    ids.series_var[v] = -1;
+    if (!series_written(v)) continue;
     check(nc_def_var(f, series[v].name, NC_DOUBLE, 1, &ids.series_dim, &ids.series_var[v]), "defining a series",
           name);
     put_text(f, ids.series_var[v], "long_name", series[v].long_name, name);
@@ -176,6 +190,7 @@ static void create_file(const char *name, size_t room, const std::string &lines,
   put_text(f, NC_GLOBAL, "history", lines.c_str(), name);
   // Whole values as the integers the run uses, the others as read.
   for (int k = 0; k < nknown; k++) {
+    if (parameter_table[k].quiet_default && values_read[k] == parameter_table[k].fallback) continue;
     const int whole = static_cast<int>(values_read[k]);  // in range: the parameter check passed
     check(parameter_table[k].kind == value_kind::whole
               ? nc_put_att_int(f, NC_GLOBAL, parameter_table[k].name, NC_INT, 1, &whole)
@@ -197,7 +212,8 @@ static void create_file(const char *name, size_t room, const std::string &lines,
   check(nc_put_var_double(f, ids.y_var, coordinate.data()), "writing y", name);
   std::vector<double> empty(room > 0 ? room : 1, nan);
   check(nc_put_var_double(f, ids.series_time_var, empty.data()), "writing series_time", name);
-  for (int v = 0; v < nseries; v++) check(nc_put_var_double(f, ids.series_var[v], empty.data()), "writing a series", name);
+  for (int v = 0; v < nseries; v++)
+    if (ids.series_var[v] >= 0) check(nc_put_var_double(f, ids.series_var[v], empty.data()), "writing a series", name);
 }
 
 // Why the open old history cannot be continued although its header is sound, nullptr when it can.
@@ -209,7 +225,9 @@ static const char *damage(const char *name, const history_ids &ids, size_t old_f
   static char reason[200];
   struct stat status;
   const double record = sizeof(double) + nfields * sizeof(float) * static_cast<double>(nx) * static_cast<double>(ny);
-  const double fixed = sizeof(double) * (static_cast<double>(nx) + ny + (nseries + 1.0) * static_cast<double>(old_room));
+  int held = 0;
+  for (int v = 0; v < nseries; v++) held += ids.series_var[v] >= 0;
+  const double fixed = sizeof(double) * (static_cast<double>(nx) + ny + (held + 1.0) * static_cast<double>(old_room));
   const double needed = static_cast<double>(old_frames) * record + fixed;
   if (stat(name, &status) == 0 && static_cast<double>(status.st_size) < needed) {
     snprintf(reason, sizeof reason, "is cut short: it holds %lld bytes, its %zu frames and series need more than %.0f",
@@ -255,7 +273,11 @@ static const char *open_old(const char *name, history_ids &ids, size_t *old_fram
                nc_inq_varid(f, "time", &ids.time_var) == NC_NOERR && nc_inq_varid(f, "y", &ids.y_var) == NC_NOERR &&
                nc_inq_varid(f, "series_time", &ids.series_time_var) == NC_NOERR;
   for (int v = 0; v < nfields && found; v++) found = nc_inq_varid(f, frame_fields[v].name, &ids.field_var[v]) == NC_NOERR;
-  for (int v = 0; v < nseries && found; v++) found = nc_inq_varid(f, series[v].name, &ids.series_var[v]) == NC_NOERR;
+  for (int v = 0; v < nseries && found; v++) {
+    // The series of adaptive steps are there only when the run that wrote the file made them.
+    if (nc_inq_varid(f, series[v].name, &ids.series_var[v]) != NC_NOERR) ids.series_var[v] = -1;
+    found = series[v].adaptive || ids.series_var[v] >= 0;
+  }
   if (!found) {
     snprintf(reason, sizeof reason, "is not a tavo field history");
     return reason;
@@ -302,6 +324,7 @@ static void copy_old(const history_ids &old, size_t keep_frames, size_t keep_ent
   check(nc_put_vara_double(now.file, now.series_time_var, &start, &keep_entries, values.data()), "copying series_time",
         history_temp);
   for (int v = 0; v < nseries; v++) {
+    if (old.series_var[v] < 0 || now.series_var[v] < 0) continue;
     check(nc_get_vara_double(old.file, old.series_var[v], &start, &keep_entries, values.data()), "reading a series",
           history_name);
     check(nc_put_vara_double(now.file, now.series_var[v], &start, &keep_entries, values.data()), "copying a series",
@@ -444,8 +467,9 @@ void history_output(double t, int output, const output_scalars &s, const output_
     if (writing_process()) {
       check(nc_put_var1_double(f, history.ids.series_time_var, &entries, &t), "writing series_time", history_name);
       for (int v = 0; v < nseries; v++)
-        check(nc_put_var1_double(f, history.ids.series_var[v], &entries, &(s.*series[v].value)), "writing a series",
-              history_name);
+        if (history.ids.series_var[v] >= 0)
+          check(nc_put_var1_double(f, history.ids.series_var[v], &entries, &(s.*series[v].value)), "writing a series",
+                history_name);
     }
     entries++;
   }

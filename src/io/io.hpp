@@ -106,12 +106,16 @@ struct run_origin {
   double t0;     // start time of the run (of the first part, when resumed)
   long step;     // steps done since t0
   double incon;  // start mode of the run (of the first part, when resumed: its diagnostics follow it)
+  long tick;     // the last output or probe sample reached, in steps of dt since t0 (fixed steps: step)
+  double time;   // the time of the state
 };
 
-// Write the checkpoint of the state after `step` steps of the run that started at t0, at time t:
-// "restart.nc" (through "restart.nc.tmp") and "restart.dat"; the probe samples recorded so far
-// (trace_n, trace_p as record_probes fills them) go into "restart.nc" too.
-void write_checkpoint(double t, double t0, long step, const double *trace_n, const double *trace_p);
+// Write the checkpoint of the state after `step` steps of the run that started at t0, at time t
+// (`tick` as in run_origin): "restart.nc" (through "restart.nc.tmp") and "restart.dat"; the probe
+// samples recorded so far (trace_n, trace_p as record_probes fills them) and, with adaptive steps or
+// after steps of another length, the steps behind the history (scheme.hpp's stepping) go into
+// "restart.nc" too.
+void write_checkpoint(double t, double t0, long step, long tick, const double *trace_n, const double *trace_p);
 
 // The state of a continuation (incon 2): from "restart.nc" when it holds this grid and the time of
 // "restart.dat", else from "restart.dat" with a "|" note on standard error. Returns the time of

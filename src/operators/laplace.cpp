@@ -5,8 +5,12 @@
 //
 // per direction the central difference (-f2 + 16 f1 - 30 f0 + 16 f-1 - f-2)/(12 d^2). First and
 // second neighbours wrap in both directions. The sum of out over the grid vanishes.
+#include <cmath>
+
 #include "operators/operators.hpp"
 #include "parallel/processes.hpp"
+
+double laplace_symbol(double t) { return hysq * (32.0 * std::cos(t) - 2.0 * std::cos(2.0 * t) - 30.0); }
 
 static inline double laplace_point(const double *fm2, const double *fm, const double *f0, const double *fp,
                                    const double *fp2, int jm2, int jm, int j, int jp, int jp2) {

@@ -18,6 +18,10 @@ void arakawa_row(const double *am, const double *a0, const double *ap, const dou
 // halos of in are exchanged first). out must differ from in.
 void laplace(array2d out, array2d in);
 
+// The Laplacian's symbol along one direction: a Fourier mode of angle t = 2 pi index/n per grid
+// step along it is multiplied by hysq (32 cos t - 2 cos 2t - 30); the two directions add.
+double laplace_symbol(double t);
+
 // Columns from .. to-1 of one row of the Laplacian, out[j], from the five rows two before (fm2) to
 // two after (fp2) the output row; the columns wrap (0 <= from <= to <= ny). out must differ from the
 // input rows.

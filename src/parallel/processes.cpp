@@ -236,6 +236,10 @@ int largest_of_all(int value) {
   return largest;
 }
 
+void largest_of_all(double *values, int count) {
+  if (process_count > 1) MPI_Allreduce(MPI_IN_PLACE, values, count, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD);
+}
+
 double largest_of_all(double value) {
   if (process_count == 1) return value;
   double largest = value;

@@ -118,9 +118,11 @@ int row_owner(int x);
 
 // ---- Reductions and exchanges of small data (every process calls them) ----
 
-// The largest of every process's `value` (a stop signal, a flag), the same on every process.
+// The largest of every process's `value` (a stop signal, a flag), the same on every process; and
+// of each of `count` values in place.
 int largest_of_all(int value);
 double largest_of_all(double value);
+void largest_of_all(double *values, int count);
 
 // Each of the `count` values replaced by its sum over the processes, added in the order of the
 // processes: every process gets the same bits, and a job of the same processes and threads the

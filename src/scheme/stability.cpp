@@ -35,6 +35,7 @@
 #include <string>
 
 #include "common/state.hpp"
+#include "operators/operators.hpp"
 #include "parallel/processes.hpp"
 #include "scheme/scheme.hpp"
 #include "setup/setup.hpp"
@@ -54,8 +55,6 @@ double coupling_rate(double *k) {
   return chat * (1.0 - table_point(i, j).cvort / xyz);  // cvort = -N/P
 }
 
-// Symbol of the fourth-order Laplacian along one direction at angle t of the grid.
-static double laplace_symbol(double t) { return hy * hy / 12.0 * (32.0 * cos(t) - 2.0 * cos(2.0 * t) - 30.0); }
 
 double dissipation_rate(double *k) {
   // The largest |index| along each direction is n/2 for even and odd sizes alike.
@@ -64,12 +63,12 @@ double dissipation_rate(double *k) {
   const double lap = laplace_symbol(tx) + laplace_symbol(ty);
   if (ihype == -1) return std::fabs(diff * lap);
   if (ihype == 0) return std::fabs(diff * lap * lap);
-  if (ihype == 1 || ihype == 2 || ihype == 4 || ihype == 8)
+  if (ihype == 1 || ihype == 2 || ihype == 4 || ihype == 6 || ihype == 8)
     return std::fabs(diff * table_point(nx / 2, ny / 2).chyv / xyz);
   return 0.0;
 }
 
-double exb_rate(array2d phi) {
+double potential_gradient(array2d phi) {
   exchange_halos({phi});  // rows x-1 and x+1 beyond the slab
   double largest = 0.0;   // squared gradient
   const int first = slab_first, end = slab_first + slab_rows;
@@ -81,9 +80,51 @@ double exb_rate(array2d phi) {
       largest = std::fmax(largest, dx * dx + dy * dy);
     }
   }
-  largest = largest_of_all(largest);
-  // The centred differences are (hy/2)(phi[+1] - phi[-1]).
-  return clin * std::fabs(delinv) * 0.5 * hy * std::sqrt(largest) * hy;
+  return largest_of_all(largest);
+}
+
+// The centred differences are (hy/2)(phi[+1] - phi[-1]).
+double exb_of_gradient(double gradient) { return clin * std::fabs(delinv) * 0.5 * hy * std::sqrt(gradient) * hy; }
+
+double exb_rate(array2d phi) { return exb_of_gradient(potential_gradient(phi)); }
+
+double start_gradient() {
+  const double gradient = potential_gradient(pe);
+  if (gradient > 0.0 || clin == 0.0) return gradient;
+  // No potential yet (the bath, the blob): the one the densities imply, in lap_pe, which the
+  // first diagnostics call overwrites before it reads it.
+  spectral_solve(ni, cpoti, lap_pe);
+  for (int x = slab_first; x < slab_first + slab_rows; x++)
+    for (int y = 0; y <= ny1; y++) lap_pe[x][y] = -aae * ne[x][y] - aai * lap_pe[x][y];
+  spectral_solve(lap_pe, cvort, lap_pe);
+  return potential_gradient(lap_pe);
+}
+
+static double drive = 0.0, amplifying = 0.0;
+
+double drive_rate() { return drive; }
+double amplifying_rate() { return amplifying; }
+
+void measure_explicit_rates() {
+  // Per mode of the half spectrum: the drive -hyd (phi[y+1] - phi[y-1]) is -i 2 hyd sin(ky/hy)
+  // times phi, and phi = -(1/P)(ne - Gamma ni); see step_control.cpp for the two limits.
+  const double unnormalised = static_cast<double>(nx) * ny;
+  const int columns = spectrum_columns();
+  double rates[2] = {0.0, 0.0};
+  for (int r = 0; r < spectrum_rows(); r++)
+    for (int c = 0; c < columns; c++) {
+      const int y = spectrum_transposed ? ky_first + r : c;
+      const size_t at = static_cast<size_t>(r) * columns + c;
+      const double inverse_p = -cvort[at] * unnormalised;
+      const double gamma = taui > 0 ? gamma_half[at] : 1.0;
+      const double frequency = 2.0 * hyd * std::fabs(std::sin(6.283185307179586 * y / ny));
+      const double response = std::fmax((1.0 - gamma * gamma) * inverse_p, gamma * gamma * inverse_p / (1.0 + inverse_p));
+      rates[0] = std::fmax(rates[0], frequency * response);
+      if (damping_half) rates[1] = std::fmax(rates[1], -damping_half[at]);
+    }
+  largest_of_all(rates, 2);
+  drive = rates[0];
+  amplifying = rates[1];
 }
 
 // The largest modulus of the roots of the step's characteristic polynomial for dt z = w and dt
@@ -154,13 +195,28 @@ static double round_down(double x) {
 static std::string dissipation_name() {
   if (ihype == -1) return "Laplacian dissipation";
   if (ihype == 0) return "biharmonic dissipation";
-  const int power = ihype == 8 ? 12 : 2 * ihype;
+  const int power = ihype == 8 ? 12 : ihype == 6 ? 6 : 2 * ihype;
   return "dissipation diff k^" + std::to_string(power);
 }
+
+const double held_cfl = 0.8, recommended_cfl = 0.5;
 
 std::string stability_warnings(double exb) {
   std::string text;
   char line[400];
+  if (cfl > 0) {
+    // The coupling and the dissipation are implicit; the controller keeps the explicit terms
+    // within their limit. What is left to say is how close to it the steps go.
+    if (cfl > held_cfl) {
+      snprintf(line, sizeof line,
+               "| warning: cfl = %g takes every step within %.3g of the largest stable one; developed turbulence "
+               "has been run up to cfl = %g (the largest stable step is estimated from the potential of the "
+               "state, one step old): a run may blow up, use cfl %g or less for long runs\n",
+               cfl, 1 - cfl, held_cfl, held_cfl);
+      text += line;
+    }
+    return text;
+  }
   double k;
   const double coupling = coupling_rate(&k);
   if (dt * coupling > coupling_limit) {
@@ -199,19 +255,7 @@ std::string stability_warnings(double exb) {
   return text;
 }
 
-void check_stability(array2d phi) {
-  double exb = exb_rate(phi);
-  if (exb == 0.0 && clin != 0.0) {
-    // No potential yet (the bath, the blob): the one the densities imply, in lap_pe, which the
-    // first diagnostics call overwrites before it reads it.
-    spectral_solve(ni, cpoti, lap_pe);
-    for (int x = slab_first; x < slab_first + slab_rows; x++)
-      for (int y = 0; y <= ny1; y++) lap_pe[x][y] = -aae * ne[x][y] - aai * lap_pe[x][y];
-    spectral_solve(lap_pe, cvort, lap_pe);
-    exb = exb_rate(lap_pe);
-  }
-  fputs(stability_warnings(exb).c_str(), stderr);
-}
+void check_stability(double exb) { fputs(stability_warnings(exb).c_str(), stderr); }
 
 std::string crash_cause(double enn, double exb, double t_good) {
   char line[400];
@@ -219,6 +263,16 @@ std::string crash_cause(double enn, double exb, double t_good) {
     snprintf(line, sizeof line,
              "| likely cause: the fields decayed to zero (enn below 1e-16), no instability: a start that leaves "
              "them zero, or a dissipation that damped everything\n");
+    return line;
+  }
+  if (cfl > 0) {
+    // The steps followed the largest stable step of the explicit terms; the state outran them.
+    const double limit = advection_limit / (exb + drive_rate());
+    snprintf(line, sizeof line,
+             "| likely cause: the steps too close to the largest stable one (cfl = %g: each step %g of it; at the "
+             "last good output, t = %g, the E x B drift and the drive allowed %.3g) or a fast growth of the state "
+             "itself: try cfl = %.2g\n",
+             cfl, cfl, t_good, limit, std::fmin(recommended_cfl, 0.7 * cfl));
     return line;
   }
   // Each term's dt times its rate as a fraction of its limit. A constant term beyond its limit
@@ -231,7 +285,13 @@ std::string crash_cause(double enn, double exb, double t_good) {
   int worst = share_of(1) > share_of(0) ? 1 : 0;
   if (share_of(worst) <= 1 && share_of(2) > share_of(worst)) worst = 2;
   const double share = share_of(worst);
-  if (share > 0.5)
+  if (share > 0.5 && worst == 2)
+    snprintf(line, sizeof line,
+             "| likely cause: %s, whose rate times dt was %.3g times the limit of the time step at the last "
+             "good output (t = %g); dt below %.3g would be stable, or let the steps follow the drift with "
+             "cfl = %g (value 23)\n",
+             names[worst].c_str(), share, t_good, round_down(limits[worst] / rates[worst]), recommended_cfl);
+  else if (share > 0.5)
     snprintf(line, sizeof line,
              "| likely cause: %s, whose rate times dt was %.3g times the limit of the time step at the last "
              "good output (t = %g); dt below %.3g would be stable\n",

@@ -4,28 +4,76 @@
 //
 //   dne/dt = -chat ((ne - <ne>) - (pe - <pe>)) - d_y pe + clin delinv {ne, pe} - diff D(ne)
 //   dni/dt =                                   - d_y pi + clin delinv {ni, pi} - diff D(ni)
-//   n_new  = 18/11 n0 - 9/11 n1 + 2/11 n2 + dt 6/11 (3 f0 - 3 f1 + f2 - diff D(n0))
 //
 // <.> is the row average along y (only when b_mhw is set); d_y is the centred difference scaled by
-// hyd. There is no lower-order start: the first step of a fresh run, with equal levels and zero
-// old right-hand sides, reduces to n0 + dtt (3 f0 - diff D).
+// hyd.
+//
+// The update. The step is the backward differentiation formula of order p (BDF3, p = 3) on the
+// levels n0 = n(t), n1 = n(t - h1), n2 = n(t - h1 - h2), with the explicit right-hand side f
+// extrapolated to the new time from its values at the same levels (f0 is the sweep's, f1 and f2 the
+// stored ones) and the implicit part L taken at the new level:
+//   n = l0 n0 - l1 n1 + l2 n2 + g (s0 f0 - s1 f1 + s2 f2) + g L n          (1)
+// For the step h0 = h after h1 and h2 let the levels lie at the distances d1 = 1, d2 = 1 + h1/h0,
+// d3 = 1 + (h1 + h2)/h0 (in units of h0) before the new time. With the Lagrange polynomial through
+// the new level and the p old ones, the BDF sets its derivative at the new time equal to the
+// right-hand side; dividing by the new level's weight gives, for p = 3 with
+// Q = d2 d3 + d1 d3 + d1 d2:
+//   g  = h0 d1 d2 d3 / Q                                 (dt 6/11 at equal steps)
+//   l0 = (d2 d3)^2 / (Q (d2 - d1)(d3 - d1))              (18/11)
+//   l1 = (d1 d3)^2 / (Q (d2 - d1)(d3 - d2))              ( 9/11)
+//   l2 = (d1 d2)^2 / (Q (d3 - d1)(d3 - d2))              ( 2/11)
+// and the extrapolation of f to the new time (the Lagrange polynomial through the old levels):
+//   s0 = d2 d3 / ((d2 - d1)(d3 - d1)),  s1 = d1 d3 / ((d2 - d1)(d3 - d2)),  s2 = d1 d2 / ((d3 - d1)(d3 - d2))
+// (3, 3, 1). l0 - l1 + l2 = 1 and s0 - s1 + s2 = 1 for any steps. p = 2 (on d1, d2; Q = d1 + d2):
+// g = h0 d1 d2/Q, l0 = d2^2/(Q (d2 - d1)), l1 = d1^2/(Q (d2 - d1)), s0 = d2/(d2 - d1),
+// s1 = d1/(d2 - d1) (4/3, 1/3, 2, 1 and 2/3 h at equal steps); p = 1: g = h0, l0 = s0 = 1.
+// At equal steps the distances are the integers 1, 2, 3, every product and difference above is an
+// exact small integer and each weight one division of two of them, which rounds to the same double
+// as the constant (36/22 and 18/11 are one number); g is (h0 6)/11, as dt 6/11 was formed. So the
+// fixed step is the equal-step case of the same update, bit for bit.
+// The local error of order p is O(h^(p+1)); the extrapolation of f is of the same order, so the
+// update is of order p in time for any sequence of steps whose ratios stay bounded (the variable-
+// step BDF3 is zero-stable for steps growing by up to 1.6 per step, see step_control.cpp).
+//
+// Which terms are implicit (L):
+//   - fixed steps (cfl = 0): none; the dissipation enters at level 0 with weight 1 inside g,
+//     - g diff D(n0), first order in time, and the coupling is explicit: the step of earlier
+//     versions, limited by the coupling's rate C (1 + 1/P) at the smallest coupled wavenumber;
+//   - adaptive steps (cfl > 0): the parallel coupling and the dissipation. Both are linear and
+//     diagonal per Fourier mode once the potential is written by the densities,
+//     pe = -(1/P)(ne - Gamma ni), so in (1) for each mode k
+//       (1 + g d) Ni = Ni*
+//       (1 + g (c + d)) Ne = Ne* + g x Ni,   c = C (1 + 1/P),  x = C Gamma/P,  d = diff D(k)
+//     with Ne*, Ni* the spectra of the explicit part of (1), c and x zero for the modes the
+//     coupling leaves out (ky = 0 in the modified model; the k = 0 mode, whose P is taken as
+//     infinite like cvort's, decays as -C ne in the ordinary model) and D the symbol of the chosen
+//     dissipation (the fourth-order Laplacian's (hy^2/12)(32 cos t - 2 cos 2t - 30) per direction
+//     for ihype -1, its square for 0, the spectral factor otherwise). The ions have no coupling,
+//     so the solve is a division per mode for ni, then one for ne; it runs in the pass over the
+//     half spectrum that forms the potentials, which then come from the new densities. The step is
+//     then limited by the E x B drift and the drive only, whatever C, and the dissipation is third
+//     order too. A start at third order and the step's length: step_control.cpp.
 //
 // How a step runs, and what the stages of the timing report hold:
-//   upd   one sweep over the rows: both brackets, the dissipation rows, the update, the history
-//         shift into the named levels and the new densities written as the transforms' input;
+//   upd   one sweep over the rows: both brackets, the dissipation rows, the update (the explicit
+//         part of (1) with adaptive steps), the history shift into the named levels and the new
+//         densities written as the transforms' input;
 //   poi1  the forward transforms of the new ne and ni (one batched r2c pair);
 //   bnd   instead of poi1 with the edge damping (vorfree = 2): the forward transform of ni and
 //         gni's backward transform (warm ions), the damping pass, which stores gni and forms the
 //         vorticity, and the forward transforms of the vorticity (and of the damped densities for
-//         ihype > 0);
-//   pol   one pass over the half spectrum forming the spectra of pe, pi (and of D(ne), D(ni));
+//         an explicit spectral dissipation); with adaptive steps the implicit pass and the store of
+//         the densities come first;
+//   pol   one pass over the half spectrum forming the spectra of pe, pi (and of D(ne), D(ni), or
+//         with adaptive steps of the new densities);
 //   poi2  the backward transforms (pe and pi as one batched pair, one alone for cold ions, the
-//         dissipation as a second pair) and the pass that stores them;
+//         dissipation or the new densities as a second pair) and the pass that stores them;
 //   mem   nothing (the history moves on inside the sweep); kept for the report's format.
 // Transforms per step, in complex-transform equivalents (an r2c or c2r is about half a complex
 // one): warm ions with ihype 2: 2 r2c + 4 c2r = 3; cold ions with ihype 2: 2.5; warm ions without
-// a spectral dissipation: 2. The edge damping adds gni's c2r (warm ions) and, with a spectral
-// dissipation, the r2c pair of the damped densities.
+// a spectral dissipation: 2. Adaptive steps always store the new densities' pair instead of the
+// dissipation's: 3 (warm) and 2.5 (cold) with any dissipation. The edge damping adds gni's c2r
+// (warm ions) and, with a spectral dissipation, the r2c pair of the damped densities.
 //
 // The sweep. One pass over the rows computes, row by row, both brackets and the Laplacian
 // dissipation (kept in row buffers, never stored), the update and the history shift, while the rows
@@ -35,10 +83,13 @@
 // overwrites ne and ni in place, the stencils read the old values from copies: each thread saves
 // the two rows before and after its block (other threads overwrite them; beyond the slab they are
 // the halo rows, exchanged with the neighbouring processes as the step starts) before any thread
-// writes, and copies each of its own rows before updating it, keeping the last three.
+// writes, and copies each of its own rows before updating it, keeping the last three. With adaptive
+// steps the sweep also takes the E x B measure max |grad phi|^2 of the potential it reads (for
+// the controller, step_control.cpp).
 #include <omp.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "common/files.hpp"
@@ -102,16 +153,48 @@ static void row_averages(int x, double &avg_n, double &avg_p) {
   avg_p = sum_p / n;
 }
 
+step_weights multistep_weights(int order, double h0, double h1, double h2) {
+  step_weights w = {{1.0, 0.0, 0.0}, {1.0, 0.0, 0.0}, h0};
+  const double d1 = 1.0, d2 = 1.0 + h1 / h0, d3 = d2 + h2 / h0;
+  if (order == 2) {
+    const double q = d1 + d2, gap = d2 - d1;
+    w.factor = h0 * (d1 * d2) / q;
+    w.level[0] = d2 * d2 / (q * gap);
+    w.level[1] = d1 * d1 / (q * gap);
+    w.slope[0] = d2 / gap;
+    w.slope[1] = d1 / gap;
+  } else if (order >= 3) {
+    const double q = d2 * d3 + d1 * d3 + d1 * d2;
+    const double gap21 = d2 - d1, gap31 = d3 - d1, gap32 = d3 - d2;
+    w.factor = h0 * (d1 * d2 * d3) / q;
+    w.level[0] = (d2 * d3) * (d2 * d3) / (q * (gap21 * gap31));
+    w.level[1] = (d1 * d3) * (d1 * d3) / (q * (gap21 * gap32));
+    w.level[2] = (d1 * d2) * (d1 * d2) / (q * (gap31 * gap32));
+    w.slope[0] = d2 * d3 / (gap21 * gap31);
+    w.slope[1] = d1 * d3 / (gap21 * gap32);
+    w.slope[2] = d1 * d2 / (gap31 * gap32);
+  }
+  return w;
+}
+
+// What the sweep of a step applies: the weights of (1), the coupling's weight in the explicit part
+// (chat with fixed steps, 0 when it is implicit) and the dissipation's (diff, or 0).
+struct sweep_terms {
+  step_weights w;
+  double coupling, nu;
+};
+
 // Columns from .. to-1 of row x of the update: both right-hand sides and both new densities, from
 // the row averages, the bracket rows be, bi and the dissipation rows he, hi; the history moves on
 // by one level, and the new densities are also written into e_out, i_out (the transforms' input).
 // Level 0 is ne and ni themselves; the new right-hand sides become level 1 of the tendencies. All
 // history values of a point are read before any is written.
-static void update_row(int x, const double *__restrict be, const double *__restrict bi, const double *__restrict he,
-                       const double *__restrict hi, double avg_n, double avg_p, double *__restrict e_out,
-                       double *__restrict i_out, int from, int to) {
-  const double c18 = 18.0 / 11.0, c9 = 9.0 / 11.0, c2 = 2.0 / 11.0;
-  const double coupling = chat, drive = hyd, advect = clin * delinv, step = dtt, nu = diff;
+static void update_row(int x, const sweep_terms &terms, const double *__restrict be, const double *__restrict bi,
+                       const double *__restrict he, const double *__restrict hi, double avg_n, double avg_p,
+                       double *__restrict e_out, double *__restrict i_out, int from, int to) {
+  const double l0 = terms.w.level[0], l1 = terms.w.level[1], l2 = terms.w.level[2];
+  const double s0 = terms.w.slope[0], s1 = terms.w.slope[1], s2 = terms.w.slope[2];
+  const double coupling = terms.coupling, drive = hyd, advect = clin * delinv, step = terms.w.factor, nu = terms.nu;
   const int last = ny1;
   double *__restrict nex = ne[x], *__restrict nix = ni[x];
   const double *__restrict pex = pe[x], *__restrict pix = pi[x];
@@ -124,8 +207,8 @@ static void update_row(int x, const double *__restrict be, const double *__restr
     const double lfe1 = fe1[y], lfe2 = fe2[y], lfi1 = fi1[y], lfi2 = fi2[y];
     double fe = -coupling * ((le0 - avg_n) - (pex[y] - avg_p)) - drive * (pex[yp] - pex[ym]) + advect * be[y];
     double fi = -drive * (pix[yp] - pix[ym]) + advect * bi[y];
-    double new_e = c18 * le0 - c9 * le1 + c2 * le2 + step * (3.0 * fe - 3.0 * lfe1 + lfe2 - nu * he[y]);
-    double new_i = c18 * li0 - c9 * li1 + c2 * li2 + step * (3.0 * fi - 3.0 * lfi1 + lfi2 - nu * hi[y]);
+    double new_e = l0 * le0 - l1 * le1 + l2 * le2 + step * (s0 * fe - s1 * lfe1 + s2 * lfe2 - nu * he[y]);
+    double new_i = l0 * li0 - l1 * li1 + l2 * li2 + step * (s0 * fi - s1 * lfi1 + s2 * lfi2 - nu * hi[y]);
     nex[y] = e_out[y] = new_e;
     nix[y] = i_out[y] = new_i;
     e2[y] = le1;
@@ -147,11 +230,32 @@ static void update_row(int x, const double *__restrict be, const double *__restr
   if (last < to && last > 0) point(last - 1, last, 0);
 }
 
-// The sweep (see the head of the file). Dissipation rows: the Laplacian of the old density rows
-// (ihype -1), the Laplacian of vis_e, vis_i = Laplacian of the densities formed before the sweep
-// (ihype 0), dis_e and dis_i (spectral), or a zero row.
-static void sweep() {
-  const bool laplacian = ihype == -1, biharmonic = ihype == 0, spectral = ihype > 0;
+// The largest squared centred gradient (phi[+1] - phi[-1])^2 summed over x and y of columns
+// from .. to-1 of the row phi0 (rows phim, phip before and after it), and `largest`.
+static double gradient_row(const double *__restrict phim, const double *__restrict phi0,
+                           const double *__restrict phip, int from, int to, double largest) {
+  const int last = ny1;
+  auto at = [&](int ym, int y, int yp) {
+    const double dx = phip[y] - phim[y], dy = phi0[yp] - phi0[ym];
+    return dx * dx + dy * dy;
+  };
+  int y = from;
+  if (y == 0 && y < to) largest = std::fmax(largest, at(last, y++, last == 0 ? 0 : 1));
+  const int end = to < last ? to : last;
+#pragma omp simd reduction(max : largest)
+  for (int k = y; k < end; k++) largest = std::fmax(largest, at(k - 1, k, k + 1));
+  if (last < to && last > 0) largest = std::fmax(largest, at(last - 1, last, 0));
+  return largest;
+}
+
+// The sweep (see the head of the file). Dissipation rows with fixed steps: the Laplacian of the old
+// density rows (ihype -1), the Laplacian of vis_e, vis_i = Laplacian of the densities formed before
+// the sweep (ihype 0), dis_e and dis_i (spectral), or a zero row (none; and with adaptive steps,
+// whose dissipation is implicit). With `measure`, sweep_gradient becomes the E x B measure of pe.
+static void sweep(const sweep_terms &terms, bool measure) {
+  const bool fixed = cfl <= 0;
+  const bool laplacian = fixed && ihype == -1, biharmonic = fixed && ihype == 0;
+  const bool spectral = explicit_spectral_dissipation();
   const int first = slab_first, end = slab_first + slab_rows;
   // The rows the stencils reach beyond the slab, as the step starts.
   exchange_halos({ne, ni, pe, pi});
@@ -165,7 +269,8 @@ static void sweep() {
   }
   const size_t row_bytes = sizeof(double) * ny;
   const double *const zero_row = sweep_rows + static_cast<size_t>(sweep_threads) * 2 * rows_per_density * row_stride;
-#pragma omp parallel num_threads(sweep_threads)
+  double largest = 0.0;
+#pragma omp parallel num_threads(sweep_threads) reduction(max : largest)
   {
     const int threads = omp_get_num_threads(), t = omp_get_thread_num();
     int lo, hi;
@@ -184,8 +289,8 @@ static void sweep() {
     double *const be = rows_e + row_bracket * row_stride, *const bi = rows_i + row_bracket * row_stride;
     double *const rows_de = rows_e + row_dissipation * row_stride, *const rows_di = rows_i + row_dissipation * row_stride;
     for (int x = lo; x < hi; x++) {
-      double avg_n, avg_p;
-      row_averages(x, avg_n, avg_p);
+      double avg_n = 0.0, avg_p = 0.0;
+      if (fixed) row_averages(x, avg_n, avg_p);  // the coupling's, explicit with fixed steps only
       memcpy(rows_e + (row_ring + x % 3) * row_stride, ne[x], row_bytes);
       memcpy(rows_i + (row_ring + x % 3) * row_stride, ni[x], row_bytes);
       // Row x + d (d = -2 .. 2) of a density as it was at the start of the step: from the copies
@@ -211,6 +316,7 @@ static void sweep() {
         const int to = std::min(from + sweep_columns, ny);
         arakawa_row(em, e0, ep, pe[xm], pe[x], pe[xp], be, from, to);
         arakawa_row(im, i0, ip, pi[xm], pi[x], pi[xp], bi, from, to);
+        if (measure) largest = gradient_row(pe[xm], pe[x], pe[xp], from, to, largest);
         if (laplacian) {
           laplace_row(em2, em, e0, ep, ep2, rows_de, from, to);
           laplace_row(im2, im, i0, ip, ip2, rows_di, from, to);
@@ -218,32 +324,51 @@ static void sweep() {
           laplace_row(vis_e[xm2], vis_e[xm], vis_e[x], vis_e[xp], vis_e[xp2], rows_de, from, to);
           laplace_row(vis_i[xm2], vis_i[xm], vis_i[x], vis_i[xp], vis_i[xp2], rows_di, from, to);
         }
-        update_row(x, be, bi, de, di, avg_n, avg_p, e_out, i_out, from, to);
+        update_row(x, terms, be, bi, de, di, avg_n, avg_p, e_out, i_out, from, to);
       }
     }
   }
+  if (measure) sweep_gradient = largest;
 }
 
-void timestep() {
+bool explicit_spectral_dissipation() { return cfl <= 0 && ihype > 0; }
+
+void timestep(double h) {
   double clock = omp_get_wtime();
   auto lap = [&clock](int timer) {
     double now = omp_get_wtime();
     stage_time[timer] += now - clock;
     clock = now;
   };
-  sweep();
+  const bool implicit = cfl > 0, damped = vorfree == 2;
+  const sweep_terms terms = {multistep_weights(stepping.levels, h, stepping.h1, stepping.h2), implicit ? 0.0 : chat,
+                             implicit ? 0.0 : diff};
+  sweep(terms, implicit);
   lap(t_upd);
-  const bool damped = vorfree == 2;
+  if (implicit) {
+    // The densities' implicit part first: the edge damping and the potentials need them whole.
+    forward_pair();
+    lap(t_poi1);
+    implicit_spectra(terms.w.factor, damped);
+    lap(t_pol);
+    if (damped) {
+      store_densities();
+      lap(t_poi2);
+    }
+  }
   if (damped) {
     damped_vorticity();
     lap(t_bnd);
-  } else {
+  } else if (!implicit) {
     forward_pair();
     lap(t_poi1);
   }
-  potential_spectra(damped);
+  if (damped || !implicit) potential_spectra(damped);
   lap(t_pol);
   store_potentials();
   lap(t_poi2);
+  stepping.h2 = stepping.h1;
+  stepping.h1 = h;
+  stepping.levels = std::min(stepping.levels + 1, 3);
   lap(t_mem);
 }

@@ -17,10 +17,12 @@
 #include <fftw3-mpi.h>
 #include <omp.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <initializer_list>
 
 #include "common/files.hpp"
+#include "operators/operators.hpp"
 #include "parallel/processes.hpp"
 #include "scheme/scheme.hpp"
 #include "setup/setup.hpp"
@@ -36,9 +38,36 @@ static fftw_plan plan_r2c, plan_c2r;
 static fftw_plan plan_r2c_pair, plan_c2r_pair;
 static cplx *pair_buffer;
 double *gamma_half;
+double *coupling_half, *cross_half, *damping_half;
 
 // n rounded up to a multiple of m.
 static size_t round_up(size_t n, size_t m) { return (n + m - 1) / m * m; }
+
+// The implicit step's tables on the half spectrum this process holds (scheme.hpp): the coupling's
+// rates from cvort (-1/P = cvort nx ny, 0 at k = 0) and gamma_half (1 for cold ions, whose
+// gyro-average the step leaves out), and the dissipation rate diff D(k) of the chosen ihype.
+static void fill_implicit_tables() {
+  const double unnormalised = static_cast<double>(nx) * ny;
+  const double twopi = 6.283185307179586;
+  const int columns = spectrum_columns();
+  for (int r = 0; r < spectrum_rows(); r++) {
+    for (int c = 0; c < columns; c++) {
+      const int x = spectrum_transposed ? c : r, y = spectrum_transposed ? ky_first + r : c;
+      const size_t at = static_cast<size_t>(r) * columns + c;
+      const double inverse_p = -cvort[at] * unnormalised;
+      const double gamma = taui > 0 ? gamma_half[at] : 1.0;
+      const bool coupled = !(b_mhw && y == 0);
+      coupling_half[at] = coupled ? chat * (1.0 + inverse_p) : 0.0;
+      cross_half[at] = coupled ? chat * gamma * inverse_p : 0.0;
+      const double lap = laplace_symbol(twopi * x / nx) + laplace_symbol(twopi * y / ny);
+      double symbol = 0.0;
+      if (ihype == -1) symbol = lap;
+      else if (ihype == 0) symbol = lap * lap;
+      else if (ihype > 0) symbol = chyv[at] * unnormalised;
+      damping_half[at] = diff * symbol;
+    }
+  }
+}
 
 // The sizes of the step's buffers for FFTW's layout of `elements` complex values per transform
 // and `half` values of a half table: each real buffer holds two slots of whole 64-byte lines, each
@@ -52,10 +81,10 @@ double transform_bytes(long elements, int gridy, int threads) {
   const size_t half = static_cast<size_t>(elements);
   const transform_sizes s = sizes_of(half, half);
   // Two buffers of each kind, two slots each; the spectral solve's one slot of each kind; the
-  // interleaved pair of several processes.
+  // interleaved pair of several processes; gamma_half and, with adaptive steps, the implicit three.
   const double buffers = 5.0 * sizeof(double) * static_cast<double>(s.real_slot) +
                          5.0 * sizeof(cplx) * static_cast<double>(s.spectrum_slot) +
-                         sizeof(double) * static_cast<double>(s.half) +
+                         (cfl > 0 ? 4.0 : 1.0) * sizeof(double) * static_cast<double>(s.half) +
                          (process_count > 1 ? 2.0 * sizeof(cplx) * static_cast<double>(elements) : 0.0);
   return buffers + sweep_rows_bytes(gridy, threads);
 }
@@ -81,6 +110,13 @@ void make_transforms() {
   gamma_half = reserved(fftw_alloc_real(half), table_bytes, what);
   const double unnormalised = static_cast<double>(nx) * ny;
   for (size_t k = 0; k < half; k++) gamma_half[k] = unnormalised * cpoti[k];
+  if (cfl > 0) {
+    coupling_half = reserved(fftw_alloc_real(half), table_bytes, what);
+    cross_half = reserved(fftw_alloc_real(half), table_bytes, what);
+    damping_half = reserved(fftw_alloc_real(half), table_bytes, what);
+    fill_implicit_tables();
+  }
+  measure_explicit_rates();
 
   fftw_plan_with_nthreads(npar);
   // Measured planning may overwrite the buffers; nothing in them is needed yet. Measured plans
@@ -206,7 +242,7 @@ void free_transforms() {
     if (*plan) fftw_destroy_plan(*plan);
     *plan = nullptr;
   }
-  for (double **buffer : {&real_in, &real_out, &gamma_half}) {
+  for (double **buffer : {&real_in, &real_out, &gamma_half, &coupling_half, &cross_half, &damping_half}) {
     fftw_free(*buffer);
     *buffer = nullptr;
   }

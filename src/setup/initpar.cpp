@@ -1,5 +1,5 @@
 // initpar: the start banner, the nineteen run parameters of "tavo.inp" and the optional values
-// 20 .. 22 and the run constants derived from them. Every check that can refuse the values runs
+// 20 .. 23 and the run constants derived from them. Every check that can refuse the values runs
 // here, before the run touches any file (the grid's memory through the check the driver hands
 // in); the driver then makes the fields, the threads and the tables, and empties or trims the
 // time series once the rest of the start-up has passed its checks.
@@ -74,11 +74,12 @@ void set_optional_constants(const double *opt) {
   nframe = to_int(at("nframe"));
   nckpt = to_int(at("nckpt"));
   iseed = to_int(at("iseed"));
+  cfl = at("cfl");
 }
 
 void read_parameter_file(double *values, std::string &text, grid_check grid) {
   // The nineteen values of the parameter file, read whole in one pass (so a FIFO or a device
-  // behaves), and the optional values 20 .. 22 with their defaults when the file stops before them.
+  // behaves), and the optional values 20 .. 23 with their defaults when the file stops before them.
   if (const char *message = read_small_file("tavo.inp", "the parameter file", parameter_file_limit, text))
     fatal("%s", message);
   for (int k = 0; k < nknown; k++) values[k] = k < nvalues ? 0.0 : parameter_table[k].fallback;

@@ -30,9 +30,11 @@ std::string range_text(int k) {
   const bool whole_high = p.kind == value_kind::whole && p.high == int_top;  // the largest int: no real bound
   const bool whole_low = p.kind == value_kind::whole && p.low == -int_top;
   std::string text;
-  if (low && !whole_low && high && !whole_high) text = number(p.low) + " .. " + number(p.high);
+  if (low && !whole_low && high && !whole_high && p.high_open)
+    text = (p.low_open ? "> " : ">= ") + number(p.low) + ", < " + number(p.high);
+  else if (low && !whole_low && high && !whole_high) text = number(p.low) + " .. " + number(p.high);
   else if (low && !whole_low) text = (p.low_open ? "> " : ">= ") + number(p.low);
-  else if (high && !whole_high) text = "<= " + number(p.high);
+  else if (high && !whole_high) text = (p.high_open ? "< " : "<= ") + number(p.high);
   if (p.nonzero) text += text.empty() ? "not 0" : ", not 0";
   return text.empty() ? "any" : text;
 }
@@ -53,9 +55,13 @@ const char *value_refusal(int k, double v) {
   else if (p.kind == value_kind::whole && k >= nvalues && x != v)
     snprintf(message, sizeof message, "| %s = %g (value %d) is not a whole number %s", p.name, v, k + 1,
              explained(p).c_str());
-  else if ((p.low_open ? !(x > p.low) : !(x >= p.low)) || !(x <= p.high) || (p.nonzero && x == 0))
+  else if ((p.low_open ? !(x > p.low) : !(x >= p.low)) || (p.high_open ? !(x < p.high) : !(x <= p.high)) ||
+           (p.nonzero && x == 0))
     snprintf(message, sizeof message, "| %s = %g (value %d) is outside its range: %s must be %s%s %s", p.name, v,
-             k + 1, p.name, x > p.high ? ("at most " + number(p.high)).c_str() : range_text(k).c_str(),
+             k + 1, p.name,
+             x >= p.high && p.high_open ? ("below " + number(p.high)).c_str()
+             : x > p.high               ? ("at most " + number(p.high)).c_str()
+                                        : range_text(k).c_str(),
              p.kind == value_kind::whole && k < nvalues && x != v ? " after truncation toward zero" : "",
              explained(p).c_str());
   else
@@ -101,7 +107,8 @@ std::string parameter_json() {
             ", \"default\": " + json_number(p.fallback) +
             ", \"low\": " + json_number(p.low) +
             ", \"high\": " + json_number(p.high) +
-            ", \"low_open\": " + (p.low_open ? "true" : "false") + ", \"nonzero\": " + (p.nonzero ? "true" : "false") +
+            ", \"low_open\": " + (p.low_open ? "true" : "false") +
+            ", \"high_open\": " + (p.high_open ? "true" : "false") + ", \"nonzero\": " + (p.nonzero ? "true" : "false") +
             ", \"range\": " + json_text(range_text(k)) + ", \"unit\": " + json_text(p.unit) +
             ", \"meaning\": " + json_text(p.meaning) + "}" + (k + 1 < nknown ? ",\n" : "\n");
   }

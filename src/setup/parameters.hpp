@@ -13,8 +13,8 @@
 //   switch  a choice by value, used as read; values without a meaning of their own act as the
 //           meaning says
 // Ranges: every value must be a finite number; a whole value is checked after its truncation.
-// low_open excludes low itself (dt > 0), nonzero excludes 0 (delta, the reciprocal of the bracket
-// weight). Ranges are those every stored parameter file and example satisfies: a value outside
+// low_open excludes low itself (dt > 0), high_open high itself (cfl < 1), nonzero excludes 0 (delta,
+// the reciprocal of the bracket weight). Ranges are those every stored parameter file and example satisfies: a value outside
 // one cannot make a run (a step of zero or negative length, a grid without points, ...).
 #pragma once
 
@@ -22,7 +22,7 @@
 #include <string>
 
 constexpr int nvalues = 19;                   // positional values of "tavo.inp" every file holds
-constexpr int noptional = 3;                  // optional values 20 .. 22
+constexpr int noptional = 4;                  // optional values 20 .. 23
 constexpr int nknown = nvalues + noptional;   // every value the program knows
 
 enum class value_kind { real, whole, choice };
@@ -36,6 +36,11 @@ struct parameter {
   bool nonzero;
   const char *unit;
   const char *meaning;
+  bool high_open = false;
+  // Left out of the records of a run (the field history's attributes) at its default: a value
+  // added after those records' layout, so that a run that does not set it writes the files of
+  // earlier versions.
+  bool quiet_default = false;
 };
 
 constexpr double no_default = std::numeric_limits<double>::quiet_NaN();
@@ -72,7 +77,7 @@ inline constexpr parameter parameter_table[nknown] = {
      "time steps between two probe samples; 0 or less: no probe traces"},
     {"ipade", value_kind::whole, no_default, 0, 1, false, false, "-", "gyro-average: 0 Pade form, 1 gamma0 form"},
     {"ihype", value_kind::whole, no_default, -int_top, int_top, false, false, "-",
-     "dissipation: -1 Laplacian, 0 Laplacian squared, 1 2 4 8 spectral k^2 k^4 k^8 k^12, others none"},
+     "dissipation: -1 Laplacian, 0 Laplacian squared, 1 2 4 6 8 spectral k^2 k^4 k^8 k^6 k^12, others none"},
     {"b_plan", value_kind::choice, no_default, -unbounded, unbounded, false, false, "-",
      "1: measured FFT plans (slower start, faster steps); else estimated"},
     {"npar", value_kind::whole, no_default, 1, int_top, false, false, "threads",
@@ -83,6 +88,9 @@ inline constexpr parameter parameter_table[nknown] = {
      "outputs between two checkpoints of restart.dat during the run; 0 only at the end"},
     {"iseed", value_kind::whole, 0, 0, int_top, false, false, "-",
      "seed of the bath start (incon 1); 0 the fixed sequence of earlier versions"},
+    {"cfl", value_kind::real, 0, 0, 1, false, false, "-",
+     "0: every step is dt; between 0 and 1: adaptive steps, each cfl times the largest stable step of the "
+     "state, at most dt", true, true},
 };
 
 // The number (0-based) of the value named name, exactly; -1 when no value has that name.

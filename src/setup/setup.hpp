@@ -56,7 +56,7 @@ void check_values(const double *values, grid_check grid);
 // there is none. The text stays valid until the next call.
 const char *values_problem(const double *values, grid_check grid);
 
-// The "|" message line of the first optional value (values 20 .. 22, given as optional[0 .. 2])
+// The "|" message line of the first optional value (values 20 .. 23, given as optional[0 .. 3])
 // that cannot make a run, or nullptr; the text stays valid until the next call.
 const char *optional_problem(const double *optional);
 
@@ -67,10 +67,10 @@ const char *optional_problem(const double *optional);
 void read_parameter_file(double *values, std::string &text, grid_check grid);
 
 // Set every parameter and derived run constant from the nineteen values as read; the optional
-// settings nframe, nckpt and iseed get their defaults.
+// settings nframe, nckpt, iseed and cfl get their defaults.
 void set_run_constants(const double *values);
 
-// Set nframe, nckpt and iseed from the optional values 20 .. 22 (optional[0 .. 2]), after
+// Set nframe, nckpt, iseed and cfl from the optional values 20 .. 23 (optional[0 .. 3]), after
 // set_run_constants.
 void set_optional_constants(const double *optional);
 

@@ -54,6 +54,7 @@ table_values table_point(int i, int j) {
     case 1: v.chyv = k2 * norm; break;
     case 2: v.chyv = k2 * k2 * norm; break;
     case 4: v.chyv = k2 * k2 * k2 * k2 * norm; break;
+    case 6: v.chyv = k2 * k2 * k2 * norm; break;  // k^6: the third power
     case 8: v.chyv = k2 * k2 * k2 * k2 * k2 * k2 * norm; break;  // k^12: the sixth power
     default: v.chyv = 0.0; break;  // no spectral dissipation: the table stays zero
   }

@@ -1,5 +1,6 @@
 // A run stopped by a signal writes its checkpoint and exits with status 75; continued (incon 2)
-// as often as it was stopped, it ends with the files of the run that never stopped, byte for byte:
+// as often as it was stopped, it ends with the files of the run that never stopped, byte for byte,
+// with fixed steps and with adaptive ones (whose stops fall between outputs and probe samples):
 // every file the program writes, the time series, profiles, snapshots and spectra, the probe
 // analysis, the field history "tavo.nc", "restart.dat" and "restart.nc" (two threads, estimated
 // plans). A second signal during the checkpoint ends the run at once and leaves the previous
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <thread>
@@ -57,12 +59,24 @@ values19 stop_values() {
   return v;
 }
 
-TEST(SignalStop, RunStoppedTwiceEndsWithTheFilesOfTheRunThatDidNotStop) {
-  const values19 v = stop_values();
+class SignalStopOfSteps : public testing::TestWithParam<double> {};
+
+TEST_P(SignalStopOfSteps, RunStoppedTwiceEndsWithTheFilesOfTheRunThatDidNotStop) {
+  const double cfl = GetParam();
+  values19 v = stop_values();
+  if (cfl > 0) v[v_dt] = 0.2;  // steps far shorter than dt, set by the drift and the start
   const std::string whole = make_temp_dir(), stopped = make_temp_dir();
-  const std::string parameters = parameter_file(v, 2, 3);  // a frame every 2 outputs, a checkpoint every 3
+  // a frame every 2 outputs, a checkpoint every 3
+  const std::string parameters = cfl > 0 ? parameter_file(v, 2, 3, cfl) : parameter_file(v, 2, 3);
   write_text(whole + "/tavo.inp", parameters);
   ASSERT_EQ(finish_tavo(start_tavo(whole)), 0) << read_text(whole + "/stdout.txt");
+  if (cfl > 0) {
+    // More steps than itmax (steps of dt): the stops fall past the step itmax names too.
+    const std::string errors = read_text(whole + "/stderr.txt");
+    const size_t at = errors.find("| steps: ");
+    ASSERT_NE(at, std::string::npos) << errors;
+    EXPECT_GT(atol(errors.c_str() + at + 9), 2 * v[v_itmax]) << errors;
+  }
 
   write_text(stopped + "/tavo.inp", parameters);
   ASSERT_EQ(stop_after(stopped, 4, SIGTERM, "first-"), 75) << read_text(stopped + "/first-stdout.txt");
@@ -72,8 +86,8 @@ TEST(SignalStop, RunStoppedTwiceEndsWithTheFilesOfTheRunThatDidNotStop) {
 
   values19 continued = v;
   continued[v_incon] = 2;
-  write_text(stopped + "/tavo.inp", parameter_file(continued, 2, 3));
-  ASSERT_EQ(stop_after(stopped, 3, SIGUSR1, "second-"), 75) << read_text(stopped + "/second-stdout.txt");
+  write_text(stopped + "/tavo.inp", cfl > 0 ? parameter_file(continued, 2, 3, cfl) : parameter_file(continued, 2, 3));
+  ASSERT_EQ(stop_after(stopped, 4, SIGUSR1, "second-"), 75) << read_text(stopped + "/second-stdout.txt");
   EXPECT_NE(read_text(stopped + "/second-stderr.txt").find("| stopped by SIGUSR1 at t = "), std::string::npos);
   ASSERT_EQ(finish_tavo(start_tavo(stopped)), 0) << read_text(stopped + "/stdout.txt");
   EXPECT_EQ(without_progress(read_text(stopped + "/stderr.txt")), "") << "no fallback note";
@@ -92,6 +106,11 @@ TEST(SignalStop, RunStoppedTwiceEndsWithTheFilesOfTheRunThatDidNotStop) {
     remove_dir(stopped);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Steps, SignalStopOfSteps, testing::Values(0.0, 0.8),
+                         [](const testing::TestParamInfo<double> &info) {
+                           return std::string(info.param > 0 ? "Adaptive" : "Fixed");
+                         });
 
 // A second SIGTERM while the run is held inside the write of its checkpoint ("restart.dat.tmp" a
 // pipe that nobody reads beyond its buffer): the run ends by the signal at once, the checkpoint of

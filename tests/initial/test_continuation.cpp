@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -123,6 +124,62 @@ TEST(Continuation, StartOutputOfAContinuedRunHoldsTheGyroAveragedDensity) {
   EXPECT_GT(ni_size, 1e-3);
   EXPECT_LT(worst, 0.5 * ni_size) << "gni at t0 of a continued run is not the gyro-average of ni";
   remove_test_dir(dir);
+}
+
+// A single ky mode with adaptive steps of at most dt: from t = 0 to 1 with dt 2h, continued from
+// "restart.nc" to t = 2 with dt h. The continuation goes on from the history of steps 2h with the
+// weights of unequal steps, so the error against the exact linear solution (exp(2M) of the
+// mode's 2 x 2 matrix, see tests/scheme/test_linear_growth.cpp) falls eightfold with h; a history
+// taken as one of steps h would leave an error of first order.
+TEST(Continuation, WithAnotherDtStaysThirdOrder) {
+  auto error_at = [](double h) {
+    values19 v = test_values();
+    v[v_chat] = 1.0;
+    v[v_incon] = 5;  // ne = amp sin(sigma y), ni = 0, the brackets off
+    v[v_sigma] = 0.5;
+    v[v_amp] = 0.01;
+    v[v_ly] = 8 * M_PI;
+    v[v_nx] = 4;
+    v[v_ny] = 32;
+    v[v_dt] = 2 * h;
+    v[v_itstp] = std::round(0.5 / (2 * h));
+    v[v_itmax] = 2 * static_cast<int>(v[v_itstp]);
+    const std::string dir = make_temp_dir();
+    write_text(dir + "/tavo.inp", parameter_file(v, 1, 0, 0.5));
+    std::string console;
+    EXPECT_EQ(run_tavo(dir, &console), 0) << console;
+    v[v_incon] = 2;
+    v[v_dt] = h;
+    v[v_itstp] = 2 * v[v_itstp];
+    v[v_itmax] = 2 * v[v_itmax];
+    write_text(dir + "/tavo.inp", parameter_file(v, 1, 0, 0.5));
+    EXPECT_EQ(run_tavo(dir, &console), 0) << console;
+    const std::vector<double> ne = netcdf_variable(dir + "/restart.nc", "ne");
+    // The exact solution: M of the mode ky = 0.5 (kx = 0), warm ions, Pade form.
+    typedef std::complex<double> complex;
+    const double hy = 32 / (8 * M_PI), ky = 0.5, k2 = ky * ky, b = k2, g = 1 / (1 + 0.5 * b), p = k2 / (1 + b);
+    const double kd = hy * std::sin(ky / hy), c = 1.0;
+    const complex i(0, 1);
+    const complex m[2][2] = {{-c * (1 + 1 / p) + i * kd / p, c * g / p - i * kd * g / p},
+                             {i * kd * g / p, -i * kd * g * g / p}};
+    const complex half = 0.5 * (m[0][0] + m[1][1]), root = std::sqrt(0.25 * (m[0][0] - m[1][1]) * (m[0][0] - m[1][1]) + m[0][1] * m[1][0]);
+    const complex l1 = half + root, l2 = half - root, e1 = std::exp(2.0 * l1), e2 = std::exp(2.0 * l2);
+    const complex start = complex(0, -0.01);  // amp sin(ky y) = Re(-i amp exp(i ky y)); ni = 0
+    const complex end = (e1 * (m[0][0] - l2) - e2 * (m[0][0] - l1)) / (l1 - l2) * start;
+    double largest = 0.0;
+    for (int x = 0; x < 4; x++)
+      for (int y = 0; y < 32; y++) {
+        const double want = (end * std::polar(1.0, ky * y / hy)).real();
+        largest = std::max(largest, std::fabs(ne.at(size_t(x) * 32 + size_t(y)) - want));
+      }
+    if (!testing::Test::HasFailure()) remove_test_dir(dir);
+    return largest;
+  };
+  // (From h = 0.00625 on the coupling's fast decay, rate 7, is resolved: the ratios are 7.7 and 7.8.)
+  const double errors[3] = {error_at(0.00625), error_at(0.003125), error_at(0.0015625)};
+  for (int k = 1; k < 3; k++)
+    EXPECT_NEAR(errors[k - 1] / errors[k], 8.0, 1.0) << "errors " << errors[k - 1] << " at h = " << 0.0125 / (2 << k)
+                                                     << " and " << errors[k] << ": expected third order";
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -25,25 +26,7 @@
 
 namespace {
 
-// A variable of a netCDF file as doubles (empty when the file or the variable is missing).
-std::vector<double> variable(const std::string &path, const char *name) {
-  int file = -1, var = -1, ndims = 0, dims[NC_MAX_VAR_DIMS];
-  if (nc_open(path.c_str(), NC_NOWRITE, &file) != NC_NOERR) return {};
-  std::vector<double> values;
-  if (nc_inq_varid(file, name, &var) == NC_NOERR && nc_inq_varndims(file, var, &ndims) == NC_NOERR &&
-      nc_inq_vardimid(file, var, dims) == NC_NOERR) {
-    size_t total = 1;
-    for (int d = 0; d < ndims; d++) {
-      size_t length = 0;
-      nc_inq_dimlen(file, dims[d], &length);
-      total *= length;
-    }
-    values.resize(total);
-    if (total > 0 && nc_get_var_double(file, var, values.data()) != NC_NOERR) values.clear();
-  }
-  nc_close(file);
-  return values;
-}
+const auto variable = netcdf_variable;
 
 // The values of column `column` of the lines of a text file that have at least that many.
 std::vector<double> column(const std::string &path, size_t column) {
@@ -186,6 +169,57 @@ TEST_F(History, ContinuedRunOnAnotherGridStartsANewFile) {
   EXPECT_NE(warning.find("kept as \"tavo.nc.old\""), std::string::npos) << warning;
   EXPECT_TRUE(read_text(path("tavo.nc.old")) == coarse_history);
   expect_close("time", variable(path("tavo.nc"), "time"), {0.4, 0.5, 0.6}, 1e-9, 1e-9);
+}
+
+// With adaptive steps the history adds the steps of every output interval (dt, dt_min, dt_max,
+// steps) and cfl among the parameters; with fixed steps it holds neither, the file of earlier
+// versions. A fixed-step continuation of an adaptive run keeps the series both hold, with a note
+// that the scheme starts afresh.
+TEST_F(History, AdaptiveStepsAddTheStepsOfEveryOutput) {
+  values19 v = values_;
+  v[v_dt] = 0.2;  // the steps are shorter: the drift and the start set them
+  write_text(path("tavo.inp"), parameter_file(v, 1, 0, 0.8));
+  ASSERT_EQ(finish_tavo(start_tavo(dir_)), 0) << read_text(path("stdout.txt"));
+  const std::string nc = path("tavo.nc"), errors = read_text(path("stderr.txt"));
+  const std::vector<double> step = variable(nc, "dt"), shortest = variable(nc, "dt_min"),
+                            longest = variable(nc, "dt_max"), steps = variable(nc, "steps");
+  ASSERT_EQ(steps.size(), 4u) << "one entry per output after the start";
+  double total = 0;
+  for (size_t k = 0; k < steps.size(); k++) {
+    SCOPED_TRACE("output " + std::to_string(k + 1));
+    total += steps[k];
+    EXPECT_LE(shortest[k], longest[k]);
+    EXPECT_LE(longest[k], 0.2 * (1 + 1e-9));
+    EXPECT_LE(step[k], 0.2);
+    // The interval, itstp dt = 1, in steps between its shortest and its longest.
+    EXPECT_LE(shortest[k] * steps[k], 1.0 + 1e-9);
+    EXPECT_GE(longest[k] * steps[k], 1.0 - 1e-9);
+  }
+  const size_t at = errors.find("| steps: ");
+  ASSERT_NE(at, std::string::npos) << errors;
+  EXPECT_EQ(total, std::atof(errors.c_str() + at + 9)) << errors;
+  int file = -1;
+  double stored = 0;
+  ASSERT_EQ(nc_open(nc.c_str(), NC_NOWRITE, &file), NC_NOERR);
+  EXPECT_EQ(nc_get_att_double(file, NC_GLOBAL, "cfl", &stored), NC_NOERR);
+  EXPECT_EQ(stored, 0.8);
+  nc_close(file);
+
+  // Continued with fixed steps: the series before the continuation stay, the step series go.
+  values19 continued = v;
+  continued[v_incon] = 2;
+  continued[v_dt] = 0.02;
+  continued[v_itmax] = 10;
+  write_text(path("tavo.inp"), parameter_file(continued, 1, 0));
+  ASSERT_EQ(finish_tavo(start_tavo(dir_)), 0) << read_text(path("stdout.txt"));
+  EXPECT_EQ(without_progress(read_text(path("stderr.txt"))),
+            "| \"restart.nc\" holds the history of adaptive steps, this run makes fixed ones: the scheme starts "
+            "afresh from the state (with equal levels, as a fresh run does)\n");
+  EXPECT_EQ(variable(nc, "series_time").size(), 6u);
+  EXPECT_TRUE(variable(nc, "dt").empty() && variable(nc, "steps").empty());
+  ASSERT_EQ(nc_open(nc.c_str(), NC_NOWRITE, &file), NC_NOERR);
+  EXPECT_NE(nc_get_att_double(file, NC_GLOBAL, "cfl", &stored), NC_NOERR) << "cfl 0 is left out";
+  nc_close(file);
 }
 
 // Killed with SIGKILL at several moments of a long run (in the time step, in the text output, in

@@ -195,6 +195,7 @@ struct process_case {
   int nx, ny;
   double taui, chat, incon, vorfree, ihype, ipade, diff;
   bool two_threads;  // also 2 processes of 2 threads each
+  double cfl = 0.0;  // adaptive steps (at most dt 0.05): every process takes the same steps
 };
 
 // Start modes, warm and cold ions, the edge damping, every dissipation and both couplings, on grids
@@ -208,6 +209,8 @@ const process_case cases[] = {
     {"edge_damping_cold_k8", 40, 36, 0.0, 0.5, 0, 2, 4, 0, 1e-9, false},
     {"shear_flow_k2_gamma0", 36, 48, 0.5, 0.3, 4, 0, 1, 1, 2e-3, false},
     {"ky_mode", 24, 32, 1.0, 0.2, 5, 0, -1, 0, 5e-3, false},
+    {"adaptive_bath_warm_k4", 50, 64, 1.0, 0.5, 1, 0, 2, 0, 2e-3, false, 0.8},
+    {"adaptive_edge_damping_cold_biharmonic", 40, 36, 0.0, -0.5, 0, 2, 0, 0, 1e-3, false, 0.8},
 };
 
 void PrintTo(const process_case &c, std::ostream *out) { *out << c.name; }
@@ -228,7 +231,7 @@ values19 case_values(const process_case &c) {
   v[v_amp] = c.incon == 5 ? 1e-3 : 0.3;
   v[v_sigma] = c.incon == 5 ? 2 : 2.5;
   v[v_ly] = 20;
-  v[v_dt] = 0.01;
+  v[v_dt] = c.cfl > 0 ? 0.05 : 0.01;
   v[v_itstp] = 25;
   v[v_itmax] = 100;
   v[v_ntrace] = 5;
@@ -240,7 +243,8 @@ TEST_P(Processes, WriteTheFilesOfOneProcess) {
   const process_case &c = GetParam();
   const values19 v = case_values(c);
   const std::string one = make_temp_dir();
-  write_text(one + "/tavo.inp", parameter_file(v, 2, 2));
+  const std::string parameters = parameter_file(v, 2, 2, c.cfl);
+  write_text(one + "/tavo.inp", parameters);
   ASSERT_EQ(run_processes(one, 1), 0) << read_text(one + "/stdout.txt") << read_text(one + "/stderr.txt");
   struct job {
     int processes, threads;
@@ -252,7 +256,7 @@ TEST_P(Processes, WriteTheFilesOfOneProcess) {
     values19 w = v;
     w[v_npar] = j.threads;
     const std::string many = make_temp_dir();
-    write_text(many + "/tavo.inp", parameter_file(w, 2, 2));
+    write_text(many + "/tavo.inp", parameter_file(w, 2, 2, c.cfl));
     ASSERT_EQ(run_processes(many, j.processes), 0) << read_text(many + "/stdout.txt") << read_text(many + "/stderr.txt");
     // With two threads the thread report of the console names them: the files alone are compared.
     expect_same_files(one, many, j.threads == 1);

@@ -182,7 +182,7 @@ TEST(Slabs, AStepExchangesOnceForEachBatchOfTransforms) {
     setup_run(v);
     compute_xmask();
     sendrecv_calls = alltoall_calls = 0;
-    timestep();
+    timestep(dt);
     const long exchanges = process_count == 1 ? sendrecv_calls : sendrecv_calls / (process_count - 1) + alltoall_calls;
     EXPECT_EQ(exchanges, process_count == 1 ? 0 : c.exchanges)
         << "taui " << c.taui << ", vorfree " << c.vorfree << ", ihype " << c.ihype << ": " << sendrecv_calls

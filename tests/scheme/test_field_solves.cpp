@@ -146,7 +146,7 @@ TEST(FieldStages, GyroAverageVorticityAndPotentialOfTwoModes) {
         ni[x][y] = 0.5 * mode(m1x, m1y, x, y) + 0.2 * mode(m2x, m2y, x, y);
       }
     equal_levels();
-    timestep();
+    timestep(dt);
     derive_output_fields();
     array2d &want_gni = want_a, &want_pe = want_b, &want_ww = saved_a, &want_pi = saved_b;
     for (int x = 0; x <= nx1; x++)
@@ -179,7 +179,7 @@ TEST(FieldStages, PotentialHasZeroMeanAndVanishesWhenNeEqualsGni) {
   smooth_random(ne, 3, 1.0, 2.5);
   smooth_random(ni, 4, 1.0, -1.5);
   equal_levels();
-  timestep();
+  timestep(dt);
   double sum = 0.0;
   for (int x = 0; x <= nx1; x++)
     for (int y = 0; y <= ny1; y++) sum += pe[x][y];
@@ -195,7 +195,7 @@ TEST(FieldStages, PotentialHasZeroMeanAndVanishesWhenNeEqualsGni) {
   copy_field(ni, ne);
   smooth_random(pe, 5, 1.0, 0.0);
   equal_levels();
-  timestep();
+  timestep(dt);
   derive_output_fields();
   zero_field(want_a);
   expect_field("ww", ww, want_a, 0.0);
@@ -244,7 +244,7 @@ TEST(RadialDamping, ScalesRowsOnlyForVorfreeTwo) {
         for (int x = 0; x <= nx1; x++)
           for (int y = 0; y <= ny1; y++) (*copies[f])[x][y] *= xmask[x];
     }
-    timestep();
+    timestep(dt);
     derive_output_fields();
     // The update of equal levels rounds in the last bits; gni comes from two transform algorithms.
     expect_field("ne", ne, want_a, 1e-14);
@@ -266,7 +266,7 @@ TEST(RadialDamping, EdgeRowsVanishAfterEveryStepOnWideGrid) {
   smooth_random(ni, 9, 0.1, 0.0);
   fresh_history();
   for (int step = 1; step <= 4; step++) {
-    timestep();
+    timestep(dt);
     derive_output_fields();
     for (int x : {0, nx1})
       for (int y = 0; y <= ny1; y++) {

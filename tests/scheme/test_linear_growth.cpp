@@ -70,7 +70,7 @@ void bracket_only_drift(double dt_value, int steps, double *drift_n, double *dri
   squared_sums(ne, gni, &n_start, &w_start);
   *drift_n = *drift_w = 0.0;
   for (int step = 1; step <= steps; step++) {
-    timestep();
+    timestep(dt);
     derive_output_fields();
     double n_now, w_now;
     squared_sums(ne, gni, &n_now, &w_now);
@@ -182,7 +182,7 @@ TEST(StepPhysics, SingleModeGrowsAtLinearRate) {
     double phase = 0.0;
     const int transient = 1000, measured = 4000;
     for (int step = 1; step <= transient + measured; step++) {
-      timestep();
+      timestep(dt);
       complex now = projection(c.mx);
       phase += std::arg(now / previous);
       previous = now;

@@ -180,6 +180,7 @@ TEST(Stability, CrashCauseFromTheRatesAtTheLastGoodOutput) {
   constants_of(v);
   line = crash_cause(INFINITY, 100.0, 1);  // the drift: 0.01 * 100 of 0.634
   EXPECT_EQ(line.find("| likely cause: the ExB drift"), 0u) << line;
+  EXPECT_NE(line.find("cfl = 0.5 (value 23)"), std::string::npos) << "the drift suggests adaptive steps: " << line;
   v[v_dt] = 0.5;
   constants_of(v);
   line = crash_cause(NAN, 1e6, 1);  // the coupling beyond its limit comes before the drift it drove
@@ -191,6 +192,24 @@ TEST(Stability, CrashCauseFromTheRatesAtTheLastGoodOutput) {
   line = crash_cause(1e-20, 1.0, 1);
   EXPECT_EQ(line.find("| likely cause: the fields decayed to zero"), 0u) << line;
   EXPECT_EQ(line.back(), '\n');
+}
+
+// With adaptive steps no term's dt is too large: the controller sets it. The start-up speaks only
+// of a cfl above the largest run on developed turbulence, a crash of the cfl it ran at.
+TEST(Stability, AdaptiveStepsSpeakOfCfl) {
+  values19 v = test_values();
+  v[v_chat] = 2, v[v_dt] = 0.5;  // far beyond the explicit coupling's limit
+  constants_of(v);
+  cfl = 0.8;
+  EXPECT_EQ(stability_warnings(1e6), "");
+  cfl = 0.9;
+  std::string text = stability_warnings(1e6);
+  EXPECT_EQ(text.find("| warning: cfl = 0.9 "), 0u) << text;
+  EXPECT_EQ(text.find("dt = "), std::string::npos) << text;
+  const std::string line = crash_cause(NAN, 100.0, 7.5);
+  EXPECT_EQ(line.find("| likely cause: the steps too close to the largest stable one (cfl = 0.9"), 0u) << line;
+  EXPECT_NE(line.find("try cfl = 0.5"), std::string::npos) << line;
+  cfl = 0.0;
 }
 
 }  // namespace

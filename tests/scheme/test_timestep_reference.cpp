@@ -69,7 +69,7 @@ void expect_reference(int steps) {
   for (int s = 0; s < steps; s++) reference_step();
   const std::vector<double> want = snapshot();
   restore(start);
-  for (int s = 0; s < steps; s++) timestep();
+  for (int s = 0; s < steps; s++) timestep(dt);
   derive_output_fields();
   const std::vector<double> got = snapshot();
   const size_t per_field = static_cast<size_t>(nx) * ny;

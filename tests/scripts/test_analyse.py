@@ -1,6 +1,6 @@
 """tavo.analyse and scripts/analyse: error bars and correlation times recovered from synthetic
 series of known statistics, the spectra's Parseval identity, Gamma_c and the enstrophy against the
-frames of a real run, the verdict's advice for runs that are too short, stopped or crashed, the
+frames of a real run, the steps of a run with adaptive steps, the verdict's advice for runs that are too short, stopped or crashed, the
 refusal of series that cannot be trusted, and the film of a run.
 
     python3 -m pytest tests/scripts/test_analyse.py      (TAVO: the program)
@@ -138,6 +138,21 @@ def test_gamma_c_and_the_enstrophy_against_the_frames(small_run):
     eng_transfer = np.loadtxt(os.path.join(small_run, "eng-transfer.dat"))
     inside = (eng_transfer[:, 0] >= window["t_start"]) & (eng_transfer[:, 0] <= window["t_end"])
     assert summary["quantities"]["Gamma_c"]["mean"] == pytest.approx(-np.mean(eng_transfer[inside, 2]), rel=1e-12)
+
+
+def test_the_steps_of_adaptive_steps_are_the_programs_own(small_run, tmp_path):
+    # The summary's steps come from the history's series; the program counts them itself at the end.
+    write_parameters(tmp_path, chat=-1.0, taui=0.0, ipade=0, diff=5e-3, ly=16.0, nx=32, ny=32, dt=0.05, itstp=4,
+                     itmax=120, ntrace=0, b_plan=0, npar=1, nframe=2, nckpt=0, cfl=0.5)
+    done = run_tavo(tmp_path)
+    assert done.returncode == 0, done.stdout + done.stderr
+    line = next(line for line in done.stderr.splitlines() if line.startswith("| steps: "))
+    words = line.replace(",", "").split()
+    steps = analysis.analyse(tmp_path)["steps"]
+    assert steps["steps"] == int(words[2])
+    for key, word in (("smallest", 11), ("largest", 13), ("mean", 15)):
+        assert f"{steps[key]:.4g}" == words[word], (key, line)
+    assert "steps" not in analysis.analyse(small_run)  # fixed steps: none
 
 
 def test_analysis_refuses_what_it_cannot_use(small_run, tmp_path):

@@ -91,6 +91,7 @@ std::string make_base(const std::string &dir) {
 // The values of a parameter file as the program reads them.
 std::vector<double> values_of(const std::string &path) {
   std::vector<double> values(nknown, NAN);
+  for (int k = nvalues; k < nknown; k++) values[k] = parameter_table[k].fallback;  // as the program reads them
   read_values(read_text(path), values.data(), nknown);
   return values;
 }

@@ -369,7 +369,7 @@ TEST(InitparRun, BadInputStopsBeforeAnyFileIsTouched) {
 TEST(InitparRun, WarningsOnStandardError) {
   values19 v = test_values();
   v[v_itmax] = 0;
-  const std::string extra = parameter_file(v) + "nframe = 1 nckpt = 10 iseed = 0   # seed (0=fixed) of the bath\n";
+  const std::string extra = parameter_file(v) + "nframe = 1 nckpt = 10 iseed = 0 cfl = 0   # seed (0=fixed) of the bath\n";
   v[v_itmax] = 1;
   v[v_itstp] = 2;
   struct warning_case {
@@ -378,7 +378,7 @@ TEST(InitparRun, WarningsOnStandardError) {
     std::string warning;
   };
   const warning_case cases[] = {
-      {"an extra value", extra, "| \"tavo.inp\" holds 23 values, 1 more than the 22 the program knows: value 23, "
+      {"an extra value", extra, "| \"tavo.inp\" holds 24 values, 1 more than the 23 the program knows: value 24, "
                                 "\"of\", and any later are ignored"},
       {"no complete interval", parameter_file(v), "| itmax = 1 is below itstp = 2: no step will run"},
   };

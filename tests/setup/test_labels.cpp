@@ -35,7 +35,7 @@ TEST(Labels, WarningsNameTheLabelAndItsPlace) {
       {"a '=' in a comment shifts the later values",
        "chat = 1 coupling, C = 1\ntaui = 0\n", "| warning: \"tavo.inp\": value 3 is labelled \"taui\", the name of "
        "value 2 (taui); it is read as delta (value 3), by its place\n"},
-      {"beyond the known values", good + "nframe = 1\nnckpt = 10\niseed = 3\nchat = 5\n", ""},
+      {"beyond the known values", good + "nframe = 1\nnckpt = 10\niseed = 3\ncfl = 0\nchat = 5\n", ""},
   };
   for (const label_case &c : cases) EXPECT_EQ(label_warnings(c.text), c.want) << c.what;
 }

@@ -64,6 +64,7 @@ TEST(ParameterTable, RangesAcceptAndRefuseAsDocumented) {
       {"nframe", {0, 1, 5}, {-1, 1.5, nan, 3e9}},
       {"nckpt", {0, 10}, {-2, 0.5, inf}},
       {"iseed", {0, 1, 2147483647}, {-1, 2147483648.0, 0.25, nan}},
+      {"cfl", {0.0, 0.5, 0.99}, {1.0, 1.5, -0.1, nan}},
   };
   ASSERT_EQ(cases.size(), size_t(nknown)) << "every value of the table has a case";
   for (const range_case &c : cases) {
@@ -87,6 +88,7 @@ TEST(ParameterTable, DefaultsLabelsAndListings) {
   EXPECT_EQ(parameter_table[value_index("nframe")].fallback, 1.0);
   EXPECT_EQ(parameter_table[value_index("nckpt")].fallback, 10.0);
   EXPECT_EQ(parameter_table[value_index("iseed")].fallback, 0.0);
+  EXPECT_EQ(parameter_table[value_index("cfl")].fallback, 0.0);
   for (int k = 0; k < nvalues; k++) EXPECT_TRUE(std::isnan(parameter_table[k].fallback)) << k;
   const std::string listing = parameter_listing(), json = parameter_json();
   for (int k = 0; k < nknown; k++) {

@@ -94,8 +94,8 @@ TEST(Tables, DissipationBranches) {
     int ihype;
     double at22;  // chyv[2][2] with k^2 = 8, times nx*ny
   };
-  const branch branches[] = {{1, 8},  {2, 64}, {4, 4096}, {8, 262144},  // 8 is k^12, the sixth power
-                             {-1, 0}, {0, 0},  {3, 0},    {5, 0}, {16, 0}};
+  const branch branches[] = {{1, 8},  {2, 64}, {4, 4096}, {6, 512}, {8, 262144},  // 6 is k^6, 8 is k^12
+                             {-1, 0}, {0, 0},  {3, 0},    {5, 0},   {16, 0}};
   for (const branch &b : branches) {
     values19 v = box(4, 4);
     v[v_ihype] = b.ihype;

@@ -3,6 +3,7 @@
 #include "support/dirs.hpp"
 
 #include <dirent.h>
+#include <netcdf.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -47,4 +48,23 @@ std::vector<std::vector<double>> rows_of(const std::string &text) {
     rows.push_back(row);
   }
   return rows;
+}
+
+std::vector<double> netcdf_variable(const std::string &path, const char *name) {
+  int file = -1, var = -1, ndims = 0, dims[NC_MAX_VAR_DIMS];
+  if (nc_open(path.c_str(), NC_NOWRITE, &file) != NC_NOERR) return {};
+  std::vector<double> values;
+  if (nc_inq_varid(file, name, &var) == NC_NOERR && nc_inq_varndims(file, var, &ndims) == NC_NOERR &&
+      nc_inq_vardimid(file, var, dims) == NC_NOERR) {
+    size_t total = 1;
+    for (int d = 0; d < ndims; d++) {
+      size_t length = 0;
+      nc_inq_dimlen(file, dims[d], &length);
+      total *= length;
+    }
+    values.resize(total);
+    if (total > 0 && nc_get_var_double(file, var, values.data()) != NC_NOERR) values.clear();
+  }
+  nc_close(file);
+  return values;
 }

@@ -26,6 +26,10 @@ void remove_test_dir(const std::string &dir);
 // (so "nan" and "inf" read as such); an empty line gives an empty row.
 std::vector<std::vector<double>> rows_of(const std::string &text);
 
+// A variable of a netCDF file as doubles, all its values in the file's order (empty when the file
+// or the variable is missing).
+std::vector<double> netcdf_variable(const std::string &path, const char *name);
+
 // Run the program in dir on v (written as "tavo.inp"); returns the exit status as run_tavo and
 // puts the console into output.
 int run_in(const std::string &dir, const values19 &v, std::string *output);

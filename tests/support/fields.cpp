@@ -116,9 +116,9 @@ void set_grid(int gridx, int gridy, double length) {
   allocate_test_fields();
 }
 
-void start_grid(const values19 &v) { setup_run(v); }
+void start_grid(const values19 &v, double cfl_value) { setup_run(v, cfl_value); }
 
-void start_step(const values19 &v) { start_grid(v); }
+void start_step(const values19 &v, double cfl_value) { start_grid(v, cfl_value); }
 
 void fresh_history() {
   reference_fields();

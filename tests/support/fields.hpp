@@ -47,10 +47,10 @@ void set_grid(int gridx, int gridy, double length);
 
 // A small grid with the values v, all fields and tables cleared first, so that nothing of an
 // earlier test in this process shows through.
-void start_grid(const values19 &v);
+void start_grid(const values19 &v, double cfl_value = 0.0);
 
 // start_grid (which sets the step sizes dtt and ddtt with the run constants).
-void start_step(const values19 &v);
+void start_step(const values19 &v, double cfl_value = 0.0);
 
 // The state of a fresh run from the densities: the reference's potentials, then the program's
 // start-state completion (complete_start_state) and the dissipation terms of the densities.

@@ -21,9 +21,10 @@ typedef std::array<double, nvalues> values19;
 // A small, quiet run: 16 x 16 grid, ly = 2 pi (so k = index), warm ions, no dissipation, 1 thread.
 values19 test_values();
 
-// Set the run constants from v, allocate zero fields for its grid, set the thread count, build the
-// tables and make the driver's transforms and wisdom, as the program does before its initial state.
-void setup_run(const values19 &v);
+// Set the run constants from v (and cfl, value 23), allocate zero fields for its grid, set the
+// thread count, build the tables and make the driver's transforms and wisdom, as the program does
+// before its initial state; the history's steps those of a fresh start, the controller started.
+void setup_run(const values19 &v, double cfl_value = 0.0);
 
 // Zero every field of the grid state over the used extent.
 void clear_state();
@@ -40,6 +41,9 @@ std::string parameter_file(const values19 &v);
 // The same followed by the optional values 20 and 21, nframe and nckpt.
 std::string parameter_file(const values19 &v, int nframe, int nckpt);
 
+// The same followed by the optional values 20 to 23: nframe, nckpt, iseed 0 and cfl.
+std::string parameter_file(const values19 &v, int nframe, int nckpt, double cfl);
+
 // A fresh empty directory under the system's temporary directory.
 std::string make_temp_dir();
 
@@ -52,6 +56,7 @@ std::string tavo_program();
 // its standard output into output.
 int run_tavo(const std::string &dir, std::string *output);
 
-// Standard error of a run without its progress lines ("| progress: ..."): what is left are the
-// warnings and messages a test looks for.
+// Standard error of a run without its progress lines ("| progress: ...", and the count of the
+// adaptive steps at the end, "| steps: ..."): what is left are the warnings and messages a test
+// looks for.
 std::string without_progress(const std::string &errors);
