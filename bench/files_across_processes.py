@@ -2,8 +2,8 @@
 """Whether a run across processes wrote the files of a run of one process, for grids too large for
 the test suite (2048^2 on 4 processes: bench/README.md).
 
-  bench/same_files.py ONE OTHER      the run of one process in ONE, the other in OTHER (Debian's
-                                     Python, for its netCDF4)
+  bench/files_across_processes.py ONE OTHER    the run of one process in ONE, the other in OTHER
+                                               (Debian's Python, for its netCDF4)
 
 The rules are those of the tests of runs across processes (tests/parallel/test_processes.cpp):
 every variable of a netCDF file agrees to 1e-10 of its largest value (at least a millionth of the
