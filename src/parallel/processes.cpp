@@ -241,10 +241,8 @@ void largest_of_all(double *values, int count) {
 }
 
 double largest_of_all(double value) {
-  if (process_count == 1) return value;
-  double largest = value;
-  MPI_Allreduce(&value, &largest, 1, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD);
-  return largest;
+  largest_of_all(&value, 1);
+  return value;
 }
 
 void sum_over_processes(double *values, int count) {
