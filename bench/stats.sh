@@ -16,6 +16,11 @@ step_seconds() {
       printf "%.6f\n", t["upd:"] + t["poi1:"] + t["poi2:"] + t["pol:"] + t["bnd:"] + t["mem:"] }'
 }
 
+# Seconds of the output stage (out) in the timing report of the console file $1.
+out_seconds() {
+  grep '| total times:' "$1" | awk '{ for (i = 1; i < NF; i++) if ($i == "out:") printf "%.6f\n", $(i + 1) }'
+}
+
 # The program of commit $2 in the checkout $1, built once (Release) into $1/build-bench/ab-<commit>/:
 # prints its path.
 earlier_build() {

@@ -16,7 +16,7 @@ array2d ne, ni, pe, pi, gni, ww;
 array2d ne1, ne2, ni1, ni2;
 array2d fne1, fne2, fni1, fni2;
 array2d hyve, hyvi, vis_e, vis_i, dis_e, dis_i;
-array2d cvfis, cpoti, cvort, clap, chyv;
+double *cvfis, *cpoti, *cvort, *clap, *chyv;
 array2d lap_pe;
 
 double *pkxavg, *pkyavg, *pkyavgn, *pkyavgw, *pkyavge;
@@ -31,8 +31,6 @@ const field_record field_table[] = {
     {&ne1, "ne1", role_state, true},     {&ne2, "ne2", role_state, true},     {&ni1, "ni1", role_state, true},
     {&ni2, "ni2", role_state, true},     {&fne1, "fne1", role_state, true},   {&fne2, "fne2", role_state, true},
     {&fni1, "fni1", role_state, true},   {&fni2, "fni2", role_state, true},   {&hyve, "hyve", role_state},
-    {&hyvi, "hyvi", role_state},   {&vis_e, "vis_e", role_state}, {&vis_i, "vis_i", role_state},
-    {&cvfis, "cvfis", role_table}, {&cpoti, "cpoti", role_table}, {&cvort, "cvort", role_table},
-    {&clap, "clap", role_table},   {&chyv, "chyv", role_table},   {&dis_e, "dis_e", role_work, true},
-    {&dis_i, "dis_i", role_work, true},  {&lap_pe, "lap_pe", role_work}};
+    {&hyvi, "hyvi", role_state},         {&vis_e, "vis_e", role_state},       {&vis_i, "vis_i", role_state},
+    {&dis_e, "dis_e", role_work, true},  {&dis_i, "dis_i", role_work, true},  {&lap_pe, "lap_pe", role_work}};
 const int nfield_records = sizeof field_table / sizeof field_table[0];

@@ -3,9 +3,9 @@
 // Every field is an nx by ny array of doubles indexed [x][y], x = 0 .. nx1, y = 0 .. ny1, made
 // for the run's grid by allocate_fields at start-up (see allocate_fields.cpp for the layout). A
 // field is a view: f[x] is the row pointer, so f[x][y] is a point, and copying the view copies
-// no data. A process holds the rows of its slab (process 0: every row; parallel/processes.hpp)
-// and two halo rows on each side of them, each under its grid row number x. Run constants are written only by initpar (and by the two start modes that change clin
-// and hyd).
+// no data. A process holds the rows of its slab (parallel/processes.hpp) and two halo rows on
+// each side of them, each under its grid row number x. Run constants are written only by initpar
+// (and by the two start modes that change clin and hyd).
 #pragma once
 
 #include <fftw3.h>
@@ -91,12 +91,16 @@ extern array2d hyve, hyvi;    // D(ne1), D(ni1): the dissipation of the last ste
 extern array2d vis_e, vis_i;  // first Laplacian of the biharmonic branch
 extern array2d dis_e, dis_i;  // spectral dissipation D(ne), D(ni) that the next step applies (ihype > 0)
 
-// ---- Fourier-space coefficient tables (include 1/(nx*ny)) ----
-extern array2d cvfis;  // N/G: inverse gyro-average
-extern array2d cpoti;  // N*G: gyro-average
-extern array2d cvort;  // -N/P: potential from vorticity (0 at k = 0)
-extern array2d clap;   // -k^2 N: Laplacian
-extern array2d chyv;   // (k^2)^p N: hyper-dissipation
+// ---- Fourier-space coefficient tables (include N = 1/(nx*ny)) ----
+// Each holds the part of the half spectrum (ky >= 0) that this process holds, in its layout
+// (spectrum_rows() by spectrum_columns(), parallel/processes.hpp), and at every wavenumber the
+// symmetric part (c(k) + c(-k))/2 of the coefficient: what the real part of a complex filter
+// applies, and so what a real transform multiplies by (setup/tables.cpp).
+extern double *cvfis;  // N/G: inverse gyro-average
+extern double *cpoti;  // N*G: gyro-average
+extern double *cvort;  // -N/P: potential from vorticity (0 at k = 0)
+extern double *clap;   // -k^2 N: Laplacian
+extern double *chyv;   // (k^2)^p N: hyper-dissipation
 
 // ---- running means of the wavenumber spectra (k = 0 .. nx/2 for pkxavg, 0 .. ny/2 for the others) ----
 extern double *pkxavg, *pkyavg, *pkyavgn, *pkyavgw, *pkyavge;
@@ -111,8 +115,8 @@ extern array2d lap_pe;  // Laplacian of pe in Fourier space, the vorticity of al
 
 // ---- the table of the fields: every field above, once, in the storage block's order ----
 // state: what a step leaves for the next one and for the output (the contract of scheme/scheme.hpp);
-// work: terms a step or an output forms for itself; table: the Fourier-space coefficients.
-enum field_role { role_state, role_work, role_table };
+// work: terms a step or an output forms for itself.
+enum field_role { role_state, role_work };
 struct field_record {
   array2d *field;
   const char *name;
@@ -122,18 +126,26 @@ struct field_record {
 extern const field_record field_table[];
 extern const int nfield_records;
 
+// The rows [*lo, *hi) of thread t of `threads` among the rows [first, first + rows): the static
+// partition of the update sweep, in which allocate_fields first touches the fields.
+inline void thread_rows(int first, int rows, int t, int threads, int *lo, int *hi) {
+  *lo = first + static_cast<int>(static_cast<long>(rows) * t / threads);
+  *hi = first + static_cast<int>(static_cast<long>(rows) * (t + 1) / threads);
+}
+
 // Doubles from one row of a field to the next for rows of `columns` values: whole 64-byte lines,
 // an odd number of them and at least three, so never a power of two (see allocate_fields.cpp).
 std::ptrdiff_t field_stride(int columns);
 
-// Bytes of the one block allocate_fields makes for an nx by ny grid: every field of the field table
-// and every profile, as laid out, for the whole grid (process 0's rows).
-size_t field_block_bytes(int gridx, int gridy);
+// Bytes of the one block allocate_fields makes on a gridx by gridy grid for `rows` rows and tables
+// of `table_elements` values: every field of the field table, every profile and the five tables.
+size_t field_block_bytes(int rows, int gridx, int gridy, long table_elements);
 
-// Allocate every field and profile above for the grid rows [first, first + rows) of the current
-// nx, ny (a process's rows: parallel/processes.hpp), zero, releasing those of an earlier grid.
-// Returns 0, or the bytes of the block when they cannot be had (nothing is then allocated).
-size_t allocate_fields(int first, int rows);
+// Allocate every field for the grid rows [first, first + rows) of the current nx, ny (a process's
+// slab: parallel/processes.hpp), the profiles, and the five coefficient tables of `table_elements`
+// values each, zeroed, releasing those of an earlier grid. Returns 0, or the bytes of the block
+// when they cannot be had (nothing is then allocated).
+size_t allocate_fields(int first, int rows, long table_elements);
 
 // Whether allocate_fields has made the fields (and free_fields not yet released them).
 bool fields_allocated();

@@ -7,10 +7,13 @@
 //   W   = delinv^2 h sum(lap_pe^2)                        vorticity energy
 //   Gamma = xyz delinv^2 sum(-ne Dy pe)                   radial particle flux
 // and the drive, coupling and dissipation rates (xyz times their sums). The eight sums are taken
-// in one parallel sweep; each thread sums its rows (a static share of them), and the threads'
-// partial sums are added in the order of the threads, so a run gives the same bits every time with
-// the same thread count (a continued run writes the numbers of the run that did not stop). A collapsed or undefined
-// density energy stops the run before any file of the call is touched.
+// in one parallel sweep over this process's rows; each thread sums its rows (a static share of
+// them), the threads' partial sums are added in the order of the threads and the processes' sums in
+// the order of the processes, so a run gives the same bits every time with the same processes and
+// threads (a continued run writes the numbers of the run that did not stop), and every process has
+// the same numbers. A collapsed or undefined density energy stops the run (every process at once)
+// before any file of the call is touched. Every process runs the call; the files are the writing
+// process's.
 #include <omp.h>
 
 #include <cmath>
@@ -23,7 +26,6 @@
 #include "common/writer.hpp"
 #include "diagnostics/diagnostics.hpp"
 #include "diagnostics/writers.hpp"
-#include "operators/operators.hpp"
 #include "parallel/processes.hpp"
 #include "scheme/scheme.hpp"
 
@@ -53,7 +55,7 @@ static inline void add_point(const output_fields &f, int x, int y, int xm, int x
   sum[s_d] += diff * ((p - n) * hyve[x][y] - (taui * nion + pi[x][y]) * hyvi[x][y]);
 }
 
-// The eight sums over the used grid into total.
+// The eight sums over the used grid into total (the halos of pe and pi exchanged).
 static void domain_sums(const output_fields &f, double *total) {
   for (int s = 0; s < nsums; s++) total[s] = 0.0;
   std::vector<double> partial(size_t(omp_get_max_threads()) * nsums, 0.0);
@@ -64,10 +66,9 @@ static void domain_sums(const output_fields &f, double *total) {
 #pragma omp single nowait
     threads = omp_get_num_threads();
 #pragma omp for schedule(static)
-    for (int x = 0; x <= nx1; x++) {
-      const int xp = x == nx1 ? 0 : x + 1;
-      const int xm = x == 0 ? nx1 : x - 1;
-      const double gradient = hy * (peprof[xp] - peprof[x]);
+    for (int x = slab_first; x < slab_first + slab_rows; x++) {
+      const int xp = x + 1, xm = x - 1;  // halo rows beyond the slab
+      const double gradient = hy * (peprof[x == nx1 ? 0 : x + 1] - peprof[x]);
       const double zonal = gradient * gradient;
       // the two edge columns carry the periodic wrap; the interior runs without branches
       add_point(f, x, 0, xm, xp, ny1, ny1 > 0 ? 1 : 0, zonal, sum);
@@ -78,42 +79,71 @@ static void domain_sums(const output_fields &f, double *total) {
   }
   for (int t = 0; t < threads; t++)
     for (int s = 0; s < nsums; s++) total[s] += partial[size_t(t) * nsums + s];
+  sum_over_processes(total, nsums);
 }
 
 // Zero-crossing index along the row nxh of pe: the first y > 0 whose sign differs from that of
-// y - 1 (0 and -0 count as positive, NaN as negative); 0 when there is none.
+// y - 1 (0 and -0 count as positive, NaN as negative); 0 when there is none. The process of row nxh
+// finds it, every process gets it.
 static int zero_crossing(array2d pe) {
-  for (int y = 1; y <= ny1; y++) {
-    const bool up = pe[nxh][y] >= 0.0, before = pe[nxh][y - 1] >= 0.0;
-    if (up != before) return y;
-  }
-  return 0;
+  double crossing = 0.0;
+  if (steps_row(nxh))
+    for (int y = 1; y <= ny1; y++) {
+      const bool up = pe[nxh][y] >= 0.0, before = pe[nxh][y - 1] >= 0.0;
+      if (up != before) {
+        crossing = y;
+        break;
+      }
+    }
+  broadcast_from_row(nxh, &crossing, 1);
+  return static_cast<int>(crossing);
 }
 
-// Append the zonal flow vz(x), the y-average of Dx pe, for t > 0, and an empty line every call.
+// Append the zonal flow vz(x), the y-average of Dx pe, for t > 0, and an empty line every call:
+// every process its rows (the halos of pe exchanged), the writer the file.
 static void write_zonal_flow(double t, array2d pe) {
-  writer w;
-  writer_open(w, "zfx.dat", "a");
+  std::vector<double> flow(size_t(nx), 0.0);
   if (t > 0) {
     const double factor = (hy * 0.5) / ny;
-    for (int x = 0; x <= nx1; x++) {
-      const int xp = x == nx1 ? 0 : x + 1;
-      const int xm = x == 0 ? nx1 : x - 1;
+    for (int x = slab_first; x < slab_first + slab_rows; x++) {
       double sum = 0.0;
-      for (int y = 0; y <= ny1; y++) sum += pe[xp][y] - pe[xm][y];
-      char *p = writer_room(w);
-      p = put_f(p, t, 3);
-      p = put_s(p, "  ");
-      p = put_d(p, x);
-      p = put_s(p, "  ");
-      p = put_e6(p, factor * sum);
-      p = put_s(p, " \n");
-      w.pos = p;
+      for (int y = 0; y <= ny1; y++) sum += pe[x + 1][y] - pe[x - 1][y];
+      flow[size_t(x)] = factor * sum;
     }
+    share_rows(flow.data(), 1);
+  }
+  if (!writing_process()) return;
+  writer w;
+  writer_open(w, "zfx.dat", "a");
+  for (int x = 0; x <= nx1 && t > 0; x++) {
+    char *p = writer_room(w);
+    p = put_f(p, t, 3);
+    p = put_s(p, "  ");
+    p = put_d(p, x);
+    p = put_s(p, "  ");
+    p = put_e6(p, flow[size_t(x)]);
+    p = put_s(p, " \n");
+    w.pos = p;
   }
   *writer_room(w) = '\n';
   w.pos++;
   writer_close(w);
+}
+
+// Append the lines of the call at time t (t > 0) to "eng.dat", "eng-transfer.dat" and "fne.dat".
+static void write_series_on_writer(double t, const output_scalars &out) {
+  writer_only("the time series");
+  FILE *file = open_file("eng.dat", "a");
+  if (t > 0)
+    fprintf(file, "%.8f  %.6e  %.6e  %.6e  %.6e  %.6e\n", t, out.enn, out.enk, out.enz, out.energy, out.zonal_share);
+  close_file(file, "eng.dat");
+  file = open_file("eng-transfer.dat", "a");
+  if (t > 0)
+    fprintf(file, "%.8f  %.6e  %.6e  %.6e  %.6e\n", t, out.drive, out.coupling, out.dissipation, out.rate_sum);
+  close_file(file, "eng-transfer.dat");
+  file = open_file("fne.dat", "a");
+  if (t > 0) fprintf(file, "%.8f  %.6e\n", t, out.flux);
+  close_file(file, "fne.dat");
 }
 
 // The E x B rate and time of the last call that passed the crash stop, for the cause it names.
@@ -126,9 +156,10 @@ output_fields state_output_fields() { return output_fields{ne, ni, pe, pi, gni, 
 
 output_scalars diagnose(double t, double t0, int iout, int itmax, const output_fields &f) {
   const array2d ne = f.ne, pe = f.pe;
-  // Step 1. Radial profiles, the y-averages of ne and pe.
+  // Step 1. Radial profiles, the y-averages of ne and pe: every process its rows, then every row
+  // to every process.
 #pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) {
+  for (int x = slab_first; x < slab_first + slab_rows; x++) {
     double sum_n = 0.0, sum_p = 0.0;
     for (int y = 0; y <= ny1; y++) {
       sum_n += ne[x][y];
@@ -137,9 +168,12 @@ output_scalars diagnose(double t, double t0, int iout, int itmax, const output_f
     neprof[x] = sum_n / ny;
     peprof[x] = sum_p / ny;
   }
+  share_rows(neprof, 1);
+  share_rows(peprof, 1);
 
-  // Step 2. Vorticity field.
+  // Step 2. Vorticity field; the rows beyond the slab that the differences reach.
   spectral_solve(pe, clap, f.lap_pe);
+  exchange_halos({f.pe, f.pi});
 
   // Steps 3-4. Domain sums and the values derived from them.
   double sum[nsums];
@@ -165,7 +199,7 @@ output_scalars diagnose(double t, double t0, int iout, int itmax, const output_f
   exb_good = exb_rate(pe);
   t_good = t;
 
-  // Step 6. Energies, transfer rates and flux.
+  // Step 6. Energies, transfer rates and flux (the files are the writer's).
   output_scalars out;
   out.enn = enn;
   out.enk = enk;
@@ -178,16 +212,7 @@ output_scalars diagnose(double t, double t0, int iout, int itmax, const output_f
   out.rate_sum = (out.drive + out.coupling) + out.dissipation;
   out.flux = xyz * delinv * delinv * sum[s_f];
   out.step = out.step_min = out.step_max = out.steps = std::nan("");
-  FILE *file = open_file("eng.dat", "a");
-  if (t > 0) fprintf(file, "%.8f  %.6e  %.6e  %.6e  %.6e  %.6e\n", t, enn, enk, enz, out.energy, out.zonal_share);
-  close_file(file, "eng.dat");
-  file = open_file("eng-transfer.dat", "a");
-  if (t > 0)
-    fprintf(file, "%.8f  %.6e  %.6e  %.6e  %.6e\n", t, out.drive, out.coupling, out.dissipation, out.rate_sum);
-  close_file(file, "eng-transfer.dat");
-  file = open_file("fne.dat", "a");
-  if (t > 0) fprintf(file, "%.8f  %.6e\n", t, out.flux);
-  close_file(file, "fne.dat");
+  if (writing_process()) write_series_on_writer(t, out);
   // Without any flow E_Z/E_K is 0/0: "eng.dat" keeps its column (both energies at their floor,
   // 1e-12, give 1), the history and the caller get NaN, undefined.
   if (sum[s_k] == 0.0) out.zonal_share = std::nan("");
@@ -209,9 +234,11 @@ output_scalars diagnose(double t, double t0, int iout, int itmax, const output_f
   if (enwo == 1e-12) enwo = enw;
   const double gamma = (std::sqrt(enw) - std::sqrt(enwo)) / (std::sqrt(enwo) * ddtt);
   enwo = enw;
-  file = open_file("gamma.dat", "a");
-  if (iout >= 2) fprintf(file, "%.3f  %.6e  %.6e\n", t, std::fabs(vde_avg * sigma), gamma);
-  close_file(file, "gamma.dat");
+  if (writing_process()) {
+    FILE *file = open_file("gamma.dat", "a");
+    if (iout >= 2) fprintf(file, "%.3f  %.6e  %.6e\n", t, std::fabs(vde_avg * sigma), gamma);
+    close_file(file, "gamma.dat");
+  }
 
   // Step 9. Zonal flow.
   write_zonal_flow(t, pe);

@@ -21,9 +21,10 @@
 // applies. The start's E is no reference (some starts leave the potential to the first step, and
 // a blob with ni = ne gains E_K at once), so the first output after the start is checked for
 // finiteness only; the growth test begins with the second.
-// It prints the two crash lines of the specified crash stop, a line that says what ran away, and
-// the likely cause with the rates of the last output that passed, so that its dt is one a user can
-// take; then the process ends with status 1, as after the specified crash stop. The check comes
+// Every process checks (the energies are sums over every process's rows), so every process stops
+// at the same output. It prints the two crash lines of the specified crash stop, a line that says
+// what ran away, and the likely cause with the rates of the last output that passed, so that its
+// dt is one a user can take; then the run ends with status 1, as after the specified crash stop. The check comes
 // before the call's output and before any checkpoint, so the last good "restart.dat" stays.
 #include "diagnostics/runaway.hpp"
 
@@ -49,21 +50,24 @@ double runaway_factor(double interval) {
   return std::exp(std::min(runaway_margin * runaway_rate() * std::fabs(interval), 700.0));
 }
 
-// enn and E_K as the diagnostics compute them (centred differences of pe).
+// enn and E_K as the diagnostics compute them (centred differences of pe), over every process's
+// rows: every process gets the same values.
 static void energies(array2d ne, array2d ni, array2d pe, double *enn, double *enk) {
+  exchange_halos({pe});  // rows x-1, x+1 beyond the slab
   double sum_n = 0.0, sum_k = 0.0;
 #pragma omp parallel for schedule(static) reduction(+ : sum_n, sum_k)
-  for (int x = 0; x <= nx1; x++) {
-    const int xp = x == nx1 ? 0 : x + 1, xm = x == 0 ? nx1 : x - 1;
+  for (int x = slab_first; x < slab_first + slab_rows; x++) {
     for (int y = 0; y <= ny1; y++) {
       const int yp = y == ny1 ? 0 : y + 1, ym = y == 0 ? ny1 : y - 1;
-      const double dx = 0.5 * hy * (pe[xp][y] - pe[xm][y]), dy = 0.5 * hy * (pe[x][yp] - pe[x][ym]);
+      const double dx = 0.5 * hy * (pe[x + 1][y] - pe[x - 1][y]), dy = 0.5 * hy * (pe[x][yp] - pe[x][ym]);
       sum_n += ne[x][y] * ne[x][y] + taui * ni[x][y] * ni[x][y];
       sum_k += dx * dx + dy * dy;
     }
   }
-  *enn = delinv * (xyz * 0.5 * sum_n);
-  *enk = delinv * delinv * (xyz * 0.5 * sum_k);
+  double sums[2] = {sum_n, sum_k};
+  sum_over_processes(sums, 2);
+  *enn = delinv * (xyz * 0.5 * sums[0]);
+  *enk = delinv * delinv * (xyz * 0.5 * sums[1]);
 }
 
 void stop_on_runaway(double t, double t0, int itmax, array2d ne, array2d ni, array2d pe) {

@@ -33,10 +33,12 @@
 #include "common/files.hpp"
 #include "common/state.hpp"
 #include "diagnostics/diagnostics.hpp"
+#include "parallel/processes.hpp"
 
 const char *const appended_series[nappended] = {"eng.dat", "eng-transfer.dat", "fne.dat", "gamma.dat", "zfx.dat"};
 
 void empty_time_series() {
+  writer_only("emptying the time series");
   const char *series[] = {"eng.dat", "eng-transfer.dat", "fne.dat", "gamma.dat", "traces.dat", "time.dat", "zfx.dat"};
   for (const char *name : series) close_file(open_file(name, "w"), name);
 }
@@ -97,5 +99,6 @@ static void drop_records_of(const char *name, double t0, bool resumed) {
 }
 
 void drop_records_after(double t0, bool resumed) {
+  writer_only("cutting the time series");
   for (const char *name : appended_series) drop_records_of(name, t0, resumed);
 }

@@ -9,7 +9,10 @@
 // One FFTW_ESTIMATE plan per direction and call serves all rows or columns. The plans are made
 // for one thread: a threaded plan of a single row costs a parallel region per row (thousands per
 // call on a large grid, seconds when the cores are shared) for transforms of microseconds; the
-// planner's thread count is set back to npar afterwards.
+// planner's thread count is set back to npar afterwards. Every process transforms its own rows
+// for the y-spectra, and for the x-spectrum the columns that FFTW's MPI transpose hands it
+// (column_blocks); the sums over rows or columns are added over the processes in their order, so
+// every process has the same spectra and running means, and the writing process writes them.
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -18,6 +21,7 @@
 #include "common/numfmt.hpp"
 #include "common/writer.hpp"
 #include "diagnostics/writers.hpp"
+#include "parallel/processes.hpp"
 
 // Which term of X_k a spectrum adds.
 enum term_kind { abs_real, squared_real };
@@ -34,9 +38,11 @@ static void accumulate(double *spectrum, const cplx *out, int n, term_kind term)
 // n the transform length, factor the output factor, mean the running-mean array.
 static void finish_spectrum(double *spectrum, const char *name, int n, double divisor, double factor, double *mean,
                             int iout) {
+  sum_over_processes(spectrum, n / 2 + 1);
   for (int k = 0; k <= n / 2; k++) spectrum[k] /= divisor;
   if (incon == 2 && n / 2 >= 1)
     for (int k = 1; k <= n / 2; k++) mean[k] = (iout * mean[k] + spectrum[k]) / (iout + 1);
+  if (!writing_process()) return;
   writer w;
   writer_replace(w, name);
   if (n > 3) {
@@ -57,6 +63,7 @@ static void finish_spectrum(double *spectrum, const char *name, int n, double di
 // f: the fields of the diagnostics call; iout: its interval index (weight of the means).
 void write_spectra(const output_fields &f, int iout) {
   const array2d ne = f.ne, pi = f.pi, lap_pe = f.lap_pe;
+  exchange_halos({pi});  // rows x-1, x+1 of the gradient energy
   // four spectra along y, one plan of length ny
   fftw_plan_with_nthreads(1);
   double *in = reserved(fftw_alloc_real(ny), sizeof(double) * ny, "the spectra");
@@ -82,13 +89,12 @@ void write_spectra(const output_fields &f, int iout) {
   };
   for (const y_spectrum &s : list) {
     for (int k = 0; k <= ny / 2; k++) spectrum[k] = 0.0;
-    for (int x = 0; x <= nx1; x++) {
+    for (int x = slab_first; x < slab_first + slab_rows; x++) {
       if (s.field.base) {
         for (int y = 0; y <= ny1; y++) in[y] = s.field[x][y];
       } else {
-        // gradient energy density (Dx pi)^2 + (Dy pi)^2 with periodic neighbours
-        const int xp = x == nx1 ? 0 : x + 1;
-        const int xm = x == 0 ? nx1 : x - 1;
+        // gradient energy density (Dx pi)^2 + (Dy pi)^2 with periodic neighbours (the halo rows)
+        const int xp = x + 1, xm = x - 1;
         for (int y = 0; y <= ny1; y++) {
           const int yp = y == ny1 ? 0 : y + 1;
           const int ym = y == 0 ? ny1 : y - 1;
@@ -111,11 +117,13 @@ void write_spectra(const output_fields &f, int iout) {
   out = reserved(fftw_alloc_complex(nx / 2 + 1), sizeof(cplx) * (nx / 2 + 1), "the spectra");
   plan = fftw_plan_dft_r2c_1d(nx, in, out, FFTW_ESTIMATE);
   for (int k = 0; k <= nx / 2; k++) spectrum[k] = 0.0;
-  for (int y = 0; y <= ny1; y++) {
-    for (int x = 0; x <= nx1; x++) in[x] = pi[x][y];
-    fftw_execute(plan);
-    accumulate(spectrum, out, nx, abs_real);
-  }
+  column_blocks(pi, 64, [&](int, int count, const double *columns) {
+    for (int c = 0; c < count; c++) {
+      std::copy(columns + static_cast<size_t>(c) * nx, columns + static_cast<size_t>(c + 1) * nx, in);
+      fftw_execute(plan);
+      accumulate(spectrum, out, nx, abs_real);
+    }
+  });
   fftw_destroy_plan(plan);
   fftw_free(in);
   fftw_free(out);

@@ -63,6 +63,7 @@ static void probe_spectrum(const char *name, const double *trace, const double *
 
 // t0: start time of the run; trace_n, trace_p: the stores filled by record_probes.
 void trace_analysis(double t0, const double *trace_n, const double *trace_p) {
+  writer_only("the probe analysis");
   const int n = maxtrace;
   if (n <= 0) {
     printf("| no probe samples (ntrace > itmax): frequency spectra skipped\n");

@@ -1,11 +1,10 @@
 // tavo --check: what a run of the "tavo.inp" at hand would be, without running it. The parameter
 // file is read and refused exactly as a run reads it; then every value is listed by name with its
 // unit and meaning, followed by the start-up stability advice of the step's constant terms
-// (coupling and dissipation; the E x B drift depends on the initial state, which only the run
-// makes; for grids up to 1024^2 or so, whose fields are made quickly), the memory the run reckons
-// for its fields and probe traces (the budget of budget.cpp), the size of its field history (as
-// io/ sizes it) and the wall time it would take, estimated from measurements that the estimate
-// names (run_cost.cpp). Nothing is written: the lock, the time series, the wisdom and the cost
+// (coupling and dissipation, from the coefficients themselves; the E x B drift depends on the
+// initial state, which only the run makes), the memory the run reckons for its fields and probe
+// traces (the budget of budget.cpp), the size of its field history (as io/ sizes it) and the wall
+// time it would take, estimated from measurements that the estimate names (run_cost.cpp). Nothing is written: the lock, the time series, the wisdom and the cost
 // records are left to the run.
 #include <omp.h>
 
@@ -21,9 +20,6 @@
 #include "parallel/processes.hpp"
 #include "scheme/scheme.hpp"
 #include "setup/setup.hpp"
-
-// The largest fields --check makes to build the coefficient tables (a 1024^2 grid takes 320 MB).
-static const double check_table_bytes = 512e6;
 
 // A duration in seconds as the largest unit that keeps it above 1.
 static std::string duration(double seconds) {
@@ -70,20 +66,10 @@ int check_parameter_file() {
            "steps follow the drift)\n",
            dt, recommended_cfl);
 
-  // The constant terms of the stability check need the coefficient tables of this grid, which
-  // live with the fields: the fields are zeroed when they are made, which takes seconds and all
-  // their memory from 2048^2 on, so larger grids leave the check to the run's start.
+  // The constant terms of the stability check, from the coefficients at the wavenumbers they need.
   const double fields = grid_bytes(nx, ny);
-  std::string advice;
-  if (fields <= check_table_bytes) {
-    allocate_grid();
-    build_tables();
-    advice = stability_warnings(0.0);
-  }
-  if (fields > check_table_bytes)
-    printf("| stability: checked when the run starts (the %.3g MB of fields that the coefficient tables need are "
-           "not made for --check above %.0f MB)\n", fields / 1e6, check_table_bytes / 1e6);
-  else if (advice.empty() && cfl > 0)
+  const std::string advice = stability_warnings(0.0);
+  if (advice.empty() && cfl > 0)
     printf("| stability: the controller keeps every step within cfl of the limit of the E x B drift and the drive\n");
   else if (advice.empty())
     printf("| stability: dt is within the limits of the parallel coupling and the dissipation; the E x B drift "

@@ -9,24 +9,25 @@
 
 // ---- The memory budget (budget.cpp) ----
 
-// Bytes the run reserves on an nx by ny grid, from the sizes its allocations use: every field of the
-// field table and every profile (field_block_bytes), the step's transforms (transform_bytes), the
-// buffers of the spectral solve (spectral_solve_bytes), the frame buffer of the field history
-// (history_frame_bytes), an allowance for FFTW's planner (one complex array) and the fixed buffers
-// of the readers and writers (a double, so that it cannot overflow for any grid).
+// Bytes a process of this job reserves on an nx by ny grid, from the sizes its allocations use: its
+// slab of every field of the field table, every profile and its part of the coefficient tables
+// (field_block_bytes), the step's transforms and the spectral solve (transform_bytes), an
+// allowance for FFTW's planner (one complex array of its part), the transient buffers of the
+// output and the fixed buffers of the readers and writers (a double, so that it cannot overflow
+// for any grid). The largest slab of the job's processes is counted.
 double grid_bytes(int gridx, int gridy);
 
 // The "|" line refusing an nx by ny grid (without line end) when its memory cannot be had on this
-// machine (more than its physical memory and swap) or it has more points than an int counts;
-// nullptr when the grid may be tried. The text stays valid until the next call. The value checks
-// of the parameter file take it as their grid check.
+// node (more than its physical memory and swap for the processes of the job that share it) or it
+// has more points than an int counts; nullptr when the grid may be tried. The text stays valid
+// until the next call. The value checks of the parameter file take it as their grid check.
 const char *grid_problem(int gridx, int gridy);
 
-// Why the run cannot hold what it will reserve (grid_bytes of its grid, the `mapped` bytes of the
-// probe stores it has reserved and the `later` bytes of their analysis), as a "|" line without
-// line end, or nullptr: more than this machine's memory and swap, or more than the address space
-// left under the process's limit (ulimit -v). Called once the fields and the stores are reserved,
-// before the run touches its first file.
+// Why this process cannot hold what it will reserve (grid_bytes of its grid, the `mapped` bytes of
+// the probe stores it has reserved and the `later` bytes of their analysis), as a "|" line without
+// line end, or nullptr: the processes of this node together need more than its memory and swap,
+// or this one more than the address space left under its limit (ulimit -v). Called by every
+// process once the fields and the stores are reserved, before the run touches its first file.
 const char *memory_problem(double mapped, double later);
 
 // Why `threads` threads cannot start (their stacks need more address space than is left under

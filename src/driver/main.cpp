@@ -50,8 +50,9 @@ int main(int argc, char **argv) {
   start_processes(argc, argv);
   if (const int status = command_line(argc, argv); status >= 0) return status;
 
-  //--- Step 1. Wall-clock start of the run.
-  const bool first = process_rank == 0;  // the process that holds the whole grid and writes the files
+  //--- Step 1. Wall-clock start of the run. Every process runs every step below on its own slab;
+  // what touches the file system otherwise is the writing process's (parallel/processes.hpp).
+  const bool writer = writing_process();
   const double run_start = omp_get_wtime();
 
   //--- Step 2. Parameters, run constants, threads, coefficient tables: every refusal of the
@@ -68,12 +69,12 @@ int main(int argc, char **argv) {
   const double trace_bytes = maxtrace > 0 ? double(nprobes) * double(maxtrace) * double(sizeof(double)) : 0.0;
   if (const char *problem = memory_problem(2 * trace_bytes, 4 * double(sizeof(double)) * double(maxtrace)))
     fatal("%s", problem);
-  if (itmax > 0 && first)
+  if (itmax > 0 && writer)
     if (const char *problem = history_problem(itmax / itstp)) fatal("%s", problem);
   // Every process has passed its checks (one that stops, stops them all here) before process 0
   // touches the first file.
   all_processes_ready();
-  if (first) hold_run_lock();
+  if (writer) hold_run_lock();
 
   //--- Steps 4-7. The step's transforms (buffers, plans for npar threads, half tables) and the
   // spectral solve's; measured plans start from the wisdom stored by earlier runs.
@@ -85,7 +86,7 @@ int main(int argc, char **argv) {
 
   //--- Steps 9-10. Radial damping profile; the densities start from zero.
   compute_xmask();
-  for (int x = held_first(); x < held_first() + held_rows(); x++) {
+  for (int x = slab_first; x < slab_first + slab_rows; x++) {
     memset(ne[x], 0, sizeof(double) * ny);
     memset(ni[x], 0, sizeof(double) * ny);
   }
@@ -97,41 +98,28 @@ int main(int argc, char **argv) {
   // sets the earlier run's checkpoints aside and empties the series, a continued run drops what a
   // killed run appended after its start. A run that resumes an unfinished one (io/io.hpp)
   // starts at that run's step, with its t0, its terms and its field history in place.
-  // Process 0 does all of this on the whole grid; the others then take their rows of the state.
+  // Every process builds or reads the rows of its slab and finds the same origin.
   const int intervals = itmax / itstp;
-  run_origin origin{};
-  double gradient = 0.0;  // the E x B measure of the start
-  if (first) {
-    const double t_state = initcond();
-    origin = continuation_origin(t_state);
-    if (!origin.resumed) derive_dissipation(), complete_start_potentials();
-    gradient = start_gradient();
-    check_stability(exb_of_gradient(gradient));
-    if (itmax > 0) {
-      if (origin.resumed) history_resume(t_state, intervals);
-      else history_start(origin.t0, intervals);
-    }
-    if (incon == 2) {
-      drop_records_after(t_state, origin.resumed);
-    } else {
-      set_aside_checkpoints();
-      empty_time_series();
-    }
-    if (origin.resumed) incon = origin.incon;  // the diagnostics of the run it goes on with
+  const double t_state = initcond();
+  const run_origin origin = continuation_origin(t_state);
+  if (!origin.resumed) derive_dissipation(), complete_start_potentials();
+  const double gradient = start_gradient();  // the E x B measure of the start
+  check_stability(exb_of_gradient(gradient));
+  if (itmax > 0) {
+    if (origin.resumed) history_resume(t_state, intervals);
+    else history_start(origin.t0, intervals);
   }
-  // What the start set that the step reads: the start time, step and time of the state, the two
-  // run constants a start mode may change, the steps behind the history; then the rates of the
-  // explicit terms with those constants and, unless the run resumes, the controller's first step.
-  double start[6] = {origin.t0, double(origin.resumed), clin, hyd, origin.time, gradient};
-  broadcast(start, 6);
-  long position[2] = {origin.step, origin.tick};
-  broadcast(position, 2);
-  origin.t0 = start[0], origin.resumed = start[1] != 0, clin = start[2], hyd = start[3], origin.time = start[4];
-  origin.step = position[0], origin.tick = position[1];
-  scatter_state();
-  share_stepping();
+  if (writer && incon == 2) drop_records_after(t_state, origin.resumed);
+  if (writer && incon != 2) {
+    set_aside_checkpoints();
+    empty_time_series();
+  }
+  if (origin.resumed) incon = origin.incon;  // the diagnostics of the run it goes on with
+  // The rates of the explicit terms with the run constants the start mode may have changed and,
+  // unless the run resumes, the controller's first step.
   measure_explicit_rates();
-  if (!origin.resumed || cfl <= 0) start_controller(start[5]);  // a resumed run's controller goes on
+  if (!origin.resumed || cfl <= 0) start_controller(gradient);
+  else resume_controller();  // a resumed run's controller goes on
   const double t0 = origin.t0;
 
   //--- Steps 12-13.
@@ -149,10 +137,8 @@ int main(int argc, char **argv) {
   // history was opened above), the start-up time, the stage timers.
   const output_fields fields = state_output_fields();
   if (origin.resumed) {
-    if (first) restore_traces(trace_n, trace_p);
-    broadcast(trace_n, long(nprobes) * maxtrace * printtraces);
-    broadcast(trace_p, long(nprobes) * maxtrace * printtraces);
-  } else if (first) {
+    restore_traces(trace_n, trace_p);
+  } else {
     derive_output_fields();
     stop_on_runaway(0.0, 0.0, itmax, ne, ni, pe);  // the times of the initial diagnostics call
     history_output(t0, 0, diagnose(0.0, 0.0, 0, itmax, fields), fields);
@@ -202,22 +188,19 @@ int main(int argc, char **argv) {
     t = (t0 + k * ddtt) + itstp * dt;
     double start = omp_get_wtime();
     const interval_steps interval = output_interval_steps();
-    gather_state();  // process 0's fields: the whole state of this output
     const bool checkpoint = nckpt > 0 && (k + 1) % nckpt == 0 && k + 1 < intervals;
     if (checkpoint) {
       gather_traces(trace_n, maxtrace * printtraces);
       gather_traces(trace_p, maxtrace * printtraces);
     }
-    if (first) {
-      derive_output_fields();  // gni, ww, hyve, hyvi of this state, also for the end stage
-      stop_on_runaway(t, t0, itmax, ne, ni, pe);  // before any output or checkpoint of this state
-      output_scalars scalars = diagnose(t, t0, k, itmax, fields);
-      scalars.step = interval.nominal, scalars.step_min = interval.shortest, scalars.step_max = interval.longest;
-      scalars.steps = double(interval.count);
-      history_output(t, k + 1, scalars, fields);
-      // a checkpoint only after this output passed its crash check (the end writes its own)
-      if (checkpoint) write_checkpoint(t, t0, steps, tick, trace_n, trace_p);
-    }
+    derive_output_fields();  // gni, ww, hyve, hyvi of this state, also for the end stage
+    stop_on_runaway(t, t0, itmax, ne, ni, pe);  // before any output or checkpoint of this state
+    output_scalars scalars = diagnose(t, t0, k, itmax, fields);
+    scalars.step = interval.nominal, scalars.step_min = interval.shortest, scalars.step_max = interval.longest;
+    scalars.steps = double(interval.count);
+    history_output(t, k + 1, scalars, fields);
+    // a checkpoint only after this output passed its crash check (the end writes its own)
+    if (checkpoint) write_checkpoint(t, t0, steps, tick, trace_n, trace_p);
     stage_time[t_out] += omp_get_wtime() - start;
     run_shortest = std::fmin(run_shortest, interval.shortest);
     run_longest = std::fmax(run_longest, interval.longest);
@@ -229,11 +212,9 @@ int main(int argc, char **argv) {
   double end_start = omp_get_wtime();
   gather_traces(trace_n, maxtrace * printtraces);
   gather_traces(trace_p, maxtrace * printtraces);
-  if (first) {
-    history_end();
-    write_checkpoint(t, t0, steps, tick, trace_n, trace_p);
-    if (printtraces) trace_analysis(t0, trace_n, trace_p);
-  }
+  history_end();
+  write_checkpoint(t, t0, steps, tick, trace_n, trace_p);
+  if (writer && printtraces) trace_analysis(t0, trace_n, trace_p);
   stage_time[t_out] += omp_get_wtime() - end_start;
   // What this run's steps and outputs cost, kept for the estimate of tavo --check.
   record_run_cost(steps - origin.step, intervals - int(origin.step / itstp));
@@ -249,7 +230,7 @@ int main(int argc, char **argv) {
          st[t_ini] * share, st[t_upd] * share, st[t_poi1] * share, st[t_poi2] * share, st[t_pol] * share,
          st[t_bnd] * share, st[t_out] * share, st[t_mem] * share);
 
-  if (adaptive && first && steps > origin.step)
+  if (adaptive && writer && steps > origin.step)
     fprintf(stderr, "| steps: %ld from t = %.8g to %.8g, dt from %.4g to %.4g, mean %.4g\n", steps - origin.step,
             origin.time, t, run_shortest, run_longest, (t - origin.time) / double(steps - origin.step));
 

@@ -16,15 +16,16 @@ void set_up_run() {
   // Steps 1-5: banner, the values of the parameter file and the run constants.
   initpar(grid_problem);
 
-  // Step 5a: the slabs of the processes and the fields of this grid (a layout that cannot work
-  // and a grid the memory cannot hold stop here, before any file is touched).
-  allocate_grid();
-
   // Steps 6-7: threads of the shared-memory runtime (FFTW's started with the processes).
   int maxthreads = omp_get_max_threads();
   if (npar > maxthreads) fatal("| npar = %d > %d max. available threads ... exiting", npar, maxthreads);
   omp_set_num_threads(npar);
   if (const char *problem = threads_problem(npar)) fatal("%s", problem);
+
+  // Step 7a: the slabs of the processes and the fields of this grid, first touched by the threads
+  // that update them (a layout that cannot work and a grid the memory cannot hold stop here, before
+  // any file is touched).
+  allocate_grid();
 
   // Step 8: thread report.
   printf("| parallel threads ");

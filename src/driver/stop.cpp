@@ -57,15 +57,12 @@ static const char *signal_name(int sig) {
 }
 
 void stop_on_signal(int sig, double t, double t0, long step, long tick, double *trace_n, double *trace_p) {
-  gather_state();
   gather_traces(trace_n, maxtrace * printtraces);
   gather_traces(trace_p, maxtrace * printtraces);
-  if (process_rank == 0) {
-    write_checkpoint(t, t0, step, tick, trace_n, trace_p);
-    history_end();
-    fflush(stdout);
-    fprintf(stderr, "| stopped by %s at t = %.8g (step %ld): checkpoint written, continue with incon 2\n",
-            signal_name(sig), t, step);
-  }
+  write_checkpoint(t, t0, step, tick, trace_n, trace_p);
+  history_end();
+  fflush(stdout);
+  fprintf(stderr, "| stopped by %s at t = %.8g (step %ld): checkpoint written, continue with incon 2\n",
+          signal_name(sig), t, step);
   end_processes(stopped_status);
 }

@@ -10,7 +10,10 @@
 // zero past tendencies, and eno = (1/2)<exp(2 ne)>. With fixed steps the third-order update then
 // starts without lower-order steps, as in earlier versions; adaptive steps start at third order
 // from the state alone (scheme/step_control.cpp).
-// The bath takes its draws in a fixed order on one thread. With iseed = 0 they come from the C
+// Every process builds the rows of its slab. The bath's draws are few (1024 mode amplitudes and
+// one factor per block) and global: every process takes all of them, in the same fixed order on
+// one thread, and fills its rows, so the state is the same whatever the processes. With iseed = 0
+// they come from the C
 // library's rand, never seeded, so equal parameters give the same bath in every run on the same
 // platform (the bath of earlier versions); any other iseed seeds a Mersenne twister (std::mt19937,
 // whose sequence the C++ standard fixes), a different realisation for each seed that repeats bit
@@ -25,7 +28,7 @@
 #include "common/state.hpp"
 #include "initial/initial.hpp"
 #include "io/io.hpp"
-#include "operators/operators.hpp"
+#include "parallel/processes.hpp"
 #include "scheme/scheme.hpp"
 
 constexpr double twopi = 6.283185307179586;
@@ -36,7 +39,7 @@ static void blob() {
   printf("| blob initial condition...\n");
   dr = wsrc * wsrc;
 #pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) {
+  for (int x = slab_first; x < slab_first + slab_rows; x++) {
     const int dx = x - nxh;
     for (int y = 0; y <= ny1; y++) {
       const int dy = y - nyh;
@@ -50,7 +53,7 @@ static void blob() {
 // ww = ne - Gamma ni (with gni = Gamma ni) and the potential pe = -P^-1 ww.
 static void solve_potential() {
   spectral_solve(ni, cpoti, gni);
-  for (int x = 0; x <= nx1; x++)
+  for (int x = slab_first; x < slab_first + slab_rows; x++)
     for (int y = 0; y <= ny1; y++) ww[x][y] = -aae * ne[x][y] - aai * gni[x][y];
   spectral_solve(ww, cvort, pe);
 }
@@ -63,7 +66,7 @@ static void merger() {
   hyd = 0.0;
   const int yc = ny1 / 2;
 #pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) {
+  for (int x = slab_first; x < slab_first + slab_rows; x++) {
     const double d1 = x - nxh - 2.0 * wsrc;
     const double d2 = x - nxh + 2.0 * wsrc;
     const double e1 = exp(-(d1 * d1) / dr);
@@ -75,7 +78,7 @@ static void merger() {
       ne[x][y] += amp * e2 * ey;
     }
   }
-  for (int x = 0; x <= nx1; x++)
+  for (int x = slab_first; x < slab_first + slab_rows; x++)
     for (int y = 0; y <= ny1; y++) ni[x][y] = (1.0 - vorset) * aai * ne[x][y];
   solve_potential();
 }
@@ -84,7 +87,7 @@ static void merger() {
 static void shear_flow() {
   printf("| shear flow initial condition...\n");
 #pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++) {
+  for (int x = slab_first; x < slab_first + slab_rows; x++) {
     const double profile = amp * cos(M_PI * (x - nxh) / nxh);
     for (int y = 0; y <= ny1; y++) {
       ne[x][y] = profile + 0.001 * amp * sin(10.0 * M_PI * y / ny);
@@ -99,7 +102,7 @@ static void single_mode() {
   printf("| single ky mode initial condition...\n");
   clin = 0.0;
 #pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++)
+  for (int x = slab_first; x < slab_first + slab_rows; x++)
     for (int y = 0; y <= ny1; y++) {
       ne[x][y] = amp * sin(y * sigma / hy);
       ni[x][y] = 0.0;
@@ -148,7 +151,7 @@ static void bath() {
     // Every point sums its modes in the fixed order on one thread, so the field does not
     // depend on the thread count.
 #pragma omp parallel for schedule(static)
-    for (int x = 0; x <= nx1; x++)
+    for (int x = slab_first; x < slab_first + slab_rows; x++)
       for (int y = ys; y <= ye; y++) {
         double sum = 0.0;
         for (int i = 1; i <= nbath; i++)
@@ -158,12 +161,12 @@ static void bath() {
       }
   }
 
-  for (int x = 0; x <= nx1; x++) {
+  for (int x = slab_first; x < slab_first + slab_rows; x++) {
     memcpy(ni[x], ne[x], sizeof(double) * ny);
     if (chat == 0) memset(ni[x], 0, sizeof(double) * ny);
   }
   if (vorfree == 1) spectral_solve(ne, cvfis, ni);
-  for (int x = 0; x <= nx1; x++) {
+  for (int x = slab_first; x < slab_first + slab_rows; x++) {
     memset(ww[x], 0, sizeof(double) * ny);
     memset(pe[x], 0, sizeof(double) * ny);
     memset(pi[x], 0, sizeof(double) * ny);
@@ -178,7 +181,7 @@ void complete_start_state() {
   {
     double partial = 0.0;  // this thread's rows of the energy sum
 #pragma omp for schedule(static)
-    for (int x = 0; x <= nx1; x++)
+    for (int x = slab_first; x < slab_first + slab_rows; x++)
       for (int y = 0; y <= ny1; y++) {
         ne1[x][y] = ne2[x][y] = ne[x][y];
         ni1[x][y] = ni2[x][y] = ni[x][y];
@@ -191,6 +194,7 @@ void complete_start_state() {
 #pragma omp atomic
     total += partial;
   }
+  sum_over_processes(&total, 1);
   eno = 0.5 * xyz * total;
   fresh_history_steps();
 }

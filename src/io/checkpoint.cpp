@@ -23,6 +23,10 @@
 // "restart.nc", and the continuation takes it, so the run reaches its planned end exactly.
 // (Renamed the other way round, a kill between the renames left the new "restart.dat" beside the
 // old "restart.nc"; the continuation then took "restart.dat" and started a new run of itmax steps.)
+// Every process writes and reads the rows of its slab (netcdf_job.cpp); the attributes, means and
+// probe samples are the writing process's, and so are the renames (every process reads the same
+// previous_restart from the shared directory before the collective create). A field beyond the
+// 4 GiB of a variable of the 64-bit-offset format (more than 2^29 points) makes the file CDF-5.
 //
 // Reading (incon 2): "restart.nc" is taken when it is a checkpoint of this grid whose time, printed
 // as "restart.dat" prints it, is the header of "restart.dat", or whose previous_restart is that
@@ -54,6 +58,7 @@
 #include "common/version.hpp"
 #include "scheme/scheme.hpp"
 #include "diagnostics/diagnostics.hpp"
+#include "parallel/processes.hpp"
 
 const char *const checkpoint_name = "restart.nc";
 static const char *const checkpoint_temp = "restart.nc.tmp";
@@ -127,9 +132,10 @@ static std::string restart_header() {
 void write_checkpoint(double t, double t0, long step, long tick, const double *trace_n, const double *trace_p) {
   const char *name = checkpoint_temp;
   const std::string previous = restart_header();  // the "restart.dat" this checkpoint replaces
-  list_temporary(name);
+  if (writing_process()) list_temporary(name);
   int f = -1;
-  check(nc_create(name, NC_CLOBBER | NC_64BIT_OFFSET, &f), "creating the file", name);
+  const bool large = 8.0 * nx * static_cast<double>(ny) > largest_netcdf3_variable;
+  check(nc_create_job(name, large ? NC_64BIT_DATA : NC_64BIT_OFFSET, &f), "creating the file", name);
   int x_dim, y_dim, kx_dim, ky_dim, probe_dim = -1, sample_dim = -1;
   check(nc_def_dim(f, "x", size_t(nx), &x_dim), "defining x", name);
   check(nc_def_dim(f, "y", size_t(ny), &y_dim), "defining y", name);
@@ -189,15 +195,14 @@ void write_checkpoint(double t, double t0, long step, long tick, const double *t
   int old_mode = 0;
   check(nc_set_fill(f, NC_NOFILL, &old_mode), "setting the fill mode", name);
   check(nc_enddef(f), "ending the definitions", name);
+  check(nc_independent(f), "setting the data mode", name);
 
   for (size_t v = 0; v < stored.size(); v++)
-    for (int x = 0; x <= nx1; x++) {
-      const size_t start[2] = {size_t(x), 0}, count[2] = {1, size_t(ny)};
-      check(nc_put_vara_double(f, field_var[v], start, count, (*stored[v]->field)[x]), "writing a field", name);
-    }
-  for (size_t v = 0; v < sizeof means / sizeof means[0]; v++)
+    check(nc_put_slab(f, field_var[v], -1, *stored[v]->field), "writing a field", name);
+  // The means (the same on every process) and the probe samples (gathered to it) by the writer.
+  for (size_t v = 0; v < sizeof means / sizeof means[0] && writing_process(); v++)
     check(nc_put_var_double(f, mean_var[v], *means[v].values), "writing a spectrum", name);
-  for (int p = 0; p < nprobes && samples > 0; p++) {
+  for (int p = 0; p < nprobes && samples > 0 && writing_process(); p++) {
     const size_t start[2] = {size_t(p), 0}, count[2] = {1, size_t(samples)};
     const size_t offset = size_t(p) * size_t(maxtrace);
     check(nc_put_vara_double(f, trace_var[0], start, count, trace_n + offset), "writing trace_n", name);
@@ -205,7 +210,7 @@ void write_checkpoint(double t, double t0, long step, long tick, const double *t
   }
   check(nc_close(f), "closing", name);
 
-  rename_file(checkpoint_temp, checkpoint_name);
+  if (writing_process()) rename_file(checkpoint_temp, checkpoint_name);
   writerestart(t);
 }
 
@@ -290,12 +295,9 @@ static const char *load_checkpoint(int f, double *time) {
   controller.count = static_cast<long>(number(f, "count", &control));
   if (adaptive && !(given && control && levels >= 1 && levels <= 3)) return "lacks the steps behind its history";
 
+  check(nc_independent(f), "setting the data mode", checkpoint_name);
   for (size_t v = 0; v < stored.size(); v++)
-    for (int x = 0; x <= nx1; x++) {
-      const size_t start[2] = {size_t(x), 0}, count[2] = {1, size_t(ny)};
-      check(nc_get_vara_double(f, field_var[v], start, count, (*stored[v]->field)[x]), "reading a field",
-            checkpoint_name);
-    }
+    check(nc_get_slab(f, field_var[v], -1, *stored[v]->field), "reading a field", checkpoint_name);
   eno = values[0];
   if (adaptive != (cfl > 0)) {
     // The right-hand sides of the history hold other terms (the coupling is explicit with fixed
@@ -344,7 +346,7 @@ double read_continuation() {
   int f = -1;
   double time = 0.0;
   const char *why = "cannot be read";
-  if (nc_open(checkpoint_name, NC_NOWRITE, &f) == NC_NOERR) {
+  if (nc_open_job(checkpoint_name, NC_NOWRITE, &f) == NC_NOERR) {
     why = load_checkpoint(f, &time);
     nc_close(f);
   }
@@ -371,7 +373,8 @@ void restore_traces(double *trace_n, double *trace_p) {
   int f = -1, var_n = -1, var_p = -1;
   size_t length = 0;
   int dim = -1;
-  check(nc_open(checkpoint_name, NC_NOWRITE, &f), "opening", checkpoint_name);
+  check(nc_open_job(checkpoint_name, NC_NOWRITE, &f), "opening", checkpoint_name);
+  check(nc_independent(f), "setting the data mode", checkpoint_name);
   check(nc_inq_varid(f, "trace_n", &var_n), "finding trace_n", checkpoint_name);
   check(nc_inq_varid(f, "trace_p", &var_p), "finding trace_p", checkpoint_name);
   check(nc_inq_dimid(f, "sample", &dim), "finding sample", checkpoint_name);

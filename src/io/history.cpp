@@ -18,8 +18,8 @@
 //   global attributes             program, version, every value of "tavo.inp" under its name (the
 //                                 whole values as integers)
 //
-// Format and a kill at any moment: the file is the classic 64-bit-offset format, not netCDF-4.
-// Its frames are records of the one unlimited dimension, appended one after the other; the
+// Format and a kill at any moment: the file is the classic 64-bit-offset format, not netCDF-4
+// (CDF-5 when a frame passes the 4 GiB of a variable of that format: beyond 32768^2 points). Its frames are records of the one unlimited dimension, appended one after the other; the
 // record count in the header is written only when the file is flushed (nc_sync), which happens
 // after every output, once the output's frame and series entry are complete. A process killed
 // while it writes a frame leaves the header counting only the frames before it, so the file
@@ -37,6 +37,10 @@
 // its own frame at t0 follows. When the old file holds another grid or cannot be read, it is kept
 // under "tavo.nc.old" (or .old2, ...) with a "|" line on standard error and a new history starts.
 // The copy costs one read and write of the old file per continuation.
+//
+// Every process writes and reads the rows of its slab of the frames (netcdf_job.cpp, in
+// independent mode, which keeps the record count for nc_sync); the coordinates, times and series
+// are the writing process's, and so are the renames.
 //
 // A run that resumes an unfinished one (a stop by a signal; see checkpoint.cpp) is the
 // same run: history_resume opens its file for writing as it is, keeps the frames and entries up to
@@ -59,6 +63,7 @@
 #include "diagnostics/diagnostics.hpp"
 #include "diagnostics/writers.hpp"
 #include "io/io.hpp"
+#include "parallel/processes.hpp"
 #include "setup/setup.hpp"
 
 static const char *const history_name = "tavo.nc";
@@ -113,12 +118,11 @@ struct history_ids {
 
 // Whether the file of this run holds series v.
 static bool series_written(int v) { return !series[v].adaptive || cfl > 0; }
-// The history of this run: the open file, its frame and entry counts, the length of the series
-// dimension and one field of nx*ny values in single precision.
+// The history of this run: the open file, its frame and entry counts and the length of the series
+// dimension.
 struct open_history {
   history_ids ids;
   size_t frames = 0, entries = 0, series_room = 0;
-  float *frame_buffer = nullptr;
 };
 static open_history history;
 
@@ -135,7 +139,8 @@ static void put_text(int file, int var, const char *attribute, const char *text,
 // text `lines` becomes its history attribute. Leaves the ids in ids, the file in data mode.
 static void create_file(const char *name, size_t room, const std::string &lines, history_ids &ids) {
   int f = -1;
-  check(nc_create(name, NC_CLOBBER | NC_64BIT_OFFSET, &f), "creating the file", name);
+  const bool large = 4.0 * nx * static_cast<double>(ny) > largest_netcdf3_variable;
+  check(nc_create_job(name, large ? NC_64BIT_DATA : NC_64BIT_OFFSET, &f), "creating the file", name);
   ids.file = f;
   check(nc_def_dim(f, "time", NC_UNLIMITED, &ids.time_dim), "defining time", name);
   check(nc_def_dim(f, "x", size_t(nx), &ids.x_dim), "defining x", name);
@@ -197,6 +202,8 @@ static void create_file(const char *name, size_t room, const std::string &lines,
   int old_mode = 0;
   check(nc_set_fill(f, NC_NOFILL, &old_mode), "setting the fill mode", name);
   check(nc_enddef(f), "ending the definitions", name);
+  check(nc_independent(f), "setting the data mode", name);
+  if (!writing_process()) return;
 
   std::vector<double> coordinate(size_t(nx > ny ? nx : ny));
   for (int i = 0; i < nx; i++) coordinate[size_t(i)] = i / hy;
@@ -249,7 +256,8 @@ static const char *open_old(const char *name, history_ids &ids, size_t *old_fram
                             int mode = NC_NOWRITE) {
   static char reason[200];
   int f = -1;
-  int status = nc_open(name, mode, &f);
+  int status = nc_open_job(name, mode, &f);
+  if (status == NC_NOERR) status = nc_independent(f);
   if (status != NC_NOERR) {
     snprintf(reason, sizeof reason, "cannot be read (%s)", nc_strerror(status));
     return reason;
@@ -296,22 +304,19 @@ static std::string old_history_text(int file) {
 }
 
 // Copy the first `keep_frames` frames and `keep_entries` series entries of the old history into
-// the new one.
+// the new one (every process the rows of its slab of the frames, the writer the rest).
 static void copy_old(const history_ids &old, size_t keep_frames, size_t keep_entries, const history_ids &now) {
+  for (size_t r = 0; r < keep_frames; r++)
+    for (int v = 0; v < nfields; v++)
+      check(nc_copy_slab_float(old.file, old.field_var[v], now.file, now.field_var[v], long(r)), "copying a frame",
+            history_temp);
+  if (!writing_process()) return;
   std::vector<double> values(keep_frames > keep_entries ? keep_frames : keep_entries);
   if (keep_frames > 0) {
     const size_t start = 0;
     check(nc_get_vara_double(old.file, old.time_var, &start, &keep_frames, values.data()), "reading time", history_name);
     check(nc_put_vara_double(now.file, now.time_var, &start, &keep_frames, values.data()), "writing time", history_temp);
   }
-  for (size_t r = 0; r < keep_frames; r++)
-    for (int v = 0; v < nfields; v++) {
-      const size_t start[3] = {r, 0, 0}, count[3] = {1, size_t(nx), size_t(ny)};
-      check(nc_get_vara_float(old.file, old.field_var[v], start, count, history.frame_buffer), "reading a frame",
-            history_name);
-      check(nc_put_vara_float(now.file, now.field_var[v], start, count, history.frame_buffer), "copying a frame",
-            history_temp);
-    }
   if (keep_entries == 0) return;
   const size_t start = 0;
   check(nc_get_vara_double(old.file, old.series_time_var, &start, &keep_entries, values.data()), "reading series_time",
@@ -345,10 +350,6 @@ static std::string free_old_name() {
   return name;
 }
 
-// The largest variable of the 64-bit-offset format: a fixed variable, or one record of a record
-// variable, holds less than 4 GiB.
-constexpr double largest_variable = 4294967292.0;
-
 const char *history_problem(int outputs) {
   static char message[300];
   if (nframe <= 0) return nullptr;
@@ -361,39 +362,29 @@ const char *history_problem(int outputs) {
       return message;
     }
   }
+  // The series are sized and filled with NaN when the file is made: a run of more outputs than a
+  // variable of the 64-bit-offset format holds would write tens of gigabytes before its first step.
   const double entries_bytes = 8.0 * (static_cast<double>(outputs) + 1.0);
-  if (entries_bytes > largest_variable) {
+  if (entries_bytes > largest_netcdf3_variable) {
     snprintf(message, sizeof message,
              "| itmax/itstp = %d outputs (values 14, 13): the series of the field history \"%s\" hold at most %.0f "
-             "entries; use fewer outputs or nframe = 0 (value 20)", outputs, history_name, largest_variable / 8 - 1);
-    return message;
-  }
-  if (4.0 * static_cast<double>(nx) * static_cast<double>(ny) > largest_variable) {
-    snprintf(message, sizeof message,
-             "| nx = %d, ny = %d (values 10, 11): a frame of the field history \"%s\" holds at most %.0f values; "
-             "set nframe = 0 (value 20)", nx, ny, history_name, largest_variable / 4);
+             "entries; use fewer outputs or nframe = 0 (value 20)", outputs, history_name,
+             largest_netcdf3_variable / 8 - 1);
     return message;
   }
   return nullptr;
 }
 
-double history_frame_bytes(int gridx, int gridy) {
-  return sizeof(float) * static_cast<double>(gridx) * static_cast<double>(gridy);
-}
-
 history_size history_file_size(int outputs) {
   if (nframe <= 0) return {0.0, 0.0};
   const double frames = static_cast<double>(outputs / nframe) + 1.0;
-  const double frame = nfields * history_frame_bytes(nx, ny) + sizeof(double);  // the fields and the time
-  const double entry = (nseries + 1) * sizeof(double);                          // the series and series_time
+  const double frame = nfields * sizeof(float) * static_cast<double>(nx) * ny + sizeof(double);  // fields, time
+  const double entry = (nseries + 1) * sizeof(double);  // the series and series_time
   return {frames, frames * frame + (static_cast<double>(outputs) + 1.0) * entry};
 }
 
 void history_start(double t0, int outputs) {
   if (nframe <= 0) return;
-  history.frame_buffer = reserved(static_cast<float *>(malloc(sizeof(float) * size_t(nx) * size_t(ny))),
-                                  history_frame_bytes(nx, ny), "the frame buffer of the field history");
-
   char line[160];
   snprintf(line, sizeof line, "tavo %s: %s at t = %.8g, %d outputs of %d steps planned", tavo_version,
            incon == 2 ? "continued" : "started", t0, outputs, itstp);
@@ -405,10 +396,12 @@ void history_start(double t0, int outputs) {
     if (const char *reason = open_old(history_name, old, &old_frames, &old_room)) {
       if (old.file >= 0) nc_close(old.file);
       old.file = -1;
-      const std::string kept = free_old_name();
-      rename_file(history_name, kept.c_str());
-      fprintf(stderr, "| \"%s\" %s: kept as \"%s\", a new field history starts at t = %.8g\n", history_name, reason,
-              kept.c_str(), t0);
+      if (writing_process()) {
+        const std::string kept = free_old_name();
+        rename_file(history_name, kept.c_str());
+        fprintf(stderr, "| \"%s\" %s: kept as \"%s\", a new field history starts at t = %.8g\n", history_name,
+                reason, kept.c_str(), t0);
+      }
     } else {
       // Restart times carry seven digits: what lies within a millionth of t0 counts as t0.
       const double tolerance = series_tolerance(std::fabs(t0) > 1.0 ? std::fabs(t0) : 1.0, 1e-6);
@@ -420,7 +413,7 @@ void history_start(double t0, int outputs) {
   }
 
   history.series_room = keep_entries + size_t(outputs > 0 ? outputs : 0);
-  list_temporary(history_temp);
+  if (writing_process()) list_temporary(history_temp);
   create_file(history_temp, history.series_room, lines, history.ids);
   if (old.file >= 0) {
     copy_old(old, keep_frames, keep_entries, history.ids);
@@ -429,7 +422,8 @@ void history_start(double t0, int outputs) {
   history.frames = keep_frames;
   history.entries = keep_entries;
   check(nc_sync(history.ids.file), "flushing", history_temp);
-  rename_file(history_temp, history_name);
+  if (writing_process()) rename_file(history_temp, history_name);
+  all_processes_ready();  // the file is "tavo.nc" before any process goes on
 }
 
 void history_resume(double t, int outputs) {
@@ -442,20 +436,21 @@ void history_resume(double t, int outputs) {
   if (!reason && old_room < size_t(outputs)) reason = "has no room for the outputs of this run";
   if (reason) {
     // The outputs before t are lost with the history; a new one starts.
-    fprintf(stderr, "| \"%s\" %s: the resumed run starts a new field history at t = %.8g\n", history_name, reason, t);
-    if (access(history_name, F_OK) == 0) {
-      const std::string kept = free_old_name();
-      rename_file(history_name, kept.c_str());
+    if (writing_process()) {
+      fprintf(stderr, "| \"%s\" %s: the resumed run starts a new field history at t = %.8g\n", history_name, reason,
+              t);
+      if (access(history_name, F_OK) == 0) {
+        const std::string kept = free_old_name();
+        rename_file(history_name, kept.c_str());
+      }
     }
+    all_processes_ready();  // "tavo.nc" is set aside before any process looks for it again
     history_start(t, outputs);
     return;
   }
-  history.frame_buffer = reserved(static_cast<float *>(malloc(sizeof(float) * size_t(nx) * size_t(ny))),
-                                  history_frame_bytes(nx, ny), "the frame buffer of the field history");
   if (const char *failure = open_old(history_name, history.ids, &old_frames, &old_room, NC_WRITE))
     fatal("| field history \"%s\" %s when opened for writing", history_name, failure);
-  int old_mode = 0;
-  check(nc_set_fill(history.ids.file, NC_NOFILL, &old_mode), "setting the fill mode", history_name);
+  check(nc_no_fill(history.ids.file), "setting the fill mode", history_name);
   // The frames and entries up to t stay; later ones (of a run killed after its checkpoint) are
   // written again.
   const double tolerance = 1e-9 * (std::fabs(t) > 1.0 ? std::fabs(t) : 1.0);
@@ -469,26 +464,22 @@ void history_output(double t, int output, const output_scalars &s, const output_
   const int f = history.ids.file;
   if (output > 0 && t > 0 && history.entries < history.series_room) {
     size_t &entries = history.entries;
-    check(nc_put_var1_double(f, history.ids.series_time_var, &entries, &t), "writing series_time", history_name);
-    for (int v = 0; v < nseries; v++)
-      if (history.ids.series_var[v] >= 0)
-        check(nc_put_var1_double(f, history.ids.series_var[v], &entries, &(s.*series[v].value)), "writing a series",
-              history_name);
+    if (writing_process()) {
+      check(nc_put_var1_double(f, history.ids.series_time_var, &entries, &t), "writing series_time", history_name);
+      for (int v = 0; v < nseries; v++)
+        if (history.ids.series_var[v] >= 0)
+          check(nc_put_var1_double(f, history.ids.series_var[v], &entries, &(s.*series[v].value)), "writing a series",
+                history_name);
+    }
     entries++;
   }
   if (output % nframe == 0) {
     // Frame r: the fields in single precision, then its time (the record is whole before the flush).
-    const size_t start[3] = {history.frames, 0, 0}, count[3] = {1, size_t(nx), size_t(ny)};
-    for (int v = 0; v < nfields; v++) {
-      for (int x = 0; x <= nx1; x++) {
-        const double *row = (fields.*frame_fields[v].field)[x];
-        float *out = history.frame_buffer + size_t(x) * size_t(ny);
-        for (int y = 0; y <= ny1; y++) out[y] = static_cast<float>(row[y]);
-      }
-      check(nc_put_vara_float(f, history.ids.field_var[v], start, count, history.frame_buffer), "writing a frame",
-            history_name);
-    }
-    check(nc_put_var1_double(f, history.ids.time_var, &history.frames, &t), "writing time", history_name);
+    for (int v = 0; v < nfields; v++)
+      check(nc_put_slab_float(f, history.ids.field_var[v], long(history.frames), fields.*frame_fields[v].field),
+            "writing a frame", history_name);
+    if (writing_process())
+      check(nc_put_var1_double(f, history.ids.time_var, &history.frames, &t), "writing time", history_name);
     history.frames++;
   }
   check(nc_sync(f), "flushing", history_name);
@@ -497,6 +488,4 @@ void history_output(double t, int output, const output_scalars &s, const output_
 void history_end() {
   if (history.ids.file >= 0) check(nc_close(history.ids.file), "closing", history_name);
   history.ids.file = -1;
-  free(history.frame_buffer);
-  history.frame_buffer = nullptr;
 }

@@ -8,6 +8,34 @@
 
 #include "diagnostics/diagnostics.hpp"
 
+// ---- The netCDF files of the job (netcdf_job.cpp) ----
+
+// The largest variable of the 64-bit-offset format: a fixed variable, or one record of a record
+// variable, holds less than 4 GiB; a file with a larger one is written as CDF-5 (NC_64BIT_DATA).
+constexpr double largest_netcdf3_variable = 4294967292.0;
+
+// Create (mode NC_CLOBBER with `format`) or open (`mode`) a netCDF file: every process at once
+// through the parallel interface in a job that MPI runs, else the serial interface. Return the
+// library's status.
+int nc_create_job(const char *name, int format, int *file);
+int nc_open_job(const char *name, int mode, int *file);
+
+// No pre-filling of the variables of a file opened for writing (in data mode).
+int nc_no_fill(int file);
+
+// Put the file into independent data mode (each process writes its part when it gets there; the
+// record count is written at nc_sync and nc_close). Nothing for a serial file.
+int nc_independent(int file);
+
+// Write or read the rows of this process's slab of a field to or from the (x, y) variable `var`,
+// or its record `record` of a (time, x, y) variable (record >= 0): in double or, for the frames,
+// single precision; and copy the slab's rows of a record of a single-precision variable from one
+// file into another. Return the library's status.
+int nc_put_slab(int file, int var, long record, array2d field);
+int nc_put_slab_float(int file, int var, long record, array2d field);
+int nc_get_slab(int file, int var, long record, array2d field);
+int nc_copy_slab_float(int from_file, int from_var, int to_file, int to_var, long record);
+
 // ---- The field history ----
 
 // The field history "tavo.nc". Open it for a run that starts at t0 and makes `outputs`
@@ -24,12 +52,9 @@ void history_resume(double t, int outputs);
 
 // Why the field history of a run of `outputs` diagnostics calls after its first cannot be written
 // (a "|" line without line end), nullptr when it can: "tavo.nc" or its temporary name is there but
-// is no regular file, or the series or a frame would exceed the sizes of the file's format. Touches
-// no file: the run asks before its first file.
+// is no regular file, or the series would exceed the size of a variable of the file's format (a
+// frame beyond it makes the file CDF-5). Touches no file: the run asks before its first file.
 const char *history_problem(int outputs);
-
-// Bytes of the frame buffer the field history reserves on a gridx by gridy grid.
-double history_frame_bytes(int gridx, int gridy);
 
 // The size of the field history of a run of `outputs` outputs after its first: its frames (the
 // first output's and every nframe-th after it) and about its bytes (the frames and the series,
@@ -40,7 +65,8 @@ struct history_size {
 history_size history_file_size(int outputs);
 
 // Record output number `output` (0 the call at t0) at time t: its series entry (output > 0) and,
-// every nframe outputs, a frame of ne, ni, pe and lap_pe; then flush the file.
+// every nframe outputs, a frame of ne, ni, pe and lap_pe (every process its rows); then flush the
+// file. Every process calls the history's functions at once.
 void history_output(double t, int output, const output_scalars &s, const output_fields &f);
 
 // Close the field history.
@@ -62,8 +88,9 @@ void set_aside_checkpoints();
 // file that is missing, truncated, malformed or written for another grid.
 double readrestart();
 
-// Parse an open restart file into eno and the stored arrays of the current grid (nx by ny): the
-// start time goes to time, the number of distinct points named to named_points. Returns nullptr
+// Parse an open restart file into eno and this process's rows of the stored arrays of the current
+// grid (nx by ny): the start time goes to time, the number of distinct points of its rows named to
+// named_points. Returns nullptr
 // for a sound file, else the "|" message line (without line end) that readrestart stops with; the
 // text stays valid until the next call. Does not close the file, print or rebuild pi.
 const char *restart_problem(FILE *file, double *time, long *named_points);

@@ -3,8 +3,10 @@
 // The file is a start time followed by records of fourteen numbers: x, y, eno, pe, ne, ne1, ne2,
 // ni, ni1, ni2, fne1, fne2, fni1, fni2 (the columns of writerestart). Tokens are whitespace-
 // delimited words, so the reader does not depend on the line structure; each record names its own
-// point, so records may come in any order and a repeated point keeps its last record. After the
-// read pi = Gamma pe restores the rest of the multistep state.
+// point, so records may come in any order and a repeated point keeps its last record. Every
+// process reads the whole file and keeps the records of its own rows (the file is the fallback of
+// "restart.nc", which each process reads for its rows alone). After the read pi = Gamma pe restores
+// the rest of the multistep state.
 // Anything the writer cannot have produced stops the run with one "|" line naming the file and
 // the record: a missing or unreadable file, a file ending inside a record or without a final line
 // end (cut short inside its last number, which would read as another value), a token that is not
@@ -23,7 +25,8 @@
 #include "common/files.hpp"
 #include "common/state.hpp"
 #include "io/io.hpp"
-#include "operators/operators.hpp"
+#include "parallel/processes.hpp"
+#include "scheme/scheme.hpp"
 
 static const char *const restart_name = "restart.dat";
 constexpr int record_length = 14;  // numbers per point record
@@ -151,8 +154,9 @@ static const char *parse_records(double *time, long *named_points) {
     return problem("| \"%s\", header: the start time %g lies outside 0 .. %g: no run reaches it", restart_name, *time,
                    max_start_time);
 
-  // Which points the file has named, to report a file that covers only part of the grid.
-  std::vector<unsigned char> named(static_cast<size_t>(nx) * ny, 0);
+  // Which points of this process's rows the file has named, to report a file that covers only
+  // part of the grid.
+  std::vector<unsigned char> named(static_cast<size_t>(slab_rows) * ny, 0);
   long named_count = 0;
 
   array2d *columns[12] = {nullptr, &pe, &ne, &ne1, &ne2, &ni, &ni1, &ni2, &fne1, &fne2, &fni1, &fni2};
@@ -170,6 +174,7 @@ static const char *parse_records(double *time, long *named_points) {
     if (x < 0 || x > nx1 || y < 0 || y > ny1)
       return problem("| \"%s\", record %ld: point (%ld, %ld) lies outside the %d x %d grid of this run: the file "
                      "was written for another grid", restart_name, record, x, y, nx, ny);
+    const bool mine = steps_row(static_cast<int>(x));  // the values of other processes' rows are theirs
     for (int c = 0; c < 12; c++) {
       token = next_token(&length);
       if (trouble) return trouble;
@@ -179,9 +184,10 @@ static const char *parse_records(double *time, long *named_points) {
       double value;
       if (!whole_real(token, length, &value)) return not_a_number(record, c + 3, token, length);
       if (c == 0) eno = value;
-      else (*columns[c])[x][y] = value;
+      else if (mine) (*columns[c])[x][y] = value;
     }
-    unsigned char &seen = named[static_cast<size_t>(x) * ny + y];
+    if (!mine) continue;
+    unsigned char &seen = named[static_cast<size_t>(x - slab_first) * ny + y];
     if (!seen) named_count++;
     seen = 1;
   }
@@ -225,8 +231,10 @@ double readrestart() {
   fclose(file);
   if (failure) fatal("%s", failure);
 
-  if (named_count < long(nx) * ny) {
-    printf("| %s holds %ld of %d grid points\n", restart_name, named_count, nx * ny);
+  double named = static_cast<double>(named_count);
+  sum_over_processes(&named, 1);
+  if (named < static_cast<double>(nx) * ny) {
+    printf("| %s holds %.0f of %d grid points\n", restart_name, named, nx * ny);
     fflush(stdout);
   }
 

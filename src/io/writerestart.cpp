@@ -6,7 +6,9 @@
 // current tendencies are recomputed by the next step, so these columns are the whole state; the
 // values keep seven significant digits. The text is byte for byte what printf makes of these
 // formats. It is written under a temporary name and moved onto "restart.dat" only after every
-// write and the close succeeded, so a failed write leaves the previous restart file intact.
+// write and the close succeeded, so a failed write leaves the previous restart file intact. The
+// rows are formatted in blocks, the rows of a block in parallel, each process its own, and written
+// in order by the writing process.
 //
 // A checkpoint belongs to the series of the run that wrote it. A fresh run empties the series and
 // starts a new one, so a checkpoint left by an earlier run would, if this run were killed before
@@ -20,6 +22,7 @@
 // two files of a run take the same number (a slot is free when neither name has it).
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -29,6 +32,7 @@
 #include "common/state.hpp"
 #include "common/writer.hpp"
 #include "io/io.hpp"
+#include "parallel/processes.hpp"
 
 static const char *const restart_name = "restart.dat";
 static const char *const restart_temp = "restart.dat.tmp";
@@ -49,6 +53,7 @@ static void move_file(const std::string &from, const std::string &to) {
 }
 
 void set_aside_checkpoints() {
+  writer_only("setting the checkpoints aside");
   bool found = false;
   for (const char *name : checkpoint_files) found = found || access(name, F_OK) == 0;
   if (!found) return;
@@ -81,43 +86,66 @@ void set_aside_checkpoints() {
             "oldest, removed\n", kept_checkpoints, kept_checkpoints, removed.c_str());
 }
 
-// Write the state at simulation time `time` to "restart.dat".
+// Longest point line: two indices of up to ten digits, twelve values of up to 14 characters, the
+// separators and the line end.
+constexpr size_t line_room = 10 + 2 + 10 + 12 * (2 + 14) + 1;
+
+// Format row x of the state into part r of the block; eno_text is eno formatted once.
+static void format_row(text_block &block, int x, int r, const char *eno_text, size_t eno_length) {
+  char *const start = block.part(size_t(r));
+  char *p = start;
+  char prefix[16];
+  char *prefix_end = put_d(prefix, x);
+  prefix_end = put_s(prefix_end, "  ");
+  const size_t prefix_length = size_t(prefix_end - prefix);
+  for (int y = 0; y <= ny1; y++) {
+    const double columns[11] = {pe[x][y],  ne[x][y],   ne1[x][y],  ne2[x][y],  ni[x][y], ni1[x][y],
+                                ni2[x][y], fne1[x][y], fne2[x][y], fni1[x][y], fni2[x][y]};
+    memcpy(p, prefix, prefix_length);
+    p = put_d(p + prefix_length, y);
+    *p++ = ' ';
+    *p++ = ' ';
+    memcpy(p, eno_text, eno_length);
+    p += eno_length;
+    for (double value : columns) {
+      *p++ = ' ';
+      *p++ = ' ';
+      p = put_e6(p, value);
+    }
+    *p++ = '\n';
+  }
+  block.length[size_t(r)] = size_t(p - start);
+}
+
+// Write the state at simulation time `time` to "restart.dat": every process formats its rows, the
+// writing process writes them in order.
 void writerestart(double time) {
   writer out;
-  writer_temporary(out, restart_temp);
-
-  char *p = writer_room(out);
-  p = put_e6(p, time);  // "%5e": the width never pads a six-decimal exponent form
-  p = put_s(p, "  \n");
-  out.pos = p;
+  if (writing_process()) {
+    writer_temporary(out, restart_temp);
+    char *p = writer_room(out);
+    p = put_e6(p, time);  // "%5e": the width never pads a six-decimal exponent form
+    p = put_s(p, "  \n");
+    out.pos = p;
+  }
 
   // eno is the same on every line: format it once.
   char eno_text[32];
   const size_t eno_length = size_t(put_e6(eno_text, eno) - eno_text);
-
-  for (int x = 0; x <= nx1; x++)
-    for (int y = 0; y <= ny1; y++) {
-      const double columns[11] = {pe[x][y],   ne[x][y],   ne1[x][y],  ne2[x][y],
-                                  ni[x][y],   ni1[x][y],  ni2[x][y],  fne1[x][y],
-                                  fne2[x][y], fni1[x][y], fni2[x][y]};
-      p = writer_room(out);
-      p = put_d(p, x);
-      *p++ = ' ';
-      *p++ = ' ';
-      p = put_d(p, y);
-      *p++ = ' ';
-      *p++ = ' ';
-      memcpy(p, eno_text, eno_length);
-      p += eno_length;
-      for (double value : columns) {
-        *p++ = ' ';
-        *p++ = ' ';
-        p = put_e6(p, value);
-      }
-      *p++ = '\n';
-      out.pos = p;
-    }
-
+  auto format = [&](int first, int count, text_block &block) {
+    block.room = line_room * size_t(ny);
+    block.length.assign(size_t(count), 0);
+    block.text.resize(block.room * size_t(count));
+#pragma omp parallel for schedule(static)
+    for (int r = 0; r < count; r++) format_row(block, first + r, r, eno_text, eno_length);
+  };
+  auto write = [&](const text_block &block) {
+    for (size_t r = 0; r < block.length.size(); r++) writer_put(out, block.part(r), block.length[r]);
+  };
+  // Blocks of up to 16 rows, and of about 16 MB at most.
+  const int block_rows = std::max(1, std::min(16, int((size_t(16) << 20) / (line_room * size_t(ny)))));
+  stream_rows_to_writer(block_rows, format, write);
+  if (!writing_process()) return;
   writer_close(out);
   rename_file(restart_temp, restart_name);
 }

@@ -6,6 +6,7 @@
 // the Jacobians J++, J+x and Jx+). The discrete sums of out, a*out and b*out vanish to round-off,
 // so the advection conserves mass, energy and enstrophy; the error is second order in 1/hy.
 #include "operators/operators.hpp"
+#include "parallel/processes.hpp"
 
 // One output point from the row pointers of a and b (rows im, i, ip) and the columns jm, j, jp.
 static inline double bracket_point(const double *am, const double *a0, const double *ap, const double *bm,
@@ -34,10 +35,10 @@ void arakawa_row(const double *am, const double *a0, const double *ap, const dou
 }
 
 void arakawa(array2d a, array2d b, array2d out) {
+  // rows x-1 and x+1 beyond the slab
+  if (a.base == b.base) exchange_halos({a});
+  else exchange_halos({a, b});
+  const int first = slab_first, end = slab_first + slab_rows;
 #pragma omp parallel for schedule(static)
-  for (int i = 0; i <= nx1; i++) {
-    const int ip = i == nx1 ? 0 : i + 1;
-    const int im = i == 0 ? nx1 : i - 1;
-    arakawa_row(a[im], a[i], a[ip], b[im], b[i], b[ip], out[i], 0, ny);
-  }
+  for (int i = first; i < end; i++) arakawa_row(a[i - 1], a[i], a[i + 1], b[i - 1], b[i], b[i + 1], out[i], 0, ny);
 }

@@ -3,7 +3,7 @@
 // The model's field solves are gni = Gamma ni, the radial edge damping with xmask (vorfree = 2),
 // the vorticity ww = -(zze ne + zzi gni) and the potentials pe = -P^-1 ww, pi = Gamma pe; with a
 // spectral dissipation the next step needs D(ne), D(ni) of the new densities too. Gamma, -P^-1 and
-// D are the tables cpoti, cvort and chyv (half tables: their symmetric parts, see scheme.hpp), so
+// D are the tables cpoti, cvort and chyv (their symmetric parts on the half spectrum, state.hpp), so
 // without the edge damping everything follows from the spectra Ne, Ni of the two new densities:
 //   W = -(zze Ne + zzi G Ni),  Pe = cvort W,  Pi = G Pe,  De = chyv Ne,  Di = chyv Ni
 // with G = nx ny cpoti (gamma_half): within one pair of transforms only one table carries the
@@ -55,7 +55,7 @@ static void spectral_products(double factor) {
     const size_t row = static_cast<size_t>(j) * m;
     cplx *__restrict se = spec_in + row, *__restrict si = spec_in + second + row;
     cplx *__restrict pe_out = spec_out + row, *__restrict pi_out = spec_out + second + row;
-    const double *__restrict g = gamma_half + row, *__restrict v = cvort_half + row, *__restrict h = chyv_half + row;
+    const double *__restrict g = gamma_half + row, *__restrict v = cvort + row, *__restrict h = chyv + row;
     const double *__restrict c = pair == density_pair ? coupling_half + row : nullptr;
     const double *__restrict cross = pair == density_pair ? cross_half + row : nullptr;
     const double *__restrict d = pair == density_pair ? damping_half + row : nullptr;
@@ -157,8 +157,8 @@ void damped_vorticity() {
     for (int j = 0; j < spectrum_rows(); j++) {
       const size_t row = static_cast<size_t>(j) * m;
       for (int y = 0; y < m; y++) {
-        spec_out[row + y][0] = cpoti_half[row + y] * ni_spectrum[row + y][0];
-        spec_out[row + y][1] = cpoti_half[row + y] * ni_spectrum[row + y][1];
+        spec_out[row + y][0] = cpoti[row + y] * ni_spectrum[row + y][0];
+        spec_out[row + y][1] = cpoti[row + y] * ni_spectrum[row + y][1];
       }
     }
     backward(spec_out, real_out);
@@ -217,14 +217,19 @@ void store_densities() { store_pair(ne, ni); }
 
 void complete_start_potentials() {
   if (cfl <= 0 || stepping.levels != 1) return;
+  const int first = slab_first, end = slab_first + slab_rows;
   if (taui > 0) spectral_solve(ni, cpoti, gni);
-  else f_copy2darray(ni, gni, nx1, ny1);
 #pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++)
-    for (int y = 0; y <= ny1; y++) ww[x][y] = -(zze * ne[x][y] + zzi * gni[x][y]);
+  for (int x = first; x < end; x++)
+    for (int y = 0; y <= ny1; y++) {
+      if (!(taui > 0)) gni[x][y] = ni[x][y];
+      ww[x][y] = -(zze * ne[x][y] + zzi * gni[x][y]);
+    }
   spectral_solve(ww, cvort, pe);
   if (taui > 0) spectral_solve(pe, cpoti, pi);
-  else f_copy2darray(pe, pi, nx1, ny1);
+  else
+    for (int x = first; x < end; x++)
+      for (int y = 0; y <= ny1; y++) pi[x][y] = pe[x][y];
 }
 
 void derive_dissipation() {
@@ -246,15 +251,14 @@ static void dissipation_of(array2d f, array2d vis, array2d out) {
 }
 
 void derive_output_fields() {
-  if (vorfree != 2) {
-    if (taui > 0)
-      spectral_solve(ni, cpoti, gni);
-    else
-      f_copy2darray(ni, gni, nx1, ny1);
-  }
+  const int first = slab_first, end = slab_first + slab_rows;
+  if (vorfree != 2 && taui > 0) spectral_solve(ni, cpoti, gni);
 #pragma omp parallel for schedule(static)
-  for (int x = 0; x <= nx1; x++)
-    for (int y = 0; y <= ny1; y++) ww[x][y] = -(zze * ne[x][y] + zzi * gni[x][y]);
+  for (int x = first; x < end; x++)
+    for (int y = 0; y <= ny1; y++) {
+      if (vorfree != 2 && !(taui > 0)) gni[x][y] = ni[x][y];
+      ww[x][y] = -(zze * ne[x][y] + zzi * gni[x][y]);
+    }
   // The level the last step took its dissipation at: the old one explicitly, the new one implicitly.
   const bool implicit = cfl > 0;
   dissipation_of(implicit ? ne : ne1, vis_e, hyve);

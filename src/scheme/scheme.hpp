@@ -53,12 +53,9 @@ void forward_from(double *real, cplx *spectrum);
 void backward(cplx *spectrum, double *real);
 void forward_pair();
 void backward_pair(cplx *spectrum, double *real);
-// Symmetric parts (c(k) + c(-k))/2 of cpoti, cvort and chyv on the half spectrum. For odd sizes
-// the full tables differ between k and -k (index i >= nxh stands for i - nx); the real part of a
-// complex filter applies the symmetric part, so the real transforms multiply by it. gamma_half is
-// cpoti_half without the normalisation 1/(nx ny), for a product that follows another table's
-// within one pair of transforms.
-extern double *cpoti_half, *cvort_half, *chyv_half, *gamma_half;
+// cpoti without the normalisation 1/(nx ny) (on the same half spectrum as the tables, state.hpp),
+// for a product that follows another table's within one pair of transforms.
+extern double *gamma_half;
 // The implicit step's rates per mode on the half spectrum (adaptive steps; no normalisation):
 // coupling_half C (1 + 1/P), cross_half C Gamma/P (both 0 for modes the coupling leaves out: ky = 0
 // in the modified model), damping_half diff D(k), the dissipation rate (negative where it amplifies).
@@ -67,21 +64,35 @@ extern double *coupling_half, *cross_half, *damping_half;
 // Doubles from one row of a real slot to the next.
 inline int real_row() { return 2 * (ny / 2 + 1); }
 
-// Bytes that make_transforms reserves for a grid of gridx by gridy points and `threads` threads
-// (the buffers, the half tables and the row store of the sweep, for the run's way to step); the
+// Bytes that make_transforms reserves for FFTW's layout of `elements` complex values per transform
+// on rows of gridy points and `threads` threads (the buffers of the step and of the spectral solve,
+// gamma_half, with adaptive steps the implicit step's tables, and the row store of the sweep); the
 // memory check of the run counts them from here.
-double transform_bytes(int gridx, int gridy, int threads);
+double transform_bytes(long elements, int gridy, int threads);
 // Bytes of the sweep's row store for rows of gridy points and `threads` threads.
 double sweep_rows_bytes(int gridy, int threads);
 
-// Create the buffers, the four plans (measured when b_plan) for npar threads and the half tables
-// from the full ones (build_tables comes first), with adaptive steps the implicit step's tables, the
-// spectral solve's buffers and plans and the update sweep's row buffers. Measured plans start from the stored wisdom, which is stored again
-// after the planning (wisdom.cpp).
+// Create the buffers, the plans (measured when b_plan) for npar threads, gamma_half from cpoti
+// (build_tables comes first), with adaptive steps the implicit step's tables, the spectral solve's
+// buffers and the update sweep's row buffers. Measured plans start from the stored wisdom, which is
+// stored again after the planning (wisdom.cpp). Every process calls it (FFTW's MPI planning is
+// collective).
 void make_transforms();
 
 // Release what make_transforms made.
 void free_transforms();
+
+// ---- The spectral field solve (spectral_solve.cpp) ----
+
+// out = Re B(coeff * F(in)) over this process's slab, on the step's transforms: coeff one of the
+// tables of state.hpp (their symmetric parts); in and out may coincide. Every process calls it at
+// once; needs make_transforms first.
+void spectral_solve(array2d in, const double *coeff, array2d out);
+
+// The buffers of the spectral solve for the step's layout (make_transforms makes them), and their
+// release.
+void make_spectral_solve();
+void free_spectral_solve();
 
 // ---- FFTW wisdom kept between runs (wisdom.cpp) ----
 // The file of stored wisdom for the current grid and npar threads: $XDG_CACHE_HOME/tavo/ (else
@@ -223,10 +234,10 @@ struct interval_steps {
 };
 interval_steps output_interval_steps();
 
-// Process 0's stepping to every process (after the start or the read of a checkpoint); the sweep
-// measure becomes the stored one, which the first step's reduction then gives (start_controller
-// sets both for a run that does not resume).
-void share_stepping();
+// A resumed run's controller goes on: the sweep measure becomes the one its checkpoint stored (every
+// process read it), which the first step's reduction then gives (start_controller sets both for a
+// run that does not resume).
+void resume_controller();
 
 // ---- The rates that limit the time step (stability.cpp) ----
 

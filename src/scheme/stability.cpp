@@ -52,7 +52,7 @@ double coupling_rate(double *k) {
   if (j == 0 && !b_mhw && nx > 1) i = 1;
   if (i == 0 && j == 0) return 0.0;  // every mode is zonal or the mean: nothing is coupled
   *k = 6.283185307179586 * hy * (i == 1 ? 1.0 / nx : 1.0 / ny);
-  return chat * (1.0 - cvort[i][j] / xyz);  // cvort = -N/P
+  return chat * (1.0 - table_point(i, j).cvort / xyz);  // cvort = -N/P
 }
 
 
@@ -64,24 +64,26 @@ static double dissipation_symbol(double *k) {
   const double lap = laplace_symbol(tx) + laplace_symbol(ty);
   if (ihype == -1) return std::fabs(lap);
   if (ihype == 0) return std::fabs(lap * lap);
-  if (ihype == 1 || ihype == 2 || ihype == 4 || ihype == 6 || ihype == 8) return std::fabs(chyv[nx / 2][ny / 2] / xyz);
+  if (ihype == 1 || ihype == 2 || ihype == 4 || ihype == 6 || ihype == 8)
+    return std::fabs(table_point(nx / 2, ny / 2).chyv / xyz);
   return 0.0;
 }
 
 double dissipation_rate(double *k) { return std::fabs(diff) * dissipation_symbol(k); }
 
 double potential_gradient(array2d phi) {
-  double largest = 0.0;  // squared gradient
+  exchange_halos({phi});  // rows x-1 and x+1 beyond the slab
+  double largest = 0.0;   // squared gradient
+  const int first = slab_first, end = slab_first + slab_rows;
 #pragma omp parallel for schedule(static) reduction(max : largest)
-  for (int x = 0; x <= nx1; x++) {
-    const int xp = x == nx1 ? 0 : x + 1, xm = x == 0 ? nx1 : x - 1;
+  for (int x = first; x < end; x++) {
     for (int y = 0; y <= ny1; y++) {
       const int yp = y == ny1 ? 0 : y + 1, ym = y == 0 ? ny1 : y - 1;
-      const double dx = phi[xp][y] - phi[xm][y], dy = phi[x][yp] - phi[x][ym];
+      const double dx = phi[x + 1][y] - phi[x - 1][y], dy = phi[x][yp] - phi[x][ym];
       largest = std::fmax(largest, dx * dx + dy * dy);
     }
   }
-  return largest;
+  return largest_of_all(largest);
 }
 
 // The centred differences are (hy/2)(phi[+1] - phi[-1]).
@@ -95,7 +97,7 @@ double start_gradient() {
   // No potential yet (the bath, the blob): the one the densities imply, in lap_pe, which the
   // first diagnostics call overwrites before it reads it.
   spectral_solve(ni, cpoti, lap_pe);
-  for (int x = 0; x <= nx1; x++)
+  for (int x = slab_first; x < slab_first + slab_rows; x++)
     for (int y = 0; y <= ny1; y++) lap_pe[x][y] = -aae * ne[x][y] - aai * lap_pe[x][y];
   spectral_solve(lap_pe, cvort, lap_pe);
   return potential_gradient(lap_pe);
@@ -116,7 +118,7 @@ void measure_explicit_rates() {
     for (int c = 0; c < columns; c++) {
       const int y = spectrum_transposed ? ky_first + r : c;
       const size_t at = static_cast<size_t>(r) * columns + c;
-      const double inverse_p = -cvort_half[at] * unnormalised;
+      const double inverse_p = -cvort[at] * unnormalised;
       const double gamma = taui > 0 ? gamma_half[at] : 1.0;
       const double frequency = 2.0 * hyd * std::fabs(std::sin(6.283185307179586 * y / ny));
       const double response = std::fmax((1.0 - gamma * gamma) * inverse_p, gamma * gamma * inverse_p / (1.0 + inverse_p));
@@ -181,7 +183,7 @@ static double start_limit(double exb) {
   double k_high;
   const double dissipation = dissipation_rate(&k_high);
   // The coupling at the grid's corner, C (1 + 1/P): never zonal, so coupled in both models.
-  const double high = chat == 0 ? 0.0 : chat * (1.0 - cvort[nx / 2][ny / 2] / xyz);
+  const double high = chat == 0 ? 0.0 : chat * (1.0 - table_point(nx / 2, ny / 2).cvort / xyz);
   return std::fmin(combined_limit(low, share * exb, 0.0), combined_limit(std::fmax(high, 0.0), exb, dissipation));
 }
 

@@ -74,7 +74,7 @@ void fresh_history_steps() {
 }
 
 void discard_history() {
-  for (int x = held_first(); x < held_first() + held_rows(); x++)
+  for (int x = slab_first; x < slab_first + slab_rows; x++)
     for (int y = 0; y <= ny1; y++) {
       ne1[x][y] = ne2[x][y] = ne[x][y];
       ni1[x][y] = ni2[x][y] = ni[x][y];
@@ -152,12 +152,4 @@ interval_steps output_interval_steps() {
   return record;
 }
 
-void share_stepping() {
-  double values[7] = {stepping.h1,       stepping.h2,      double(stepping.levels), stepping.nominal,
-                      stepping.gradient, stepping.shortest, stepping.longest};
-  long count = stepping.count;
-  broadcast(values, 7);
-  broadcast(&count, 1);
-  stepping = {values[0], values[1], int(values[2]), values[3], values[4], values[5], values[6], count};
-  sweep_gradient = stepping.gradient;
-}
+void resume_controller() { sweep_gradient = stepping.gradient; }

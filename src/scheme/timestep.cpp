@@ -121,7 +121,14 @@ void make_sweep_rows(int threads) {
   row_stride = (static_cast<size_t>(ny) + 7) / 8 * 8;
   const size_t count = sweep_rows_count(ny, threads);
   sweep_rows = reserved(fftw_alloc_real(count), sweep_rows_bytes(ny, threads), "the rows of the update sweep");
-  memset(sweep_rows, 0, sizeof(double) * count);
+  // Each thread's rows first touched by that thread; the zero row after them by the first.
+  const size_t per_thread = 2 * rows_per_density * row_stride;
+#pragma omp parallel num_threads(threads)
+  {
+    const int t = omp_get_thread_num();
+    memset(sweep_rows + t * per_thread, 0, sizeof(double) * per_thread);
+    if (t == 0) memset(sweep_rows + threads * per_thread, 0, sizeof(double) * (count - threads * per_thread));
+  }
 }
 
 void free_sweep_rows() {
@@ -266,8 +273,8 @@ static void sweep(const sweep_terms &terms, bool measure) {
 #pragma omp parallel num_threads(sweep_threads) reduction(max : largest)
   {
     const int threads = omp_get_num_threads(), t = omp_get_thread_num();
-    const int lo = first + static_cast<int>(static_cast<long>(slab_rows) * t / threads);
-    const int hi = first + static_cast<int>(static_cast<long>(slab_rows) * (t + 1) / threads);
+    int lo, hi;
+    thread_rows(first, slab_rows, t, threads, &lo, &hi);  // the partition the fields were first touched in
     double *own = sweep_rows + static_cast<size_t>(t) * 2 * rows_per_density * row_stride;
     double *const rows_e = own, *const rows_i = own + rows_per_density * row_stride;
     if (lo < hi)

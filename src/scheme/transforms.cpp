@@ -6,10 +6,14 @@
 // transposed (ky rows, each with every kx), so that the products of the field solves need no
 // communication of their own; the half tables are laid out the same way (parallel/processes.hpp).
 // One plan of each direction serves every buffer slot. A process that runs alone plans with FFTW's
-// serial interface on the same layout instead, and batches the transforms of a buffer's two slots
-// into one (FFTW's howmany = 2): one process's MPI plans and two single transforms cost 13 % more
-// of its step at 512 x 512 (bench/README.md). The c2r transforms destroy their input, which the
-// step never needs again.
+// serial interface on the same layout instead: one process's MPI plans and two single transforms
+// cost 13 % more of its step at 512 x 512 (bench/README.md). Wherever the step transforms the two
+// slots of a buffer together, one transform of both does it (FFTW's howmany = 2): alone on the
+// slots themselves; with several processes on a buffer of its own in which the two slots lie
+// interleaved, as FFTW's MPI interface takes a batch (point by point, slot 0 then slot 1), so that
+// both go through one all-to-all of twice the size instead of two: the pair is copied in,
+// transformed in place and copied out. The c2r transforms destroy their input, which the step never
+// needs again.
 #include <fftw3-mpi.h>
 #include <omp.h>
 
@@ -27,39 +31,20 @@ double *real_in, *real_out;
 cplx *spec_in, *spec_out;
 size_t real_slot, spectrum_slot;
 // One transform of a slot (real_in slot 0 -> spec_in slot 0, spec_out slot 0 -> real_out slot 0,
-// executed on any slot), and both slots in one batched transform (FFTW's howmany = 2), made for
-// one process only.
+// executed on any slot), and both slots in one batched transform (FFTW's howmany = 2): alone from
+// real_in into spec_in and from spec_out into real_out, executed on any buffers of the kind; with
+// several processes in place on pair_buffer.
 static fftw_plan plan_r2c, plan_c2r;
 static fftw_plan plan_r2c_pair, plan_c2r_pair;
-double *cpoti_half, *cvort_half, *chyv_half, *gamma_half;
+static cplx *pair_buffer;
+double *gamma_half;
 double *coupling_half, *cross_half, *damping_half;
 
 // n rounded up to a multiple of m.
 static size_t round_up(size_t n, size_t m) { return (n + m - 1) / m * m; }
 
-// The symmetric parts (c(k) + c(-k))/2 of the tables of build_tables on the half spectrum this
-// process holds, in its layout (parallel/processes.hpp): cpoti, cvort, chyv, and cpoti without the
-// normalisation (gamma_half).
-static void fill_half_tables() {
-  const double unnormalised = static_cast<double>(nx) * ny;
-  const int columns = spectrum_columns();
-  for (int r = 0; r < spectrum_rows(); r++) {
-    for (int c = 0; c < columns; c++) {
-      const int x = spectrum_transposed ? c : r, y = spectrum_transposed ? ky_first + r : c;
-      const int xr = x == 0 ? 0 : nx - x, yr = y == 0 ? 0 : ny - y;
-      const table_values a = table_point(x, y), b = table_point(xr, yr);
-      const size_t at = static_cast<size_t>(r) * columns + c;
-      cpoti_half[at] = 0.5 * (a.cpoti + b.cpoti);
-      gamma_half[at] = unnormalised * (0.5 * (a.cpoti + b.cpoti));
-      cvort_half[at] = 0.5 * (a.cvort + b.cvort);
-      chyv_half[at] = 0.5 * (a.chyv + b.chyv);
-    }
-  }
-}
-
-
 // The implicit step's tables on the half spectrum this process holds (scheme.hpp): the coupling's
-// rates from cvort_half (-1/P = cvort nx ny, 0 at k = 0) and gamma_half (1 for cold ions, whose
+// rates from cvort (-1/P = cvort nx ny, 0 at k = 0) and gamma_half (1 for cold ions, whose
 // gyro-average the step leaves out), and the dissipation rate diff D(k) of the chosen ihype.
 static void fill_implicit_tables() {
   const double unnormalised = static_cast<double>(nx) * ny;
@@ -69,7 +54,7 @@ static void fill_implicit_tables() {
     for (int c = 0; c < columns; c++) {
       const int x = spectrum_transposed ? c : r, y = spectrum_transposed ? ky_first + r : c;
       const size_t at = static_cast<size_t>(r) * columns + c;
-      const double inverse_p = -cvort_half[at] * unnormalised;
+      const double inverse_p = -cvort[at] * unnormalised;
       const double gamma = taui > 0 ? gamma_half[at] : 1.0;
       const bool coupled = !(b_mhw && y == 0);
       coupling_half[at] = coupled ? chat * (1.0 + inverse_p) : 0.0;
@@ -78,7 +63,7 @@ static void fill_implicit_tables() {
       double symbol = 0.0;
       if (ihype == -1) symbol = lap;
       else if (ihype == 0) symbol = lap * lap;
-      else if (ihype > 0) symbol = chyv_half[at] * unnormalised;
+      else if (ihype > 0) symbol = chyv[at] * unnormalised;
       damping_half[at] = diff * symbol;
     }
   }
@@ -92,16 +77,15 @@ struct transform_sizes {
 };
 static transform_sizes sizes_of(size_t elements, size_t half) { return {round_up(2 * elements, 8), round_up(elements, 4), half}; }
 
-// Half tables of the step: cpoti, cvort, chyv, gamma and, with adaptive steps, the implicit three.
-static int half_tables() { return cfl > 0 ? 7 : 4; }
-
-double transform_bytes(int gridx, int gridy, int threads) {
-  // The whole grid's, as one process holds them.
-  const size_t half = static_cast<size_t>(gridx) * static_cast<size_t>(gridy / 2 + 1);
+double transform_bytes(long elements, int gridy, int threads) {
+  const size_t half = static_cast<size_t>(elements);
   const transform_sizes s = sizes_of(half, half);
-  const double buffers = 2.0 * 2.0 * sizeof(double) * static_cast<double>(s.real_slot) +
-                         2.0 * 2.0 * sizeof(cplx) * static_cast<double>(s.spectrum_slot) +
-                         half_tables() * sizeof(double) * static_cast<double>(s.half);
+  // Two buffers of each kind, two slots each; the spectral solve's one slot of each kind; the
+  // interleaved pair of several processes; gamma_half and, with adaptive steps, the implicit three.
+  const double buffers = 5.0 * sizeof(double) * static_cast<double>(s.real_slot) +
+                         5.0 * sizeof(cplx) * static_cast<double>(s.spectrum_slot) +
+                         (cfl > 0 ? 4.0 : 1.0) * sizeof(double) * static_cast<double>(s.half) +
+                         (process_count > 1 ? 2.0 * sizeof(cplx) * static_cast<double>(elements) : 0.0);
   return buffers + sweep_rows_bytes(gridy, threads);
 }
 
@@ -121,11 +105,11 @@ void make_transforms() {
   real_out = reserved(fftw_alloc_real(2 * real_slot), real_bytes, what);
   spec_in = reserved(fftw_alloc_complex(2 * spectrum_slot), spectrum_bytes, what);
   spec_out = reserved(fftw_alloc_complex(2 * spectrum_slot), spectrum_bytes, what);
-  cpoti_half = reserved(fftw_alloc_real(half), table_bytes, what);
-  cvort_half = reserved(fftw_alloc_real(half), table_bytes, what);
-  chyv_half = reserved(fftw_alloc_real(half), table_bytes, what);
+  // cpoti without the normalisation, for a product that follows another table's within one pair
+  // of transforms.
   gamma_half = reserved(fftw_alloc_real(half), table_bytes, what);
-  fill_half_tables();
+  const double unnormalised = static_cast<double>(nx) * ny;
+  for (size_t k = 0; k < half; k++) gamma_half[k] = unnormalised * cpoti[k];
   if (cfl > 0) {
     coupling_half = reserved(fftw_alloc_real(half), table_bytes, what);
     cross_half = reserved(fftw_alloc_real(half), table_bytes, what);
@@ -142,6 +126,18 @@ void make_transforms() {
   if (process_count > 1) {
     plan_r2c = fftw_mpi_plan_dft_r2c_2d(nx, ny, real_in, spec_in, MPI_COMM_WORLD, flags | FFTW_MPI_TRANSPOSED_OUT);
     plan_c2r = fftw_mpi_plan_dft_c2r_2d(nx, ny, spec_out, real_out, MPI_COMM_WORLD, flags | FFTW_MPI_TRANSPOSED_IN);
+    // The pair, in FFTW's local size of a batch of two (twice that of one transform).
+    const ptrdiff_t n[2] = {nx, ny}, half_n[2] = {nx, ny / 2 + 1};
+    ptrdiff_t rows = 0, first = 0, kys = 0, ky0 = 0;
+    const ptrdiff_t pair_elements = fftw_mpi_local_size_many_transposed(
+        2, half_n, 2, FFTW_MPI_DEFAULT_BLOCK, FFTW_MPI_DEFAULT_BLOCK, MPI_COMM_WORLD, &rows, &first, &kys, &ky0);
+    pair_buffer = reserved(fftw_alloc_complex(static_cast<size_t>(pair_elements)),
+                           sizeof(cplx) * static_cast<double>(pair_elements), what);
+    double *const pair_real = reinterpret_cast<double *>(pair_buffer);
+    plan_r2c_pair = fftw_mpi_plan_many_dft_r2c(2, n, 2, FFTW_MPI_DEFAULT_BLOCK, FFTW_MPI_DEFAULT_BLOCK, pair_real,
+                                               pair_buffer, MPI_COMM_WORLD, flags | FFTW_MPI_TRANSPOSED_OUT);
+    plan_c2r_pair = fftw_mpi_plan_many_dft_c2r(2, n, 2, FFTW_MPI_DEFAULT_BLOCK, FFTW_MPI_DEFAULT_BLOCK, pair_buffer,
+                                               pair_real, MPI_COMM_WORLD, flags | FFTW_MPI_TRANSPOSED_IN);
   } else {
     const int n[2] = {nx, ny}, padded[2] = {nx, real_row()}, half[2] = {nx, ny / 2 + 1};
     const int rd = static_cast<int>(real_slot), sd = static_cast<int>(spectrum_slot);
@@ -150,10 +146,9 @@ void make_transforms() {
     plan_r2c_pair = fftw_plan_many_dft_r2c(2, n, 2, real_in, padded, 1, rd, spec_in, half, 1, sd, flags);
     plan_c2r_pair = fftw_plan_many_dft_c2r(2, n, 2, spec_out, half, 1, sd, real_out, padded, 1, rd, flags);
   }
-  if (!plan_r2c || !plan_c2r || (process_count == 1 && (!plan_r2c_pair || !plan_c2r_pair)))
+  if (!plan_r2c || !plan_c2r || !plan_r2c_pair || !plan_c2r_pair)
     fatal("| nx = %d, ny = %d (values 10, 11): FFTW cannot plan the transforms of this grid", nx, ny);
-  // Process 0 alone runs the spectral solve of the start and of the output, on the whole grid.
-  if (process_rank == 0) make_spectral_solve(flags);
+  make_spectral_solve();
   if (b_plan) store_wisdom();
   make_sweep_rows(omp_get_max_threads());
 }
@@ -172,22 +167,74 @@ void backward(cplx *spectrum, double *real) {
 
 void forward(int slot) { forward_from(real_in + slot * real_slot, spec_in + slot * spectrum_slot); }
 
-void forward_pair() {
-  if (plan_r2c_pair) {
-    fftw_execute(plan_r2c_pair);
-  } else {
-    forward(0);
-    forward(1);
+// Several processes: the two real slots of `real` interleaved into pair_buffer (point by point,
+// slot 0 then slot 1), and back; the two spectrum slots of `spectrum` likewise.
+static void real_pair_in(const double *real) {
+  double *const pair = reinterpret_cast<double *>(pair_buffer);
+  const int n = ny, rows = slab_rows, row = real_row();
+#pragma omp parallel for schedule(static)
+  for (int x = 0; x < rows; x++) {
+    const double *__restrict a = real + static_cast<size_t>(x) * row, *__restrict b = a + real_slot;
+    double *__restrict p = pair + 2 * static_cast<size_t>(x) * row;
+    for (int y = 0; y < n; y++) {
+      p[2 * y] = a[y];
+      p[2 * y + 1] = b[y];
+    }
   }
 }
 
-void backward_pair(cplx *spectrum, double *real) {
-  if (plan_c2r_pair) {
-    fftw_execute_dft_c2r(plan_c2r_pair, spectrum, real);
-  } else {
-    backward(spectrum, real);
-    backward(spectrum + spectrum_slot, real + real_slot);
+static void real_pair_out(double *real) {
+  const double *const pair = reinterpret_cast<const double *>(pair_buffer);
+  const int n = ny, rows = slab_rows, row = real_row();
+#pragma omp parallel for schedule(static)
+  for (int x = 0; x < rows; x++) {
+    double *__restrict a = real + static_cast<size_t>(x) * row, *__restrict b = a + real_slot;
+    const double *__restrict p = pair + 2 * static_cast<size_t>(x) * row;
+    for (int y = 0; y < n; y++) {
+      a[y] = p[2 * y];
+      b[y] = p[2 * y + 1];
+    }
   }
+}
+
+// Both directions of the spectrum's copy: into pair_buffer (`in`) or out of it.
+static void spectrum_pair(cplx *spectrum, bool in) {
+  const int m = spectrum_columns(), rows = spectrum_rows();
+#pragma omp parallel for schedule(static)
+  for (int j = 0; j < rows; j++) {
+    cplx *__restrict a = spectrum + static_cast<size_t>(j) * m, *__restrict b = a + spectrum_slot;
+    cplx *__restrict p = pair_buffer + 2 * static_cast<size_t>(j) * m;
+    for (int k = 0; k < m; k++)
+      for (int part = 0; part < 2; part++) {
+        if (in) {
+          p[2 * k][part] = a[k][part];
+          p[2 * k + 1][part] = b[k][part];
+        } else {
+          a[k][part] = p[2 * k][part];
+          b[k][part] = p[2 * k + 1][part];
+        }
+      }
+  }
+}
+
+void forward_pair() {
+  if (process_count == 1) {
+    fftw_execute(plan_r2c_pair);
+    return;
+  }
+  real_pair_in(real_in);
+  fftw_execute(plan_r2c_pair);
+  spectrum_pair(spec_in, false);
+}
+
+void backward_pair(cplx *spectrum, double *real) {
+  if (process_count == 1) {
+    fftw_execute_dft_c2r(plan_c2r_pair, spectrum, real);
+    return;
+  }
+  spectrum_pair(spectrum, true);
+  fftw_execute(plan_c2r_pair);
+  real_pair_out(real);
 }
 
 void free_transforms() {
@@ -195,12 +242,11 @@ void free_transforms() {
     if (*plan) fftw_destroy_plan(*plan);
     *plan = nullptr;
   }
-  for (double **buffer :
-       {&real_in, &real_out, &cpoti_half, &cvort_half, &chyv_half, &gamma_half, &coupling_half, &cross_half, &damping_half}) {
+  for (double **buffer : {&real_in, &real_out, &gamma_half, &coupling_half, &cross_half, &damping_half}) {
     fftw_free(*buffer);
     *buffer = nullptr;
   }
-  for (cplx **buffer : {&spec_in, &spec_out}) {
+  for (cplx **buffer : {&spec_in, &spec_out, &pair_buffer}) {
     fftw_free(*buffer);
     *buffer = nullptr;
   }

@@ -83,11 +83,12 @@ void initpar(grid_check grid);
 // I0(b) exp(-b), approximated to 1 % for b >= 0; gamma0(0) = 1.
 double gamma0(double b);
 
-// Fill cvfis, cpoti, cvort, clap and chyv for the current grid and parameters.
+// Fill cvfis, cpoti, cvort, clap and chyv for the current grid and parameters: at each element of
+// this process's half spectrum the symmetric part of the coefficient (state.hpp).
 void build_tables();
 
-// The five tables' entries at index (i, j) (0 <= i < nx, 0 <= j < ny): build_tables stores them,
-// the step's half tables are made from them.
+// The five coefficients at index (i, j) (0 <= i < nx, 0 <= j < ny); build_tables keeps their
+// symmetric parts.
 struct table_values {
   double cvfis, cpoti, cvort, clap, chyv;
 };

@@ -6,7 +6,11 @@
 // k^2 = kx^2 + ky^2, G the gyro-average and P the polarisation factor:
 //   cpoti = N G,  cvfis = N / G,  cvort = -N / P (0 at k = 0),  clap = -k^2 N,  chyv = (k^2)^p N.
 // The tables depend on (i, j) only through k^2, so for even sizes they are symmetric under
-// (i, j) -> (-i mod nx, -j mod ny).
+// (i, j) -> (-i mod nx, -j mod ny). For odd sizes they are not at the highest modes (index i >= nxh
+// stands for i - nx): there the real part of a complex filter applies the symmetric part
+// (c(k) + c(-k))/2, so the tables the program keeps hold that part, on the part of the half
+// spectrum this process holds and in its layout (parallel/processes.hpp); table_point gives the
+// full coefficient at any index.
 #include <cmath>
 
 #include "common/state.hpp"
@@ -58,14 +62,16 @@ table_values table_point(int i, int j) {
 }
 
 void build_tables() {
-  // The rows this process holds (the whole grid on process 0).
-  for (int i = held_first(); i < held_first() + held_rows(); i++)
-    for (int j = 0; j <= ny1; j++) {
-      const table_values v = table_point(i, j);
-      cvort[i][j] = v.cvort;
-      clap[i][j] = v.clap;
-      cpoti[i][j] = v.cpoti;
-      cvfis[i][j] = v.cvfis;
-      chyv[i][j] = v.chyv;
+  const int columns = spectrum_columns();
+  for (int r = 0; r < spectrum_rows(); r++)
+    for (int c = 0; c < columns; c++) {
+      const int i = spectrum_kx(r, c), j = spectrum_ky(r, c);
+      const table_values a = table_point(i, j), b = table_point(i == 0 ? 0 : nx - i, j == 0 ? 0 : ny - j);
+      const size_t at = static_cast<size_t>(r) * columns + c;
+      cvort[at] = 0.5 * (a.cvort + b.cvort);
+      clap[at] = 0.5 * (a.clap + b.clap);
+      cpoti[at] = 0.5 * (a.cpoti + b.cpoti);
+      cvfis[at] = 0.5 * (a.cvfis + b.cvfis);
+      chyv[at] = 0.5 * (a.chyv + b.chyv);
     }
 }

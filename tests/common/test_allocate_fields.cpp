@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/state.hpp"
+#include "parallel/processes.hpp"
 #include "support/dirs.hpp"
 #include "support/fields.hpp"
 #include "support/run_setup.hpp"
@@ -47,6 +48,9 @@ TEST(FieldLayout, PaddedAlignedAndDisjoint) {
     for (int k = 0; k <= nx / 2; k++) pkxavg[k] = -2.0;
     for (double *mean : {pkyavg, pkyavgn, pkyavgw, pkyavge})
       for (int k = 0; k <= ny / 2; k++) mean[k] = -3.0;
+    // And so may the tables, on this process's part of the half spectrum.
+    for (double *table : {cvfis, cpoti, cvort, clap, chyv})
+      for (long k = 0; k < spectrum_elements(); k++) table[k] = -4.0;
     int wrong = 0;
     for (int f = 0; f < count; f++)
       for (int x = 0; x <= nx1; x++)
@@ -55,6 +59,8 @@ TEST(FieldLayout, PaddedAlignedAndDisjoint) {
             ADD_FAILURE() << "field " << f << " at (" << x << ", " << y << ") holds " << field(f)[x][y];
     for (int x = 0; x < nx; x++) EXPECT_EQ(xmask[x], -1.0) << "xmask overwritten at " << x;
     for (int k = 0; k <= nx / 2; k++) EXPECT_EQ(pkxavg[k], -2.0) << "pkxavg overwritten at " << k;
+    for (double *mean : {pkyavg, pkyavgn, pkyavgw, pkyavge})
+      for (int k = 0; k <= ny / 2; k++) EXPECT_EQ(mean[k], -3.0) << "a mean overwritten at " << k;
   }
 }
 

@@ -145,7 +145,7 @@ TEST_F(RestartFile, RoundTripRestoresTheState) {
           EXPECT_LE(std::fabs(got - orig), 5e-7 * std::fabs(orig)) << "seven digits";
         }
       }
-  poisson(pe, cpoti, gyro_pe);
+  poisson(pe, &table_values::cpoti, gyro_pe);
   expect_field("pi = Gamma pe", pi, gyro_pe, 1e-13 * max_abs(gyro_pe));
 }
 

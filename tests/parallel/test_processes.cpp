@@ -1,6 +1,6 @@
-// Runs across processes (mpirun --oversubscribe -np 2 and 3) against the run of one process: every
-// file the same. The processes change only the order of the transforms' sums (and so their
-// round-off), so:
+// Runs across processes (mpirun --oversubscribe -np 2, 3 and 4, one or two threads each) against the
+// run of one process: every file the same. The processes change only the order of the transforms'
+// sums and of the reductions (and so their round-off), so:
 //   - every variable of the checkpoint "restart.nc" and of the field history "tavo.nc" agrees to
 //     1e-10 of its largest value;
 //   - the text files agree word by word, a number to one unit of its last printed digit (a value
@@ -11,13 +11,19 @@
 //   - the console agrees line by line but for the timing report.
 #include <gtest/gtest.h>
 #include <netcdf.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <cmath>
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/dirs.hpp"
@@ -25,14 +31,23 @@
 
 namespace {
 
-// mpirun for n processes of the program in dir; the sanitizer build runs them without its leak
-// report (OpenMPI keeps memory it never frees).
-int run_processes(const std::string &dir, int n) {
-  std::string command = "cd '" + dir +
-                        "' && OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 "
-                        "ASAN_OPTIONS=detect_leaks=0 mpirun --oversubscribe -x ASAN_OPTIONS -np " +
-                        std::to_string(n) + " '" + tavo_program() + "' > stdout.txt 2> stderr.txt";
-  const int status = system(command.c_str());
+// The shell command that runs mpirun for n processes of the program in dir, its console into
+// stdout.txt and stderr.txt; the sanitizer build runs them without its leak report (OpenMPI keeps
+// memory it never frees). `environment`: variables set for mpirun ("NAME=value ..."). The jobs
+// oversubscribe the machine's cores, so idle OpenMP threads sleep instead of spinning: spinning
+// threads of one process starve the others' exchanges (2 processes of 2 threads on 2 busy cores
+// took 125 s for what takes 3 s with OMP_WAIT_POLICY=passive).
+std::string mpirun_command(const std::string &dir, int n, const std::string &environment = "") {
+  return "cd '" + dir + "' && " + environment +
+         " OMP_WAIT_POLICY=passive OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 ASAN_OPTIONS=detect_leaks=0 "
+         "exec mpirun "
+         "--oversubscribe --bind-to none -x ASAN_OPTIONS -np " +
+         std::to_string(n) + " '" + tavo_program() + "' > stdout.txt 2> stderr.txt";
+}
+
+// Run n processes of the program in dir to their end; the exit status (-1 when none).
+int run_processes(const std::string &dir, int n, const std::string &environment = "") {
+  const int status = system(mpirun_command(dir, n, environment).c_str());
   if (status == -1 || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
 }
@@ -149,10 +164,12 @@ double netcdf_difference(const std::string &one, const std::string &other) {
   return worst;
 }
 
-// Every file of the run of one process in `one` against the run in `other`.
-void expect_same_files(const std::string &one, const std::string &other) {
+// Every file of the run of one process in `one` against the run in `other` (with `console`, its
+// standard output and error as well).
+void expect_same_files(const std::string &one, const std::string &other, bool console = true) {
   for (const std::string &name : entries(one)) {
     if (name == "stderr.txt" || name == "tavo.lock" || name == "tavo.inp") continue;
+    if (!console && name == "stdout.txt") continue;
     SCOPED_TRACE(name);
     ASSERT_TRUE(entries(other).count(name)) << "missing";
     if (name.size() > 3 && name.compare(name.size() - 3, 3, ".nc") == 0) {
@@ -163,6 +180,7 @@ void expect_same_files(const std::string &one, const std::string &other) {
       EXPECT_EQ(text_difference(read_text(one + "/" + name), read_text(other + "/" + name)), "");
     }
   }
+  if (!console) return;
   // Standard error: the same lines, and first the line that names the processes and their slabs.
   std::string errors = without_progress(read_text(other + "/stderr.txt"));
   const size_t named = errors.find(" processes of ");
@@ -176,22 +194,23 @@ struct process_case {
   const char *name;
   int nx, ny;
   double taui, chat, incon, vorfree, ihype, ipade, diff;
+  bool two_threads;  // also 2 processes of 2 threads each
   double cfl = 0.0;  // adaptive steps (at most dt 0.05): every process takes the same steps
 };
 
 // Start modes, warm and cold ions, the edge damping, every dissipation and both couplings, on grids
 // whose rows split evenly over the processes and grids whose rows do not.
 const process_case cases[] = {
-    {"bath_warm_k4", 50, 64, 1.0, 0.5, 1, 0, 2, 0, 2e-3},
-    {"bath_cold_k12", 33, 40, 0.0, 1.0, 1, 0, 8, 0, 1e-12},
-    {"blob_cold_laplacian", 51, 40, 0.0, 1.0, 0, 0, -1, 0, 5e-3},
-    {"merger_biharmonic_ordinary", 48, 48, 1.0, -0.8, 3, 0, 0, 0, 1e-3},
-    {"edge_damping_warm_k2", 45, 32, 1.0, 0.5, 1, 2, 1, 1, 2e-3},
-    {"edge_damping_cold_k8", 40, 36, 0.0, 0.5, 0, 2, 4, 0, 1e-9},
-    {"shear_flow_k2_gamma0", 36, 48, 0.5, 0.3, 4, 0, 1, 1, 2e-3},
-    {"ky_mode", 24, 32, 1.0, 0.2, 5, 0, -1, 0, 5e-3},
-    {"adaptive_bath_warm_k4", 50, 64, 1.0, 0.5, 1, 0, 2, 0, 2e-3, 0.8},
-    {"adaptive_edge_damping_cold_biharmonic", 40, 36, 0.0, -0.5, 0, 2, 0, 0, 1e-3, 0.8},
+    {"bath_warm_k4", 50, 64, 1.0, 0.5, 1, 0, 2, 0, 2e-3, true},
+    {"bath_cold_k12", 33, 40, 0.0, 1.0, 1, 0, 8, 0, 1e-12, false},
+    {"blob_cold_laplacian", 51, 40, 0.0, 1.0, 0, 0, -1, 0, 5e-3, false},
+    {"merger_biharmonic_ordinary", 48, 48, 1.0, -0.8, 3, 0, 0, 0, 1e-3, true},
+    {"edge_damping_warm_k2", 45, 32, 1.0, 0.5, 1, 2, 1, 1, 2e-3, true},
+    {"edge_damping_cold_k8", 40, 36, 0.0, 0.5, 0, 2, 4, 0, 1e-9, false},
+    {"shear_flow_k2_gamma0", 36, 48, 0.5, 0.3, 4, 0, 1, 1, 2e-3, false},
+    {"ky_mode", 24, 32, 1.0, 0.2, 5, 0, -1, 0, 5e-3, false},
+    {"adaptive_bath_warm_k4", 50, 64, 1.0, 0.5, 1, 0, 2, 0, 2e-3, false, 0.8},
+    {"adaptive_edge_damping_cold_biharmonic", 40, 36, 0.0, -0.5, 0, 2, 0, 0, 1e-3, false, 0.8},
 };
 
 void PrintTo(const process_case &c, std::ostream *out) { *out << c.name; }
@@ -227,12 +246,20 @@ TEST_P(Processes, WriteTheFilesOfOneProcess) {
   const std::string parameters = parameter_file(v, 2, 2, c.cfl);
   write_text(one + "/tavo.inp", parameters);
   ASSERT_EQ(run_processes(one, 1), 0) << read_text(one + "/stdout.txt") << read_text(one + "/stderr.txt");
-  for (int n : {2, 3}) {
-    SCOPED_TRACE(std::to_string(n) + " processes");
+  struct job {
+    int processes, threads;
+  };
+  std::vector<job> jobs = {{2, 1}, {3, 1}, {4, 1}};
+  if (c.two_threads) jobs.push_back({2, 2});
+  for (const job &j : jobs) {
+    SCOPED_TRACE(std::to_string(j.processes) + " processes of " + std::to_string(j.threads) + " threads");
+    values19 w = v;
+    w[v_npar] = j.threads;
     const std::string many = make_temp_dir();
-    write_text(many + "/tavo.inp", parameters);
-    ASSERT_EQ(run_processes(many, n), 0) << read_text(many + "/stdout.txt") << read_text(many + "/stderr.txt");
-    expect_same_files(one, many);
+    write_text(many + "/tavo.inp", parameter_file(w, 2, 2, c.cfl));
+    ASSERT_EQ(run_processes(many, j.processes), 0) << read_text(many + "/stdout.txt") << read_text(many + "/stderr.txt");
+    // With two threads the thread report of the console names them: the files alone are compared.
+    expect_same_files(one, many, j.threads == 1);
     if (!HasFailure()) remove_test_dir(many);
   }
   if (!HasFailure()) remove_test_dir(one);
@@ -257,22 +284,102 @@ TEST(ProcessesContinuation, GoesOnWithAnyNumberOfProcesses) {
   if (!HasFailure()) remove_test_dir(one), remove_test_dir(many);
 }
 
-// More processes than FFTW's slabs can give two rows each: one "|" line naming the grid and the
-// processes, status 1, and nothing but the parameter file in the directory.
-TEST(ProcessesRefusal, TooFewRowsPerProcessTouchesNoFile) {
+// A job stopped by a signal (SIGUSR1 to mpirun, which hands it to every process; each may see it
+// at another step, and all stop at the step of the first) writes its checkpoint there and ends
+// with status 75; resumed on another number of processes, it ends with the files of a run of one
+// process that never stopped.
+TEST(ProcessesContinuation, StoppedBySignalResumesOnAnotherNumberOfProcesses) {
   values19 v = case_values(cases[0]);
-  v[v_nx] = 5;
-  const std::string dir = make_temp_dir();
-  write_text(dir + "/tavo.inp", parameter_file(v));
-  EXPECT_EQ(run_processes(dir, 3), 1);
-  const std::string console = read_text(dir + "/stdout.txt");
-  EXPECT_NE(console.find("| nx = 5, ny = 64 (values 10, 11) on 3 processes: FFTW's slabs give a process 1 rows"),
-            std::string::npos)
-      << console;
-  EXPECT_EQ(console.find("| nx = 5"), console.rfind("| nx = 5")) << "one refusal line: " << console;
-  const std::set<std::string> want = {"tavo.inp", "stdout.txt", "stderr.txt"};
-  EXPECT_EQ(entries(dir), want);
-  if (!HasFailure()) remove_test_dir(dir);
+  v[v_itmax] = 300;  // twelve outputs
+  const std::string one = make_temp_dir(), many = make_temp_dir();
+  for (const std::string &dir : {one, many}) write_text(dir + "/tavo.inp", parameter_file(v, 2, 4));
+  ASSERT_EQ(run_processes(one, 1), 0);
+
+  const std::string command = mpirun_command(many, 3);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(240);
+  int status = 0;
+  bool signalled = false;
+  while (!signalled && std::chrono::steady_clock::now() < give_up && waitpid(pid, &status, WNOHANG) == 0) {
+    const std::string console = read_text(many + "/stdout.txt");
+    size_t outputs = 0;
+    for (size_t at = console.find("|t="); at != std::string::npos; at = console.find("|t=", at + 1)) outputs++;
+    if (outputs >= 4) signalled = kill(pid, SIGUSR1) == 0;
+    else std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (signalled) waitpid(pid, &status, 0);
+  ASSERT_TRUE(signalled) << "the job ended before its fourth output";
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 75) << read_text(many + "/stderr.txt");
+  EXPECT_NE(read_text(many + "/stderr.txt").find("| stopped by SIGUSR1 at t = "), std::string::npos);
+
+  v[v_incon] = 2;
+  write_text(many + "/tavo.inp", parameter_file(v, 2, 4));
+  ASSERT_EQ(run_processes(many, 2), 0) << read_text(many + "/stdout.txt") << read_text(many + "/stderr.txt");
+  EXPECT_EQ(without_progress(read_text(many + "/stderr.txt")).find("(seven significant digits)"), std::string::npos)
+      << "resumed from restart.nc, not from the seven digits of restart.dat";
+  expect_same_files(one, many, false);
+  if (!HasFailure()) remove_test_dir(one), remove_test_dir(many);
+}
+
+// Measured plans (b_plan 1) across processes: the first job stores the wisdom of its MPI planners
+// in a file of its own ("-2p"), the second imports it on process 0 and hands it to the others, which
+// must plan alike; both write the files of a run of one process.
+TEST(ProcessesPlans, MeasuredPlansKeepTheirWisdomPerProcessCount) {
+  values19 v = case_values(cases[0]);
+  v[v_bplan] = 1;
+  v[v_itmax] = 50;
+  const std::string one = make_temp_dir(), cache = make_temp_dir();
+  const std::string environment = "XDG_CACHE_HOME='" + cache + "' TAVO_WISDOM=1";
+  write_text(one + "/tavo.inp", parameter_file(v, 2, 2));
+  ASSERT_EQ(run_processes(one, 1, environment), 0) << read_text(one + "/stderr.txt");
+  const std::string stored = cache + "/tavo/wisdom-50x64-1t-2p";
+  for (int run = 0; run < 2; run++) {
+    SCOPED_TRACE(run == 0 ? "the first job" : "the second job");
+    const std::string many = make_temp_dir();
+    write_text(many + "/tavo.inp", parameter_file(v, 2, 2));
+    ASSERT_EQ(run_processes(many, 2, environment), 0) << read_text(many + "/stdout.txt") << read_text(many + "/stderr.txt");
+    const std::string wisdom = read_text(stored);
+    EXPECT_EQ(wisdom.rfind("tavo wisdom ", 0), 0u) << stored;
+    EXPECT_NE(wisdom.find(" 2p measure\n"), std::string::npos) << wisdom.substr(0, wisdom.find('\n'));
+    expect_same_files(one, many);
+    if (!HasFailure()) remove_test_dir(many);
+  }
+  if (!HasFailure()) remove_test_dir(one), std::filesystem::remove_all(cache);
+}
+
+// More processes than FFTW's slabs can give two rows each, or than the half spectrum has columns:
+// one "|" line naming the grid, the processes and the most this grid can have, status 1, and
+// nothing but the parameter file in the directory.
+TEST(ProcessesRefusal, ALayoutWithoutRowsOrSpectrumTouchesNoFile) {
+  struct layout {
+    int nx, ny, processes;
+    const char *line;
+  };
+  const layout layouts[] = {
+      {5, 64, 3, "| nx = 5, ny = 64 (values 10, 11) on 3 processes: FFTW's slabs give a process 1 rows"},
+      {64, 4, 4,
+       "| nx = 64, ny = 4 (values 10, 11) on 4 processes: FFTW's layout leaves a process none of the half "
+       "spectrum's 3 columns; use at most 3 processes for this grid"},
+  };
+  for (const layout &l : layouts) {
+    values19 v = case_values(cases[0]);
+    v[v_nx] = l.nx, v[v_ny] = l.ny;
+    const std::string dir = make_temp_dir();
+    write_text(dir + "/tavo.inp", parameter_file(v));
+    EXPECT_EQ(run_processes(dir, l.processes), 1);
+    const std::string console = read_text(dir + "/stdout.txt");
+    const std::string named = "| nx = " + std::to_string(l.nx) + ",";
+    EXPECT_NE(console.find(l.line), std::string::npos) << console;
+    EXPECT_EQ(console.find(named), console.rfind(named)) << "one refusal line: " << console;
+    const std::set<std::string> want = {"tavo.inp", "stdout.txt", "stderr.txt"};
+    EXPECT_EQ(entries(dir), want);
+    if (!HasFailure()) remove_test_dir(dir);
+  }
 }
 
 // A check that fails in one process only (here: process 1's address space, ulimit -v) stops every

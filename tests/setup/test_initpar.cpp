@@ -19,6 +19,7 @@
 
 #include "common/state.hpp"
 #include "driver/driver.hpp"
+#include "parallel/processes.hpp"
 #include "setup/setup.hpp"
 #include "support/dirs.hpp"
 #include "support/run_setup.hpp"
@@ -210,9 +211,10 @@ TEST(Initpar, ReadsEveryMarkerFormAndTouchesNoFile) {
     EXPECT_EQ(pkyavgw[k], 0.0) << "pkyavgw[" << k << "]";
     EXPECT_EQ(pkyavge[k], 0.0) << "pkyavge[" << k << "]";
   }
-  // The tables are built last, for this grid: clap[1][0] = -kx^2/(nx ny), kx = 2 pi hy / nx.
+  // The tables are built last, for this grid: clap at (kx, ky) = (1, 0) (row 1, column 0 of the
+  // half spectrum of one process) is -kx^2/(nx ny), kx = 2 pi hy / nx.
   double kx = 2 * M_PI * hy / nx;
-  EXPECT_NEAR(clap[1][0], -kx * kx / 48, 1e-15);
+  EXPECT_NEAR(clap[spectrum_columns()], -kx * kx / 48, 1e-15);
   remove_test_dir(dir);
 }
 

@@ -13,6 +13,7 @@
 
 #include "driver/driver.hpp"
 #include "initial/initial.hpp"
+#include "parallel/processes.hpp"
 #include "scheme/scheme.hpp"
 #include "setup/setup.hpp"
 #include "support/reference_step.hpp"
@@ -33,12 +34,13 @@ bool register_test_fields(std::initializer_list<array2d *> fields) {
 }
 
 void allocate_test_fields() {
+  // The rows of this process's slab and two halo rows on each side, as the program's fields.
   const std::ptrdiff_t stride = field_stride(ny);
-  const size_t size = static_cast<size_t>(nx) * stride;
+  const size_t size = static_cast<size_t>(slab_rows + 4) * stride;
   for (auto &entry : test_storage()) {
     // Like the fixed arrays of a test: what a test saved survives a set-up of the same shape.
     if (entry.second.size() != size || entry.first->stride != stride) entry.second.assign(size, 0.0);
-    *entry.first = array2d{entry.second.data(), stride};
+    *entry.first = array2d{entry.second.data() + (2 - slab_first) * stride, stride};
   }
 }
 
@@ -109,9 +111,9 @@ void set_grid(int gridx, int gridy, double length) {
   v[v_ny] = gridy;
   v[v_ly] = length;
   set_run_constants(v.data());
+  omp_set_num_threads(npar);
   allocate_grid();
   allocate_test_fields();
-  omp_set_num_threads(npar);
 }
 
 void start_grid(const values19 &v, double cfl_value) { setup_run(v, cfl_value); }

@@ -11,8 +11,9 @@
 
 // Register fields a test file owns (expected values, saved copies): every grid set-up of this
 // support (set_grid, setup_run and what calls them) gives each registered field storage for its
-// grid with the program's row stride: zero when the shape changed, kept when it did not. Returns true, so that a file can register its
-// fields in the initialiser of a namespace-scope constant.
+// grid with the program's row stride and halo rows: zero when the shape changed, kept when it did
+// not. Returns true, so that a file can register its fields in the initialiser of a namespace-scope
+// constant.
 bool register_test_fields(std::initializer_list<array2d *> fields);
 
 // Fresh zero storage for every registered field on the current grid (called by the grid set-ups).

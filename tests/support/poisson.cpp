@@ -3,7 +3,7 @@
 
 #include <omp.h>
 
-void poisson(array2d in, array2d coeff, array2d out) {
+void poisson(array2d in, double table_values::*coeff, array2d out) {
   const size_t count = static_cast<size_t>(nx) * ny;
   cplx *w1 = fftw_alloc_complex(count);  // forward output
   cplx *w2 = fftw_alloc_complex(count);  // backward input
@@ -30,8 +30,9 @@ void poisson(array2d in, array2d coeff, array2d out) {
     const cplx *src = w1 + static_cast<size_t>(i) * n;
     cplx *dst = w2 + static_cast<size_t>(i) * n;
     for (int j = 0; j < n; j++) {
-      dst[j][0] = src[j][0] * coeff[i][j];
-      dst[j][1] = src[j][1] * coeff[i][j];
+      const double c = table_point(i, j).*coeff;
+      dst[j][0] = src[j][0] * c;
+      dst[j][1] = src[j][1] * c;
     }
   }
   fftw_execute(backward);

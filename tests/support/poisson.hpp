@@ -2,9 +2,11 @@
 #pragma once
 
 #include "common/state.hpp"
+#include "setup/setup.hpp"
 
-// out = Re B(coeff * F(in)) with F, B the unnormalised forward and backward two-dimensional complex
-// transforms of size nx by ny (the tables carry 1/(nx ny)); in and out may coincide. Plans and
-// buffers of its own at every call (estimated plans): it shares no arithmetic with the program's
-// spectral_solve beyond FFTW itself.
-void poisson(array2d in, array2d coeff, array2d out);
+// out = Re B(c * F(in)) with F, B the unnormalised forward and backward two-dimensional complex
+// transforms of size nx by ny and c the full table of the coefficient `coeff` (table_point, which
+// carries 1/(nx ny)) at every index; in and out may coincide. Plans and buffers of its own at every
+// call (estimated plans): it shares no arithmetic with the program's spectral_solve beyond FFTW
+// itself, and multiplies by the full coefficient, not its symmetric part.
+void poisson(array2d in, double table_values::*coeff, array2d out);

@@ -42,9 +42,9 @@ void update() {
 void vorticity_and_potential() {
   for (int x = 0; x < nx; x++)
     for (int y = 0; y < ny; y++) ww[x][y] = -(zze * ne[x][y] + zzi * gni[x][y]);
-  poisson(ww, cvort, pe);
+  poisson(ww, &table_values::cvort, pe);
   if (taui > 0)
-    poisson(pe, cpoti, pi);
+    poisson(pe, &table_values::cpoti, pi);
   else
     copy(pe, pi);
 }
@@ -68,13 +68,13 @@ void reference_dissipation(array2d f, array2d first, array2d out) {
     laplace(first, f);
     laplace(out, first);
   } else if (ihype > 0) {
-    poisson(f, chyv, out);
+    poisson(f, &table_values::chyv, out);
   }
 }
 
 void reference_fields() {
   if (taui > 0)
-    poisson(ni, cpoti, gni);
+    poisson(ni, &table_values::cpoti, gni);
   else
     copy(ni, gni);
   vorticity_and_potential();
@@ -89,7 +89,7 @@ void reference_step() {
   copy(ni, old_i);
   update();
   if (taui > 0)
-    poisson(ni, cpoti, gni);
+    poisson(ni, &table_values::cpoti, gni);
   else
     copy(ni, gni);
   if (vorfree == 2)

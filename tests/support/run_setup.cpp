@@ -54,9 +54,9 @@ void setup_run(const values19 &v, double cfl_value) {
   cfl = cfl_value;
   // Fresh zero fields, so tables start from zero as in a fresh process (chyv is not written for
   // every ihype).
+  omp_set_num_threads(npar);
   allocate_grid();
   allocate_test_fields();
-  omp_set_num_threads(npar);
   build_tables();
   // The planning inside a test process stays out of the stored wisdom: this process may have set
   // up FFTW in another order than the program, and its wisdom would then not be the program's.
@@ -68,8 +68,7 @@ void setup_run(const values19 &v, double cfl_value) {
 }
 
 void clear_state() {
-  for (int k = 0; k < nfield_records; k++)
-    if (field_table[k].role != role_table) zero_field(*field_table[k].field);
+  for (int k = 0; k < nfield_records; k++) zero_field(*field_table[k].field);
 }
 
 void write_text(const std::string &path, const std::string &text) {

@@ -26,7 +26,7 @@ values19 test_values();
 // before its initial state; the history's steps those of a fresh start, the controller started.
 void setup_run(const values19 &v, double cfl_value = 0.0);
 
-// Zero every field of the grid state (not the tables) over the used extent.
+// Zero every field of the grid state over the used extent.
 void clear_state();
 
 // Write text into path.
