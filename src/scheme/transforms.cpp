@@ -8,12 +8,13 @@
 // One plan of each direction serves every buffer slot. A process that runs alone plans with FFTW's
 // serial interface on the same layout instead: one process's MPI plans and two single transforms
 // cost 13 % more of its step at 512 x 512 (bench/README.md). Wherever the step transforms the two
-// slots of a buffer together, one transform of both does it (FFTW's howmany = 2): alone on the
-// slots themselves; with several processes on a buffer of its own in which the two slots lie
-// interleaved, as FFTW's MPI interface takes a batch (point by point, slot 0 then slot 1), so that
-// both go through one all-to-all of twice the size instead of two: the pair is copied in,
-// transformed in place and copied out. The c2r transforms destroy their input, which the step never
-// needs again.
+// slots of a buffer together, a process that runs alone does both in one transform (FFTW's
+// howmany = 2); several processes transform them one after the other. A batch across processes
+// (FFTW's MPI interface takes a pair interleaved point by point, so that both travel in one
+// all-to-all of twice the size) was measured 7-23 % slower per step at 1024^2 and 2048^2 on 2 and
+// 4 processes: the copies into and out of the interleaved buffer and the transforms of interleaved
+// data cost more than the messages saved (bench/README.md). The c2r transforms destroy their
+// input, which the step never needs again.
 #include <fftw3-mpi.h>
 #include <omp.h>
 
@@ -31,12 +32,11 @@ double *real_in, *real_out;
 cplx *spec_in, *spec_out;
 size_t real_slot, spectrum_slot;
 // One transform of a slot (real_in slot 0 -> spec_in slot 0, spec_out slot 0 -> real_out slot 0,
-// executed on any slot), and both slots in one batched transform (FFTW's howmany = 2): alone from
-// real_in into spec_in and from spec_out into real_out, executed on any buffers of the kind; with
-// several processes in place on pair_buffer.
+// executed on any slot), and, for a process that runs alone, both slots in one batched transform
+// (FFTW's howmany = 2) from real_in into spec_in and from spec_out into real_out, executed on any
+// buffers of the kind.
 static fftw_plan plan_r2c, plan_c2r;
 static fftw_plan plan_r2c_pair, plan_c2r_pair;
-static cplx *pair_buffer;
 double *gamma_half;
 double *coupling_half, *cross_half, *damping_half;
 
@@ -80,12 +80,11 @@ static transform_sizes sizes_of(size_t elements, size_t half) { return {round_up
 double transform_bytes(long elements, int gridy, int threads) {
   const size_t half = static_cast<size_t>(elements);
   const transform_sizes s = sizes_of(half, half);
-  // Two buffers of each kind, two slots each; the spectral solve's one slot of each kind; the
-  // interleaved pair of several processes; gamma_half and, with adaptive steps, the implicit three.
+  // Two buffers of each kind, two slots each; the spectral solve's one slot of each kind;
+  // gamma_half and, with adaptive steps, the implicit three.
   const double buffers = 5.0 * sizeof(double) * static_cast<double>(s.real_slot) +
                          5.0 * sizeof(cplx) * static_cast<double>(s.spectrum_slot) +
-                         (cfl > 0 ? 4.0 : 1.0) * sizeof(double) * static_cast<double>(s.half) +
-                         (process_count > 1 ? 2.0 * sizeof(cplx) * static_cast<double>(elements) : 0.0);
+                         (cfl > 0 ? 4.0 : 1.0) * sizeof(double) * static_cast<double>(s.half);
   return buffers + sweep_rows_bytes(gridy, threads);
 }
 
@@ -126,18 +125,6 @@ void make_transforms() {
   if (process_count > 1) {
     plan_r2c = fftw_mpi_plan_dft_r2c_2d(nx, ny, real_in, spec_in, MPI_COMM_WORLD, flags | FFTW_MPI_TRANSPOSED_OUT);
     plan_c2r = fftw_mpi_plan_dft_c2r_2d(nx, ny, spec_out, real_out, MPI_COMM_WORLD, flags | FFTW_MPI_TRANSPOSED_IN);
-    // The pair, in FFTW's local size of a batch of two (twice that of one transform).
-    const ptrdiff_t n[2] = {nx, ny}, half_n[2] = {nx, ny / 2 + 1};
-    ptrdiff_t rows = 0, first = 0, kys = 0, ky0 = 0;
-    const ptrdiff_t pair_elements = fftw_mpi_local_size_many_transposed(
-        2, half_n, 2, FFTW_MPI_DEFAULT_BLOCK, FFTW_MPI_DEFAULT_BLOCK, MPI_COMM_WORLD, &rows, &first, &kys, &ky0);
-    pair_buffer = reserved(fftw_alloc_complex(static_cast<size_t>(pair_elements)),
-                           sizeof(cplx) * static_cast<double>(pair_elements), what);
-    double *const pair_real = reinterpret_cast<double *>(pair_buffer);
-    plan_r2c_pair = fftw_mpi_plan_many_dft_r2c(2, n, 2, FFTW_MPI_DEFAULT_BLOCK, FFTW_MPI_DEFAULT_BLOCK, pair_real,
-                                               pair_buffer, MPI_COMM_WORLD, flags | FFTW_MPI_TRANSPOSED_OUT);
-    plan_c2r_pair = fftw_mpi_plan_many_dft_c2r(2, n, 2, FFTW_MPI_DEFAULT_BLOCK, FFTW_MPI_DEFAULT_BLOCK, pair_buffer,
-                                               pair_real, MPI_COMM_WORLD, flags | FFTW_MPI_TRANSPOSED_IN);
   } else {
     const int n[2] = {nx, ny}, padded[2] = {nx, real_row()}, half[2] = {nx, ny / 2 + 1};
     const int rd = static_cast<int>(real_slot), sd = static_cast<int>(spectrum_slot);
@@ -146,7 +133,7 @@ void make_transforms() {
     plan_r2c_pair = fftw_plan_many_dft_r2c(2, n, 2, real_in, padded, 1, rd, spec_in, half, 1, sd, flags);
     plan_c2r_pair = fftw_plan_many_dft_c2r(2, n, 2, spec_out, half, 1, sd, real_out, padded, 1, rd, flags);
   }
-  if (!plan_r2c || !plan_c2r || !plan_r2c_pair || !plan_c2r_pair)
+  if (!plan_r2c || !plan_c2r || (process_count == 1 && (!plan_r2c_pair || !plan_c2r_pair)))
     fatal("| nx = %d, ny = %d (values 10, 11): FFTW cannot plan the transforms of this grid", nx, ny);
   make_spectral_solve();
   if (b_plan) store_wisdom();
@@ -167,64 +154,13 @@ void backward(cplx *spectrum, double *real) {
 
 void forward(int slot) { forward_from(real_in + slot * real_slot, spec_in + slot * spectrum_slot); }
 
-// Several processes: the two real slots of `real` interleaved into pair_buffer (point by point,
-// slot 0 then slot 1), and back; the two spectrum slots of `spectrum` likewise.
-static void real_pair_in(const double *real) {
-  double *const pair = reinterpret_cast<double *>(pair_buffer);
-  const int n = ny, rows = slab_rows, row = real_row();
-#pragma omp parallel for schedule(static)
-  for (int x = 0; x < rows; x++) {
-    const double *__restrict a = real + static_cast<size_t>(x) * row, *__restrict b = a + real_slot;
-    double *__restrict p = pair + 2 * static_cast<size_t>(x) * row;
-    for (int y = 0; y < n; y++) {
-      p[2 * y] = a[y];
-      p[2 * y + 1] = b[y];
-    }
-  }
-}
-
-static void real_pair_out(double *real) {
-  const double *const pair = reinterpret_cast<const double *>(pair_buffer);
-  const int n = ny, rows = slab_rows, row = real_row();
-#pragma omp parallel for schedule(static)
-  for (int x = 0; x < rows; x++) {
-    double *__restrict a = real + static_cast<size_t>(x) * row, *__restrict b = a + real_slot;
-    const double *__restrict p = pair + 2 * static_cast<size_t>(x) * row;
-    for (int y = 0; y < n; y++) {
-      a[y] = p[2 * y];
-      b[y] = p[2 * y + 1];
-    }
-  }
-}
-
-// Both directions of the spectrum's copy: into pair_buffer (`in`) or out of it.
-static void spectrum_pair(cplx *spectrum, bool in) {
-  const int m = spectrum_columns(), rows = spectrum_rows();
-#pragma omp parallel for schedule(static)
-  for (int j = 0; j < rows; j++) {
-    cplx *__restrict a = spectrum + static_cast<size_t>(j) * m, *__restrict b = a + spectrum_slot;
-    cplx *__restrict p = pair_buffer + 2 * static_cast<size_t>(j) * m;
-    for (int k = 0; k < m; k++)
-      for (int part = 0; part < 2; part++) {
-        if (in) {
-          p[2 * k][part] = a[k][part];
-          p[2 * k + 1][part] = b[k][part];
-        } else {
-          a[k][part] = p[2 * k][part];
-          b[k][part] = p[2 * k + 1][part];
-        }
-      }
-  }
-}
-
 void forward_pair() {
   if (process_count == 1) {
     fftw_execute(plan_r2c_pair);
     return;
   }
-  real_pair_in(real_in);
-  fftw_execute(plan_r2c_pair);
-  spectrum_pair(spec_in, false);
+  forward(0);
+  forward(1);
 }
 
 void backward_pair(cplx *spectrum, double *real) {
@@ -232,9 +168,8 @@ void backward_pair(cplx *spectrum, double *real) {
     fftw_execute_dft_c2r(plan_c2r_pair, spectrum, real);
     return;
   }
-  spectrum_pair(spectrum, true);
-  fftw_execute(plan_c2r_pair);
-  real_pair_out(real);
+  backward(spectrum, real);
+  backward(spectrum + spectrum_slot, real + real_slot);
 }
 
 void free_transforms() {
@@ -246,7 +181,7 @@ void free_transforms() {
     fftw_free(*buffer);
     *buffer = nullptr;
   }
-  for (cplx **buffer : {&spec_in, &spec_out, &pair_buffer}) {
+  for (cplx **buffer : {&spec_in, &spec_out}) {
     fftw_free(*buffer);
     *buffer = nullptr;
   }
